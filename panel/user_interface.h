@@ -1,0 +1,39 @@
+// What the core asks of the user interface: messages, the panel's controls by
+// identifier, the wait cursor, the status timer and the panel's placement.
+// The Win32 layer does it on the real window; tests record it.
+#pragma once
+
+namespace halvorn {
+
+// Title of every message the plug-in shows.
+inline constexpr const char* kMessageTitle = "Halvorn DLL for Winrad";
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // A modal message box with the error icon and no owner; returns when the
+  // user has closed it.
+  virtual void ShowError(const char* text) = 0;
+
+  virtual void SetCheck(int control_id, bool marked) = 0;
+  // The platform's check state: 1 marked, 0 clear, anything else indeterminate.
+  virtual int GetCheck(int control_id) = 0;
+  virtual void Enable(int control_id, bool enabled) = 0;
+  virtual void SetText(int control_id, const char* text) = 0;
+
+  // Remembers the current cursor and shows the wait cursor, then puts the
+  // remembered one back.
+  virtual void BeginWaitCursor() = 0;
+  virtual void EndWaitCursor() = 0;
+
+  // The recorder's one-second status timer on the control dialog's window.
+  virtual void StartStatusTimer() = 0;
+  virtual void StopStatusTimer() = 0;
+
+  // Restored, topmost, at the bottom-right corner of the desktop / minimised.
+  virtual void ShowPanel() = 0;
+  virtual void MinimisePanel() = 0;
+};
+
+}  // namespace halvorn

@@ -1,0 +1,49 @@
+// The host's side of the conversation: the callback it registered with
+// SetCallback, and the four forms in which the plug-in calls it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "device/device_abi.h"
+#include "plugin/trace.h"
+
+namespace halvorn {
+
+// count, status, IQ offset, data. The host's return value is ignored.
+using HostCallback = void(HALVORN_CDECL*)(std::int32_t count, std::int32_t status, float iq_offset,
+                                          void* data);
+
+enum HostStatus : std::int32_t {
+  kStatusSampleBlock = 0,
+  kStatusSampleRateChanged = 100,
+  kStatusRecordingStarted = 102,
+  kStatusRecordingStopped = 103,
+};
+
+inline constexpr std::int32_t kPairsPerBlock = 1024;
+
+class HostLink {
+ public:
+  explicit HostLink(const Trace& trace) : trace_(trace) {}
+
+  // Null unregisters.
+  void SetCallback(HostCallback callback) { callback_.store(callback, std::memory_order_release); }
+  HostCallback registered_callback() const { return callback_.load(std::memory_order_acquire); }
+
+  // One block of 1024 pairs; its bytes are valid only during the call.
+  void DeliverBlock(std::uint8_t* block) const {
+    if (HostCallback registered = registered_callback()) {
+      registered(kPairsPerBlock, kStatusSampleBlock, 0.0f, block);
+    }
+  }
+
+  void NotifySampleRateChange() const;
+  void NotifyRecordingState(bool started) const;
+
+ private:
+  const Trace& trace_;
+  std::atomic<HostCallback> callback_{nullptr};
+};
+
+}  // namespace halvorn

@@ -1,0 +1,17 @@
+#include "receiver/bitstream_loader.h"
+
+#include "receiver/sample_rate_table.h"
+
+namespace halvorn::receiver {
+
+bool BitstreamLoader::Load(int sample_rate_index) {
+  const SampleRateRow& row = SampleRateRowAt(sample_rate_index);
+  if (device_.FpgaConfig(row.bitstream_name, row.descriptor) != 0) {
+    ui_.ShowError(kBitstreamMissingMessage);
+    return false;
+  }
+  trace_("Halvorn FpgaConfig ok...");
+  return true;
+}
+
+}  // namespace halvorn::receiver

@@ -1,0 +1,29 @@
+// Loading a sample rate's FPGA bitstream into the receiver.
+#pragma once
+
+#include "device/device_library.h"
+#include "panel/user_interface.h"
+#include "plugin/trace.h"
+
+namespace halvorn::receiver {
+
+inline constexpr const char* kBitstreamMissingMessage =
+    "FPGA configuration file not found\nPlease check installation and retry";
+
+class BitstreamLoader {
+ public:
+  BitstreamLoader(device::DeviceLibrary& device, UserInterface& ui, const Trace& trace)
+      : device_(device), ui_(ui), trace_(trace) {}
+
+  // Hands the row's bitstream name and descriptor record to FpgaConfig. Any
+  // non-zero result is reported to the user, and the call returns false once
+  // the message has been closed.
+  bool Load(int sample_rate_index);
+
+ private:
+  device::DeviceLibrary& device_;
+  UserInterface& ui_;
+  const Trace& trace_;
+};
+
+}  // namespace halvorn::receiver

@@ -1,0 +1,43 @@
+// The module's one control record and its way to the receiver. Writers run on
+// the host's threads and on the window thread; each change and the Sio call
+// that sends it happen under one lock, so every record on the wire is a state
+// some writer produced and no writer's change is lost.
+#pragma once
+
+#include <mutex>
+
+#include "device/device_library.h"
+#include "receiver/control_record.h"
+
+namespace halvorn::receiver {
+
+class ControlRecordLink {
+ public:
+  explicit ControlRecordLink(device::DeviceLibrary& device) : device_(device) {}
+
+  // Applies `change` to the record and sends all five bytes.
+  template <typename Change>
+  void Update(Change&& change) {
+    std::lock_guard lock(mutex_);
+    change(record_);
+    Send();
+  }
+
+  void SetStreaming(bool on) {
+    Update([on](ControlRecord& record) { record.SetFlag(kFlagStreaming, on); });
+  }
+
+  ControlRecord Current() const {
+    std::lock_guard lock(mutex_);
+    return record_;
+  }
+
+ private:
+  void Send();
+
+  device::DeviceLibrary& device_;
+  mutable std::mutex mutex_;
+  ControlRecord record_;
+};
+
+}  // namespace halvorn::receiver

@@ -1,0 +1,159 @@
+#include "receiver/receiver.h"
+
+#include "panel/control_ids.h"
+#include "receiver/sample_rate_table.h"
+
+namespace halvorn::receiver {
+
+Receiver::Receiver(device::DeviceLibrary& device, ControlRecordLink& record, const HostLink& host,
+                   UserInterface& ui, const Trace& trace)
+    : device_(device),
+      record_(record),
+      host_(host),
+      ui_(ui),
+      trace_(trace),
+      bitstream_(device, ui, trace) {}
+
+void Receiver::InitReceiver(bool recording_open) {
+  {
+    std::lock_guard lock(mutex_);
+    state_.attenuator_step = 0;
+    device_.SetAttenuator(0);
+  }
+  ui_.SetCheck(panel::kAttenuator0dB, true);
+  trace_("Attenuator set");
+
+  state_.preselector_on = 1;
+  ui_.SetCheck(panel::kPreselector, true);
+  trace_("Preselector ...");
+
+  {
+    std::lock_guard lock(mutex_);
+    if (const std::int32_t lo_hz = state_.lo_hz; lo_hz != 0) {
+      SelectPreselectorBandLocked(lo_hz);
+      trace_("Set to Freq");
+    } else {
+      device_.SetPreselector(kPreselectorWideband);
+      trace_("Set to WB");
+    }
+  }
+
+  state_.adc_dither_on = 1;
+  ui_.SetCheck(panel::kAdcDither, state_.adc_dither_on != 0);
+  state_.adc_preamp_on = 0;
+  ui_.SetCheck(panel::kAdcPreamp, state_.adc_preamp_on != 0);
+
+  {
+    std::lock_guard lock(mutex_);
+    record_.Update([](ControlRecord& record) { record = ControlRecord{kFlagAdcDither, 0}; });
+  }
+  trace_("ADC set");
+
+  if (!recording_open) {
+    ui_.Enable(panel::kStopButton, false);
+    ui_.Enable(panel::kRecButton, true);
+    ui_.SetText(panel::kFileNameField, " ");
+    ui_.SetText(panel::kFileSizeField, " ");
+    ui_.SetText(panel::kRecordingTimeField, " ");
+  }
+
+  ui_.SetCheck(panel::RateButtonFor(state_.sample_rate_index), true);
+
+  bitstream_.Load(state_.sample_rate_index);
+  state_.fpga_reload_pending = 0;
+}
+
+void Receiver::SetLO(std::int32_t lo_hz) {
+  LoadPendingBitstream();
+  std::lock_guard lock(mutex_);
+  TuneLocked(lo_hz);
+}
+
+void Receiver::LoadPendingBitstream() {
+  // Outside the lock: a failed load shows a modal message.
+  if (state_.fpga_reload_pending.exchange(0) == 1) bitstream_.Load(state_.sample_rate_index);
+}
+
+void Receiver::TuneLocked(std::int32_t lo_hz) {
+  state_.lo_hz = lo_hz;
+  const std::uint32_t word = NcoWord(lo_hz, state_.reference_clock_hz);
+  record_.Update([word](ControlRecord& record) { record.nco_word = word; });
+  if (state_.preselector_on == 1) SelectPreselectorBandLocked(lo_hz);
+}
+
+void Receiver::SetAttenuatorStep(int step) {
+  std::lock_guard lock(mutex_);
+  state_.attenuator_step = static_cast<std::uint16_t>(step);
+  device_.SetAttenuator(static_cast<std::uint8_t>(step));
+}
+
+void Receiver::SelectPreselectorBand(std::int32_t frequency_hz) {
+  std::lock_guard lock(mutex_);
+  SelectPreselectorBandLocked(frequency_hz);
+}
+
+void Receiver::SelectPreselectorBandLocked(std::int32_t frequency_hz) {
+  device_.SetPreselector(PreselectorSettingFor(frequency_hz));
+}
+
+void Receiver::EnablePreselector(bool on) {
+  std::lock_guard lock(mutex_);
+  state_.preselector_on = on ? 1 : 0;
+  if (on) {
+    SelectPreselectorBandLocked(state_.lo_hz);
+    trace_("Presel ON");
+  } else {
+    device_.SetPreselector(kPreselectorWideband);
+    trace_("Presel WB");
+  }
+}
+
+void Receiver::SetAdcPreamp(bool on) {
+  std::lock_guard lock(mutex_);
+  state_.adc_preamp_on = on ? 1 : 0;
+  record_.Update([on](ControlRecord& record) { record.SetFlag(kFlagAdcPreamp, on); });
+}
+
+void Receiver::SetAdcDither(bool on) {
+  std::lock_guard lock(mutex_);
+  state_.adc_dither_on = on ? 1 : 0;
+  record_.Update([on](ControlRecord& record) { record.SetFlag(kFlagAdcDither, on); });
+}
+
+void Receiver::CalibrateClock() {
+  {
+    std::lock_guard lock(mutex_);
+    const auto clock_hz = CalibratedClock(state_.last_tuned_hz, state_.reference_clock_hz);
+    if (!clock_hz) return;
+    state_.reference_clock_hz = *clock_hz;
+  }
+  LoadPendingBitstream();
+  // The LO is read under the lock, so a host retune in between is not undone.
+  std::lock_guard lock(mutex_);
+  TuneLocked(state_.lo_hz);
+}
+
+void Receiver::SelectSampleRate(int index) {
+  if (index < 0 || index >= kSampleRateCount || index == state_.sample_rate_index) return;
+  ui_.BeginWaitCursor();
+  state_.fpga_reload_pending = 1;
+  state_.sample_rate_index = index;
+  host_.NotifySampleRateChange();
+  ui_.EndWaitCursor();
+}
+
+std::int32_t Receiver::sample_rate_hz() const {
+  return SampleRateRowAt(state_.sample_rate_index).rate_hz;
+}
+
+ReceiverSettings Receiver::Settings() const {
+  std::lock_guard lock(mutex_);
+  return {state_.lo_hz,
+          state_.sample_rate_index,
+          state_.attenuator_step,
+          state_.preselector_on != 0,
+          state_.adc_preamp_on != 0,
+          state_.adc_dither_on != 0};
+}
+
+}  // namespace halvorn::receiver

@@ -1,0 +1,35 @@
+// The receiver's settings, as the user and the host last set them. Writers are
+// serialised by the Receiver; fields are atomic because the host's threads, the
+// window thread and the delivery thread read them without a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "receiver/tuning.h"
+
+namespace halvorn::receiver {
+
+struct ReceiverState {
+  std::atomic<std::int32_t> fpga_reload_pending{0};
+  std::atomic<std::int32_t> preselector_on{0};
+  std::atomic<std::int32_t> adc_preamp_on{0};
+  std::atomic<std::int32_t> adc_dither_on{0};
+  std::atomic<std::uint16_t> attenuator_step{0};  // 0 to 3, 10 dB each
+  std::atomic<std::int32_t> sample_rate_index{0};
+  std::atomic<std::int32_t> lo_hz{0};  // 0: not tuned yet
+  std::atomic<std::int32_t> last_tuned_hz{0};
+  std::atomic<std::int32_t> reference_clock_hz{kNominalReferenceClockHz};
+};
+
+// A consistent copy of the settings a recording's header carries.
+struct ReceiverSettings {
+  std::int32_t lo_hz = 0;
+  std::int32_t sample_rate_index = 0;
+  std::uint16_t attenuator_step = 0;
+  bool preselector_on = false;
+  bool adc_preamp_on = false;
+  bool adc_dither_on = false;
+};
+
+}  // namespace halvorn::receiver

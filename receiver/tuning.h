@@ -1,0 +1,26 @@
+// Pure arithmetic of tuning: the NCO word, the preselector band plan and the
+// reference-clock calibration.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace halvorn::receiver {
+
+inline constexpr std::int32_t kNominalReferenceClockHz = 80000000;
+inline constexpr std::int32_t kPreselectorWideband = 10;
+
+// The DDC's phase increment per reference-clock cycle: the quotient
+// lo * 2^32 / clock in double precision, truncated toward zero, low 32 bits
+// kept (a negative LO gives the two's-complement word).
+std::uint32_t NcoWord(std::int32_t lo_hz, std::int32_t reference_clock_hz);
+
+// Band filter 0 to 9 by frequency, or 10 (wideband) above the last band.
+std::int32_t PreselectorSettingFor(std::int32_t frequency_hz);
+
+// The clock that puts the last tuned frequency exactly on its nearest whole
+// kilohertz. Empty when no sound clock follows: a nearest kilohertz of 0, or
+// a result outside 1 Hz to 2^31 - 1 Hz.
+std::optional<std::int32_t> CalibratedClock(std::int32_t tuned_hz, std::int32_t reference_clock_hz);
+
+}  // namespace halvorn::receiver

@@ -1,0 +1,177 @@
+#include "streaming/sample_stream.h"
+
+#include <thread>
+
+#include "receiver/sample_rate_table.h"
+#include "streaming/sample_ring.h"
+
+namespace halvorn::streaming {
+
+// Everything one stream owns, from its start to the moment both the stopping
+// thread and the delivery thread are done with it. Whichever of the two comes
+// last frees it, so a stop never has to wait out a host callback.
+struct StreamSession {
+  enum Owner : int { kRunning, kThreadExited, kAbandoned };
+
+  StreamSession(StreamResources& resources_in, void* memory_in, int bytes_per_transfer_in,
+                int slot_count, int slot_size, const HostLink& host_in, BlockSink* recorder_in)
+      : resources(resources_in),
+        bytes_per_transfer(static_cast<std::size_t>(bytes_per_transfer_in)),
+        memory(memory_in),
+        ring(static_cast<std::uint8_t*>(memory_in),
+             reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(memory_in) +
+                                              static_cast<std::size_t>(slot_count) * slot_size),
+             slot_count, slot_size),
+        host(host_in),
+        recorder(recorder_in) {}
+  ~StreamSession() { resources.FreeRing(memory); }
+
+  StreamResources& resources;
+  std::size_t bytes_per_transfer;  // every transfer has this size
+  void* memory;
+  SampleRing ring;
+  const HostLink& host;
+  BlockSink* recorder;
+  std::unique_ptr<WakeEvent> block_event;
+  std::unique_ptr<WakeEvent> exit_event;
+  std::unique_ptr<WorkerThread> thread;
+  std::atomic<bool> stop_request{false};
+  std::atomic<bool> consumer_waiting{false};
+  std::atomic<int> owner{kRunning};
+};
+
+namespace {
+
+// A thread that has left its procedure ends at once, unless the module is
+// being unloaded: then the loader lock holds it and waiting longer is useless.
+constexpr std::uint32_t kThreadEndWaitMs = 100;
+
+// The library's callback carries no context of ours: the session it fills.
+std::atomic<StreamSession*> g_receiving_session{nullptr};
+
+void DrainRing(StreamSession& session) {
+  session.ring.Drain(
+      [&session](std::uint8_t* block) {
+        session.host.DeliverBlock(block);
+        if (session.recorder != nullptr) session.recorder->WriteBlock(block, kPairsPerBlock);
+      },
+      session.stop_request);
+}
+
+void BufferReadyProc(void* argument) {
+  auto& session = *static_cast<StreamSession*>(argument);
+  while (!session.stop_request.load(std::memory_order_acquire)) {
+    DrainRing(session);
+    // Announce the wait, then look again: a producer that completed a slot
+    // after the drain either sees the announcement and signals, or its slot is
+    // seen here.
+    session.consumer_waiting.store(true, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (session.ring.HasBlockReady() || session.stop_request.load(std::memory_order_acquire)) {
+      session.consumer_waiting.store(false, std::memory_order_relaxed);
+      continue;
+    }
+    session.block_event->Wait(1000);
+    session.consumer_waiting.store(false, std::memory_order_relaxed);
+  }
+  session.exit_event->Signal();
+  if (session.owner.exchange(StreamSession::kThreadExited) == StreamSession::kAbandoned) {
+    session.thread->Detach();
+    delete &session;
+  }
+}
+
+}  // namespace
+
+SampleStream::SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record,
+                           const HostLink& host, const Trace& trace, StreamResources& resources)
+    : device_(device), control_record_(control_record), host_(host), trace_(trace), resources_(resources) {}
+
+SampleStream::~SampleStream() { StopAsyncProcessing(); }
+
+std::uint64_t SampleStream::dropped_blocks() const {
+  std::lock_guard lock(start_stop_mutex_);
+  const StreamSession* session = session_.load(std::memory_order_acquire);
+  return dropped_before_.load() + (session != nullptr ? session->ring.dropped_blocks() : 0);
+}
+
+void SampleStream::StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder) {
+  const receiver::SampleRateRow& row = receiver::SampleRateRowAt(sample_rate_index);
+  trace_("StartAsyncProcessingExt...");
+  trace_.Format("SRId:%d", sample_rate_index);
+  trace_.Format("NumPackets:%d", row.packets_per_transfer);
+  trace_.Format("BytesPerTransfer:%d", row.bytes_per_transfer());
+  StartAsyncProcessing(row.bytes_per_transfer(), kSlotSize, kSlotCount, recorder);
+}
+
+void SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count,
+                                        BlockSink* recorder) {
+  std::lock_guard lock(start_stop_mutex_);
+  if (IsStreaming()) return;
+  trace_("StartAsyncProcessing...");
+
+  void* memory = resources_.AllocateRing(SampleRing::MemoryBytes(slot_count, slot_size));
+  if (memory == nullptr) return;
+  auto session = std::make_unique<StreamSession>(resources_, memory, bytes_per_transfer, slot_count,
+                                                 slot_size, host_, recorder);
+  trace_("Buffer allocated...");
+
+  session->block_event = resources_.CreateWakeEvent();
+  session->exit_event = resources_.CreateWakeEvent();
+  if (!session->block_event || !session->exit_event) return;
+
+  session->thread = resources_.StartWorker(BufferReadyProc, session.get());
+  if (!session->thread) return;
+  trace_("BufferReadyProc Thread started...");
+
+  StreamSession* running = session.release();
+  g_receiving_session.store(running, std::memory_order_release);
+  device_.StartAsyncInput(bytes_per_transfer, &SampleStream::TransferCallback);
+  trace_("Halvorn AsyncInput started...");
+
+  control_record_.SetStreaming(true);
+  session_.store(running, std::memory_order_release);
+}
+
+void SampleStream::StopAsyncProcessing() {
+  std::lock_guard lock(start_stop_mutex_);
+  StreamSession* session = session_.load(std::memory_order_acquire);
+  if (session == nullptr) return;
+
+  // After this returns the library calls back no more.
+  device_.StopAsyncInput();
+  g_receiving_session.store(nullptr, std::memory_order_release);
+  control_record_.SetStreaming(false);
+
+  session->stop_request.store(true, std::memory_order_seq_cst);
+  session->block_event->Signal();
+  dropped_before_ += session->ring.dropped_blocks();
+  session_.store(nullptr, std::memory_order_release);
+
+  const bool thread_left = !session->thread->IsCurrentThread() && session->exit_event->Wait(kStopWaitMs);
+  if (thread_left) {
+    // The thread's last touch of the session follows its exit signal at once.
+    while (session->owner.load(std::memory_order_acquire) != StreamSession::kThreadExited) {
+      std::this_thread::yield();
+    }
+  } else if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
+    return;  // the thread frees the session when it leaves the host's callback
+  }
+  session->thread->Join(kThreadEndWaitMs);
+  delete session;
+}
+
+bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void* /*unused*/) {
+  StreamSession* session = g_receiving_session.load(std::memory_order_acquire);
+  if (session == nullptr || transfer == nullptr) return true;
+  if (session->ring.Write(transfer, session->bytes_per_transfer) > 0) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (session->consumer_waiting.load(std::memory_order_relaxed) &&
+        session->consumer_waiting.exchange(false, std::memory_order_relaxed)) {
+      session->block_event->Signal();
+    }
+  }
+  return true;
+}
+
+}  // namespace halvorn::streaming

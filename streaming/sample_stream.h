@@ -1,0 +1,64 @@
+// Starting and stopping the sample stream: the ring, the delivery thread
+// BufferReadyProc and the device library's asynchronous input, and the
+// streaming bit of the control record.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "device/device_abi.h"
+#include "device/device_library.h"
+#include "plugin/host_link.h"
+#include "plugin/trace.h"
+#include "receiver/control_record_link.h"
+#include "streaming/block_sink.h"
+#include "streaming/stream_resources.h"
+
+namespace halvorn::streaming {
+
+inline constexpr int kSlotCount = 512;
+inline constexpr int kSlotSize = 6144;
+// How long a stop waits for the delivery thread to leave a host callback
+// before it lets the thread finish on its own.
+inline constexpr std::uint32_t kStopWaitMs = 1000;
+
+struct StreamSession;
+
+class SampleStream {
+ public:
+  SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record,
+               const HostLink& host, const Trace& trace, StreamResources& resources);
+  ~SampleStream();
+  SampleStream(const SampleStream&) = delete;
+  SampleStream& operator=(const SampleStream&) = delete;
+
+  // Starts with the transfer size of the given sample-rate row.
+  void StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder);
+  // Does nothing while streaming. A failure to get the ring, the event or the
+  // thread leaves the stream idle with nothing held.
+  void StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count, BlockSink* recorder);
+  // Returns promptly and delivers nothing afterwards, also when called from
+  // inside the host callback. Does nothing while idle.
+  void StopAsyncProcessing();
+
+  bool IsStreaming() const { return session_.load(std::memory_order_acquire) != nullptr; }
+  // Blocks dropped because the ring was full, over every stream so far.
+  std::uint64_t dropped_blocks() const;
+
+  // The device library's callback for each completed transfer.
+  static bool HALVORN_STDCALL TransferCallback(std::uint8_t* transfer, void* unused);
+
+ private:
+  device::DeviceLibrary& device_;
+  receiver::ControlRecordLink& control_record_;
+  const HostLink& host_;
+  const Trace& trace_;
+  StreamResources& resources_;
+
+  mutable std::mutex start_stop_mutex_;  // host threads may start and stop at once
+  std::atomic<StreamSession*> session_{nullptr};
+  std::atomic<std::uint64_t> dropped_before_{0};
+};
+
+}  // namespace halvorn::streaming

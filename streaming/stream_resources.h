@@ -1,0 +1,48 @@
+// What a running stream needs from the platform: an auto-reset event to wake
+// the delivery thread, the thread itself and the ring's memory. One
+// implementation per platform; tests substitute failing ones.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace halvorn::streaming {
+
+class WakeEvent {
+ public:
+  virtual ~WakeEvent() = default;
+  virtual void Signal() = 0;
+  // True when signalled, false on time-out. A signal wakes one wait.
+  virtual bool Wait(std::uint32_t timeout_ms) = 0;
+};
+
+class WorkerThread {
+ public:
+  // Destroying a thread object never waits for the thread.
+  virtual ~WorkerThread() = default;
+  virtual bool IsCurrentThread() const = 0;
+  // Waits at most `timeout_ms` for a thread that has left its procedure to
+  // end. True when it has ended.
+  virtual bool Join(std::uint32_t timeout_ms) = 0;
+  // Lets the thread end on its own; the object may then be destroyed from it.
+  virtual void Detach() = 0;
+};
+
+class StreamResources {
+ public:
+  using Procedure = void (*)(void* argument);
+
+  virtual ~StreamResources() = default;
+  // Null when the platform cannot create one.
+  virtual std::unique_ptr<WakeEvent> CreateWakeEvent() = 0;
+  // Starts `procedure(argument)` at the highest normal priority; null on failure.
+  virtual std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) = 0;
+  // Null when the memory is not available.
+  virtual void* AllocateRing(std::size_t bytes) = 0;
+  virtual void FreeRing(void* memory) = 0;
+};
+
+std::unique_ptr<StreamResources> MakePlatformStreamResources();
+
+}  // namespace halvorn::streaming

@@ -1,0 +1,79 @@
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "streaming/stream_resources.h"
+
+namespace halvorn::streaming {
+namespace {
+
+class PosixWakeEvent final : public WakeEvent {
+ public:
+  void Signal() override {
+    {
+      std::lock_guard lock(mutex_);
+      signalled_ = true;
+    }
+    condition_.notify_one();
+  }
+
+  bool Wait(std::uint32_t timeout_ms) override {
+    std::unique_lock lock(mutex_);
+    const bool signalled = condition_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                               [this] { return signalled_; });
+    signalled_ = false;
+    return signalled;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable condition_;
+  bool signalled_ = false;
+};
+
+class PosixWorkerThread final : public WorkerThread {
+ public:
+  PosixWorkerThread(StreamResources::Procedure procedure, void* argument)
+      : thread_(procedure, argument) {}
+  ~PosixWorkerThread() override {
+    if (thread_.joinable()) thread_.detach();
+  }
+
+  bool IsCurrentThread() const override { return std::this_thread::get_id() == thread_.get_id(); }
+  // Only called once the thread has left its procedure, so the join is short.
+  bool Join(std::uint32_t /*timeout_ms*/) override {
+    if (thread_.joinable()) thread_.join();
+    return true;
+  }
+  void Detach() override {
+    if (thread_.joinable()) thread_.detach();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+class PosixStreamResources final : public StreamResources {
+ public:
+  std::unique_ptr<WakeEvent> CreateWakeEvent() override { return std::make_unique<PosixWakeEvent>(); }
+
+  std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
+    try {
+      return std::make_unique<PosixWorkerThread>(procedure, argument);
+    } catch (const std::system_error&) {
+      return nullptr;
+    }
+  }
+
+  void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
+  void FreeRing(void* memory) override { std::free(memory); }
+};
+
+}  // namespace
+
+std::unique_ptr<StreamResources> MakePlatformStreamResources() {
+  return std::make_unique<PosixStreamResources>();
+}
+
+}  // namespace halvorn::streaming
