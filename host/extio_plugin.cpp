@@ -1,0 +1,80 @@
+#include "host/extio_plugin.h"
+
+namespace halvorn::host {
+
+std::unique_ptr<ExtIoPlugin> ExtIoPlugin::Load(const std::string& path, std::string* error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    if (error) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return nullptr;
+  }
+  std::unique_ptr<ExtIoPlugin> plugin(new ExtIoPlugin(module));
+  if (!plugin->Resolve(error)) return nullptr;
+  return plugin;
+}
+
+ExtIoPlugin::~ExtIoPlugin() { Unload(); }
+
+bool ExtIoPlugin::Unload() {
+  if (module_ == nullptr) return false;
+  const bool released = FreeLibrary(module_) != 0;
+  module_ = nullptr;
+  return released;
+}
+
+bool ExtIoPlugin::Resolve(std::string* error) {
+  struct Wanted {
+    const char* name;
+    const char* decorated;
+    void** slot;
+  };
+  const Wanted wanted[] = {
+      {"InitHW", "_InitHW@12", reinterpret_cast<void**>(&init_hw_)},
+      {"OpenHW", "_OpenHW@0", reinterpret_cast<void**>(&open_hw_)},
+      {"StartHW", "_StartHW@4", reinterpret_cast<void**>(&start_hw_)},
+      {"StopHW", "_StopHW@0", reinterpret_cast<void**>(&stop_hw_)},
+      {"CloseHW", "_CloseHW@0", reinterpret_cast<void**>(&close_hw_)},
+      {"SetHWLO", "_SetHWLO@4", reinterpret_cast<void**>(&set_hw_lo_)},
+      {"GetHWLO", "_GetHWLO@0", reinterpret_cast<void**>(&get_hw_lo_)},
+      {"GetHWSR", "_GetHWSR@0", reinterpret_cast<void**>(&get_hw_sr_)},
+      {"GetStatus", "_GetStatus@0", reinterpret_cast<void**>(&get_status_)},
+      {"SetCallback", "_SetCallback@4", reinterpret_cast<void**>(&set_callback_)},
+      {"ShowGUI", "_ShowGUI@0", reinterpret_cast<void**>(&show_gui_)},
+      {"HideGUI", "_HideGUI@0", reinterpret_cast<void**>(&hide_gui_)},
+      {"TuneChanged", "_TuneChanged@4", reinterpret_cast<void**>(&tune_changed_)},
+  };
+  for (const Wanted& entry : wanted) {
+    void* plain = reinterpret_cast<void*>(GetProcAddress(module_, entry.name));
+    void* decorated = reinterpret_cast<void*>(GetProcAddress(module_, entry.decorated));
+    entries_.push_back({entry.name, entry.decorated, plain, decorated});
+    *entry.slot = plain != nullptr ? plain : decorated;
+    if (*entry.slot == nullptr) {
+      if (error) *error = std::string("the plug-in has no entry point ") + entry.name;
+      return false;
+    }
+  }
+  return true;
+}
+
+void PumpMessagesFor(DWORD milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+  }
+}
+
+std::string ProgramDirectory() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string directory(path, length);
+  return directory.substr(0, directory.find_last_of("\\/") + 1);
+}
+
+}  // namespace halvorn::host

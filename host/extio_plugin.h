@@ -1,0 +1,78 @@
+// An ExtIO plug-in DLL loaded the way a host program loads one: LoadLibrary,
+// then every entry point by its plain and its decorated name.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace halvorn::host {
+
+using HostCallback = void(__cdecl*)(int count, int status, float iq_offset, void* data);
+
+class ExtIoPlugin {
+ public:
+  struct Entry {
+    const char* name;
+    const char* decorated_name;
+    void* plain_address;
+    void* decorated_address;
+  };
+
+  // Null with `error` set when the DLL cannot be loaded or lacks an entry.
+  static std::unique_ptr<ExtIoPlugin> Load(const std::string& path, std::string* error);
+  ~ExtIoPlugin();
+  ExtIoPlugin(const ExtIoPlugin&) = delete;
+  ExtIoPlugin& operator=(const ExtIoPlugin&) = delete;
+
+  HMODULE module() const { return module_; }
+  const std::vector<Entry>& entries() const { return entries_; }
+  // Releases the DLL now (the destructor does it otherwise).
+  bool Unload();
+
+  bool InitHW(char* name, char* model, int* sample_type) { return init_hw_(name, model, sample_type); }
+  bool OpenHW() { return open_hw_(); }
+  int StartHW(int lo_hz) { return start_hw_(lo_hz); }
+  void StopHW() { stop_hw_(); }
+  bool CloseHW() { return close_hw_(); }
+  int SetHWLO(int lo_hz) { return set_hw_lo_(lo_hz); }
+  int GetHWLO() { return get_hw_lo_(); }
+  int GetHWSR() { return get_hw_sr_(); }
+  int GetStatus() { return get_status_(); }
+  void SetCallback(HostCallback callback) { set_callback_(callback); }
+  void ShowGUI() { show_gui_(); }
+  void HideGUI() { hide_gui_(); }
+  void TuneChanged(int frequency_hz) { tune_changed_(frequency_hz); }
+
+ private:
+  explicit ExtIoPlugin(HMODULE module) : module_(module) {}
+  bool Resolve(std::string* error);
+
+  HMODULE module_;
+  std::vector<Entry> entries_;
+  bool(__stdcall* init_hw_)(char*, char*, int*) = nullptr;
+  bool(__stdcall* open_hw_)() = nullptr;
+  int(__stdcall* start_hw_)(int) = nullptr;
+  void(__stdcall* stop_hw_)() = nullptr;
+  bool(__stdcall* close_hw_)() = nullptr;
+  int(__stdcall* set_hw_lo_)(int) = nullptr;
+  int(__stdcall* get_hw_lo_)() = nullptr;
+  int(__stdcall* get_hw_sr_)() = nullptr;
+  int(__stdcall* get_status_)() = nullptr;
+  void(__stdcall* set_callback_)(HostCallback) = nullptr;
+  void(__stdcall* show_gui_)() = nullptr;
+  void(__stdcall* hide_gui_)() = nullptr;
+  void(__stdcall* tune_changed_)(int) = nullptr;
+};
+
+// Processes the window messages of the calling thread, as a host's message
+// loop does, for `milliseconds`.
+void PumpMessagesFor(DWORD milliseconds);
+
+// The directory of the running program, with a trailing backslash.
+std::string ProgramDirectory();
+
+}  // namespace halvorn::host

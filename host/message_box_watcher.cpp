@@ -1,0 +1,66 @@
+#include "host/message_box_watcher.h"
+
+#include <algorithm>
+
+namespace halvorn::host {
+
+MessageBoxWatcher::MessageBoxWatcher() : thread_([this] { Run(); }) {}
+
+MessageBoxWatcher::~MessageBoxWatcher() {
+  stop_ = true;
+  thread_.join();
+}
+
+std::vector<MessageBoxWatcher::Seen> MessageBoxWatcher::seen() const {
+  std::lock_guard lock(mutex_);
+  return seen_;
+}
+
+void MessageBoxWatcher::Clear() {
+  std::lock_guard lock(mutex_);
+  seen_.clear();
+}
+
+bool MessageBoxWatcher::WaitFor(size_t count, DWORD timeout_ms) const {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (seen().size() < count) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+void MessageBoxWatcher::Run() {
+  while (!stop_) {
+    {
+      std::lock_guard lock(mutex_);
+      std::erase_if(closing_, [](HWND window) { return !IsWindow(window); });
+    }
+    EnumWindows(&MessageBoxWatcher::Visit, reinterpret_cast<LPARAM>(this));
+    Sleep(20);
+  }
+}
+
+BOOL CALLBACK MessageBoxWatcher::Visit(HWND window, LPARAM self_pointer) {
+  auto& self = *reinterpret_cast<MessageBoxWatcher*>(self_pointer);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+  char class_name[16] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (std::string(class_name) != "#32770") return TRUE;
+
+  std::lock_guard lock(self.mutex_);
+  // A box stays visible for a moment after it is told to close.
+  if (std::find(self.closing_.begin(), self.closing_.end(), window) != self.closing_.end()) return TRUE;
+  char title[256] = {};
+  char text[1024] = {};
+  GetWindowTextA(window, title, sizeof title);
+  GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+  self.seen_.push_back({title, text});
+  self.closing_.push_back(window);
+  PostMessageA(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+}  // namespace halvorn::host

@@ -1,0 +1,98 @@
+// A user interface that records what the core asked of it, in order, and
+// keeps the controls' check, enable and text state like a dialog would.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "panel/user_interface.h"
+
+namespace halvorn::testing {
+
+class FakeUserInterface : public UserInterface {
+ public:
+  struct Control {
+    int check = 0;
+    bool enabled = true;
+    std::string text;
+  };
+
+  void ShowError(const char* text) override { Record("error " + std::string(text)); }
+  void SetCheck(int id, bool marked) override {
+    std::lock_guard lock(mutex_);
+    controls_[id].check = marked ? 1 : 0;
+    events_.push_back("check " + std::to_string(id) + (marked ? " 1" : " 0"));
+  }
+  int GetCheck(int id) override {
+    std::lock_guard lock(mutex_);
+    return controls_[id].check;
+  }
+  void Enable(int id, bool enabled) override {
+    std::lock_guard lock(mutex_);
+    controls_[id].enabled = enabled;
+    events_.push_back("enable " + std::to_string(id) + (enabled ? " 1" : " 0"));
+  }
+  void SetText(int id, const char* text) override {
+    std::lock_guard lock(mutex_);
+    controls_[id].text = text;
+    events_.push_back("text " + std::to_string(id) + " '" + text + "'");
+  }
+  void BeginWaitCursor() override { Record("wait-cursor"); }
+  void EndWaitCursor() override { Record("restore-cursor"); }
+  void StartStatusTimer() override {
+    Record("timer-start");
+    timer_running_ = true;
+  }
+  void StopStatusTimer() override {
+    Record("timer-stop");
+    timer_running_ = false;
+  }
+  void ShowPanel() override { Record("show-panel"); }
+  void MinimisePanel() override { Record("minimise-panel"); }
+
+  // What a click on an automatic check box does before its handler runs.
+  void Toggle(int id) {
+    std::lock_guard lock(mutex_);
+    controls_[id].check = controls_[id].check == 1 ? 0 : 1;
+  }
+  void SetCheckState(int id, int state) {
+    std::lock_guard lock(mutex_);
+    controls_[id].check = state;
+  }
+
+  Control control(int id) {
+    std::lock_guard lock(mutex_);
+    return controls_[id];
+  }
+  std::vector<std::string> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::string> errors() {
+    std::vector<std::string> errors;
+    for (const auto& event : events()) {
+      if (event.rfind("error ", 0) == 0) errors.push_back(event.substr(6));
+    }
+    return errors;
+  }
+  void ClearEvents() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+  bool timer_running() const { return timer_running_; }
+
+ private:
+  void Record(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+
+  std::mutex mutex_;
+  std::map<int, Control> controls_;
+  std::vector<std::string> events_;
+  bool timer_running_ = false;
+};
+
+}  // namespace halvorn::testing

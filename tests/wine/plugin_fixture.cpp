@@ -1,0 +1,57 @@
+#include "tests/wine/plugin_fixture.h"
+
+namespace halvorn::wine_tests {
+namespace {
+
+const char* const kSimulatorSettings[] = {"HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING", "HALVORNSIM_FAIL",
+                                          "HALVORNSIM_SOURCE", "HALVORNSIM_PACING", "HALVORNSIM_CLOCK_HZ"};
+
+std::string JournalPathForCurrentTest() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name) {
+    if (c == '/' || c == '\\') c = '_';
+  }
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + "halvorn-" + name + ".journal";
+}
+
+}  // namespace
+
+std::string PluginTest::BuildDirectory() { return host::ProgramDirectory() + "..\\"; }
+
+void PluginTest::SetUp() {
+  for (const char* setting : kSimulatorSettings) SetEnvironmentVariableA(setting, nullptr);
+  journal_ = testing::Journal(JournalPathForCurrentTest());
+  journal_.Clear();
+  SetSimulator("HALVORNSIM_JOURNAL", journal_.path());
+  UseSimulator(true);
+  callback_.Reset();
+  std::string error;
+  plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+  ASSERT_TRUE(plugin_) << error;
+}
+
+void PluginTest::TearDown() {
+  plugin_.reset();
+  SetDllDirectoryA(nullptr);
+}
+
+void PluginTest::UseSimulator(bool available) {
+  if (available) {
+    SetDllDirectoryA(BuildDirectory().c_str());
+  } else {
+    const std::string empty = host::ProgramDirectory() + "no-device-library";
+    CreateDirectoryA(empty.c_str(), nullptr);
+    SetDllDirectoryA(empty.c_str());
+  }
+}
+
+void PluginTest::SetSimulator(const char* name, const std::string& value) {
+  SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+}
+
+bool PluginTest::Init() { return plugin_->InitHW(name_, model_, &sample_type_); }
+
+}  // namespace halvorn::wine_tests

@@ -1,0 +1,41 @@
+// Every Wine test starts from a freshly loaded plug-in DLL and a simulated
+// receiver that journals each call, and ends by unloading the plug-in.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "host/callback_recorder.h"
+#include "host/extio_plugin.h"
+#include "host/message_box_watcher.h"
+#include "tests/support/journal.h"
+
+namespace halvorn::wine_tests {
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Whether LoadLibraryA("halvornusb.dll") finds the simulator; decide before InitHW.
+  void UseSimulator(bool available);
+  // Sets one of the simulator's HALVORNSIM_* settings for its next load/call.
+  static void SetSimulator(const char* name, const std::string& value);
+  // InitHW with fresh buffers; true when it succeeded.
+  bool Init();
+
+  static std::string BuildDirectory();  // where the two DLLs are
+
+  std::unique_ptr<host::ExtIoPlugin> plugin_;
+  host::MessageBoxWatcher boxes_;
+  host::CallbackRecorder& callback_ = host::CallbackRecorder::Instance();
+  testing::Journal journal_{""};
+  char name_[64] = {};
+  char model_[64] = {};
+  int sample_type_ = -1;
+};
+
+}  // namespace halvorn::wine_tests
