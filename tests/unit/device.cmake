@@ -1,0 +1,1 @@
+halvorn_native_tests(device_tests device_library_test.cpp)

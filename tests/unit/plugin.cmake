@@ -1,0 +1,1 @@
+halvorn_native_tests(plugin_tests host_link_test.cpp)
