@@ -1,0 +1,80 @@
+// An in-process stand-in for the device library, for tests that need to see
+// every call exactly (or make one fail) without the simulator: a loader whose
+// "library" is a table of this file's functions, and a log of each call.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device_abi.h"
+#include "device/library_loader.h"
+#include "receiver/control_record.h"
+
+namespace halvorn::testing {
+
+struct DeviceCall {
+  std::string entry;
+  std::string text;  // FpgaConfig: the bitstream name
+  std::int64_t value = 0;  // step, setting, bytes per transfer
+  std::array<std::uint8_t, 8> bytes{};  // Sio: the record; FpgaConfig: the descriptor
+  std::thread::id thread = std::this_thread::get_id();
+};
+
+class FakeDevice {
+ public:
+  static FakeDevice& Instance();
+
+  void Reset();
+  std::vector<DeviceCall> calls() const;
+  std::vector<DeviceCall> calls(const std::string& entry) const;
+  std::vector<std::string> entries() const;
+  // The records Sio received, decoded.
+  std::vector<receiver::ControlRecord> records() const;
+
+  // Results the entries give; unset ones succeed.
+  void SetResult(const std::string& entry, std::int64_t result);
+  std::int64_t ResultFor(const std::string& entry, std::int64_t if_unset) const;
+  void Record(DeviceCall call);
+
+  // Called inside each Sio, on the caller's thread, while the plug-in holds
+  // its locks (for tests of serialisation).
+  std::atomic<void (*)()> on_sio{nullptr};
+  // What StartAsyncInput received.
+  std::atomic<device::TransferCallbackFn> transfer_callback{nullptr};
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<DeviceCall> calls_;
+  std::map<std::string, std::int64_t> results_;
+};
+
+// Serves FakeDevice's entries, minus `missing`. `loadable` false makes every
+// load fail, as a missing library does.
+class FakeDeviceLoader : public device::LibraryLoader {
+ public:
+  explicit FakeDeviceLoader(std::set<std::string> missing = {}, bool loadable = true)
+      : missing_(std::move(missing)), loadable_(loadable) {}
+
+  Handle Load(const char* library_name) override;
+  void* Find(Handle library, const char* entry_name) override;
+  bool Unload(Handle library) override;
+
+  int loads() const { return loads_; }
+  int unloads() const { return unloads_; }
+  void set_loadable(bool loadable) { loadable_ = loadable; }
+
+ private:
+  std::set<std::string> missing_;
+  bool loadable_;
+  int loads_ = 0;
+  int unloads_ = 0;
+};
+
+}  // namespace halvorn::testing

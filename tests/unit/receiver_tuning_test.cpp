@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include "receiver/control_record.h"
+#include "receiver/sample_rate_table.h"
+#include "receiver/tuning.h"
+
+namespace halvorn::receiver {
+namespace {
+
+TEST(NcoWordTest, ExamplesAtTheNominalClock) {
+  EXPECT_EQ(NcoWord(7050000, 80000000), 378493992u);
+  EXPECT_EQ(NcoWord(7050000, 80000000), 0x168F5C28u);
+  EXPECT_EQ(NcoWord(10000000, 80000000), 0x20000000u);
+  EXPECT_EQ(NcoWord(40000000, 80000000), 0x80000000u);
+  EXPECT_EQ(NcoWord(0, 80000000), 0u);
+  EXPECT_EQ(NcoWord(-1000, 80000000), 0xFFFF2E49u);
+}
+
+TEST(NcoWordTest, TruncatesTowardZeroAndKeepsTheLow32Bits) {
+  // 1 Hz is 53.687... steps: truncated, not rounded.
+  EXPECT_EQ(NcoWord(1, 80000000), 53u);
+  EXPECT_EQ(NcoWord(-1, 80000000), static_cast<std::uint32_t>(-53));
+  // At and above the clock the quotient passes 2^32 and wraps.
+  EXPECT_EQ(NcoWord(80000000, 80000000), 0u);
+  EXPECT_EQ(NcoWord(90000000, 80000000), NcoWord(10000000, 80000000));
+  EXPECT_EQ(NcoWord(2147483647, 80000000),
+            static_cast<std::uint32_t>(static_cast<std::int64_t>(2147483647.0 * 4294967296.0 / 80000000.0)));
+}
+
+TEST(NcoWordTest, FollowsTheCalibratedClock) {
+  EXPECT_EQ(NcoWord(10000000, 79999200), static_cast<std::uint32_t>(10000000.0 * 4294967296.0 / 79999200.0));
+  EXPECT_NE(NcoWord(10000000, 79999200), NcoWord(10000000, 80000000));
+}
+
+TEST(BandPlanTest, EveryLimitIsExclusiveAbove) {
+  struct Case {
+    std::int32_t hz;
+    std::int32_t setting;
+  };
+  const Case cases[] = {
+      {-2147483647 - 1, 0}, {-1, 0}, {0, 0}, {1699999, 0}, {1700000, 1}, {2099999, 1}, {2100000, 2},
+      {2999999, 2}, {3000000, 3}, {4199999, 3}, {4200000, 4}, {5999999, 4}, {6000000, 5},
+      {7050000, 5}, {8399999, 5}, {8400000, 6}, {11999999, 6}, {12000000, 7}, {16999999, 7},
+      {17000000, 8}, {23999999, 8}, {24000000, 9}, {31999999, 9}, {32000000, 10}, {40000000, 10},
+      {2147483647, 10},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PreselectorSettingFor(c.hz), c.setting) << c.hz << " Hz";
+}
+
+TEST(ClockCalibrationTest, PutsTheTunedFrequencyOnItsNearestKilohertz) {
+  EXPECT_EQ(CalibratedClock(10000100, 80000000), 79999200);
+  EXPECT_EQ(CalibratedClock(9999900, 80000000), 80000800);
+  EXPECT_EQ(CalibratedClock(7000500, 80000000), 80005713);  // a half rounds up, to 7001 kHz
+  EXPECT_EQ(CalibratedClock(15000000, 80000000), 80000000);
+  // Calibrations compound from the clock the last one left.
+  EXPECT_EQ(CalibratedClock(10000100, 79999200), static_cast<std::int32_t>((10000000.0 / 10000100.0) * 79999200));
+}
+
+TEST(ClockCalibrationTest, RefusesWhenNoSoundClockFollows) {
+  // Nearest whole kilohertz 0: no factor, or division by zero.
+  for (std::int32_t tuned : {0, 1, -1, 499, -500, 250, -250}) {
+    EXPECT_FALSE(CalibratedClock(tuned, 80000000).has_value()) << tuned;
+  }
+  EXPECT_TRUE(CalibratedClock(500, 80000000).has_value());
+  EXPECT_TRUE(CalibratedClock(-501, 80000000).has_value());
+  // 500 Hz taken for 1 kHz doubles the clock; from 1.2 GHz that no longer fits.
+  EXPECT_EQ(CalibratedClock(500, 80000000), 160000000);
+  EXPECT_FALSE(CalibratedClock(500, 1200000000).has_value());
+  // A negative tuned frequency with a negative kilohertz keeps the clock positive.
+  EXPECT_EQ(CalibratedClock(-1000, 80000000), 80000000);
+}
+
+TEST(ControlRecordTest, FlagsByteThenLittleEndianWordWithNoGap) {
+  const ControlRecord record{kFlagAdcDither, 0x168F5C28};
+  EXPECT_EQ(EncodeControlRecord(record), (std::array<std::uint8_t, 5>{0x02, 0x28, 0x5C, 0x8F, 0x16}));
+  ControlRecord flags{};
+  flags.SetFlag(kFlagStreaming, true);
+  flags.SetFlag(kFlagAdcPreamp, true);
+  EXPECT_EQ(flags.flags, 0x05);
+  flags.SetFlag(kFlagStreaming, false);
+  EXPECT_EQ(flags.flags, 0x04);
+  const auto bytes = EncodeControlRecord({0x07, 0xFFFF2E49});
+  EXPECT_EQ(DecodeControlRecord(bytes.data()), (ControlRecord{0x07, 0xFFFF2E49}));
+}
+
+TEST(SampleRateTableTest, NineRowsAsTheReceiverOffersThem) {
+  struct Row {
+    const char* name;
+    std::int32_t rate;
+    std::int32_t packets;
+    int divider;
+  };
+  const Row rows[] = {
+      {"halvorn125k24v21", 125000, 1, 640}, {"halvorn250k24v21", 250000, 2, 320},
+      {"halvorn500k24v21", 500000, 4, 160}, {"halvorn1m24v21", 1000000, 8, 80},
+      {"halvorn2m24v21", 2000000, 16, 40},  {"halvorn95k24v31", 95238, 1, 840},
+      {"halvorn48k24v31", 48077, 1, 1664},  {"halvorn96k24v31", 96154, 1, 832},
+      {"halvorn192k24v31", 192308, 2, 416},
+  };
+  ASSERT_EQ(kSampleRateTable.size(), 9u);
+  for (int i = 0; i < 9; ++i) {
+    const SampleRateRow& row = kSampleRateTable[i];
+    EXPECT_STREQ(row.bitstream_name, rows[i].name);
+    EXPECT_EQ(row.rate_hz, rows[i].rate);
+    EXPECT_EQ(row.packets_per_transfer, rows[i].packets);
+    EXPECT_EQ(row.bytes_per_transfer(), rows[i].packets * 6144);
+    EXPECT_EQ(row.rate_hz, static_cast<std::int32_t>(80000000.0 / rows[i].divider + 0.5)) << i;
+    // Descriptors lie one after another in row order, each ending in two zeros.
+    EXPECT_EQ(row.descriptor, &kDescriptorRecords[0][0] + 8 * i);
+    EXPECT_EQ(row.descriptor[6], 0);
+    EXPECT_EQ(row.descriptor[7], 0);
+    EXPECT_EQ(row.descriptor[0] | row.descriptor[1] << 8, rows[i].divider);
+  }
+}
+
+TEST(SampleRateTableTest, OutOfRangeIndicesFallBackToTheFirstRow) {
+  EXPECT_EQ(&SampleRateRowAt(-1), &kSampleRateTable[0]);
+  EXPECT_EQ(&SampleRateRowAt(9), &kSampleRateTable[0]);
+  EXPECT_EQ(&SampleRateRowAt(4), &kSampleRateTable[4]);
+}
+
+}  // namespace
+}  // namespace halvorn::receiver
