@@ -4,12 +4,10 @@
 
 namespace halvorn::panel {
 
-ControlPanel::ControlPanel(const ModuleServices& services)
+ControlPanel::ControlPanel(const ModuleServices& services, recorder::RecorderOptions recorder_options)
     : ui_(services.ui),
       receiver_(services.device, services.control_record, services.host, services.ui, services.trace),
-      recorder_(receiver_, services.host, services.ui, services.trace) {}
-
-ControlPanel::~ControlPanel() { recorder_.StopRecording(); }
+      recorder_(receiver_, services.host, services.ui, services.trace, std::move(recorder_options)) {}
 
 void ControlPanel::OnClick(int control_id) {
   if (control_id >= kAttenuator0dB && control_id <= kAttenuator30dB) {
@@ -29,7 +27,10 @@ void ControlPanel::OnClick(int control_id) {
   }
 }
 
-void ControlPanel::OnTimer() { recorder_.UpdateRecordingStatus(); }
+void ControlPanel::OnTimer() {
+  // A recording the delivery thread could not continue ends here.
+  if (std::optional<std::string> failure = recorder_.UpdateRecordingStatus()) ShowIdleAndReport(*failure);
+}
 
 // Only a plain check mark counts as on; indeterminate is off.
 bool ControlPanel::IsChecked(int control_id) { return ui_.GetCheck(control_id) == 1; }
@@ -45,13 +46,28 @@ void ControlPanel::EnableSettings(bool enabled) {
 
 void ControlPanel::StartRecordingRule() {
   EnableSettings(false);
-  recorder_.StartRecording();
+  if (std::optional<std::string> failure = recorder_.StartRecording()) {
+    ShowIdleAndReport(*failure);
+    return;
+  }
   ui_.Enable(kStopButton, true);
   ui_.Enable(kRecButton, false);
 }
 
 void ControlPanel::StopRecordingRule() {
-  recorder_.StopRecording();
+  if (std::optional<std::string> failure = recorder_.StopRecording()) {
+    ShowIdleAndReport(*failure);
+  } else {
+    ShowIdleArrangement();
+  }
+}
+
+void ControlPanel::ShowIdleAndReport(const std::string& failure) {
+  ShowIdleArrangement();
+  ui_.ShowError(failure.c_str());
+}
+
+void ControlPanel::ShowIdleArrangement() {
   ui_.Enable(kStopButton, false);
   ui_.Enable(kRecButton, true);
   EnableSettings(true);

@@ -3,6 +3,9 @@
 // enable rules around a recording. The Win32 dialog forwards its messages here.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "plugin/module_services.h"
 #include "receiver/receiver.h"
 #include "recorder/recorder.h"
@@ -11,9 +14,7 @@ namespace halvorn::panel {
 
 class ControlPanel {
  public:
-  explicit ControlPanel(const ModuleServices& services);
-  // A recording still open is finished, so the file stays readable.
-  ~ControlPanel();
+  explicit ControlPanel(const ModuleServices& services, recorder::RecorderOptions recorder_options = {});
   ControlPanel(const ControlPanel&) = delete;
   ControlPanel& operator=(const ControlPanel&) = delete;
 
@@ -28,11 +29,16 @@ class ControlPanel {
  private:
   void StartRecordingRule();
   void StopRecordingRule();
+  void ShowIdleArrangement();
+  // When a recording could not start or ended badly the panel is idle before
+  // the message shows: the box is modal, and the panel stays usable behind it.
+  void ShowIdleAndReport(const std::string& failure);
   void EnableSettings(bool enabled);
   bool IsChecked(int control_id);
 
   UserInterface& ui_;
   receiver::Receiver receiver_;
+  // Destroyed first: a recording still open is finished, so the file stays readable.
   recorder::Recorder recorder_;
 };
 
