@@ -1,0 +1,10 @@
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+
+halvorn_native_tests(recorder_tests
+  recorder_wav_header_test.cpp
+  recorder_recording_name_test.cpp
+  recorder_sample_reduction_test.cpp
+  recorder_file_test.cpp
+  recorder_test.cpp)
+target_link_libraries(recorder_tests PRIVATE PkgConfig::SNDFILE)
