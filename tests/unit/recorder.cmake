@@ -6,5 +6,6 @@ halvorn_native_tests(recorder_tests
   recorder_recording_name_test.cpp
   recorder_sample_reduction_test.cpp
   recorder_file_test.cpp
-  recorder_test.cpp)
+  recorder_test.cpp
+  recorder_panel_test.cpp)
 target_link_libraries(recorder_tests PRIVATE PkgConfig::SNDFILE)
