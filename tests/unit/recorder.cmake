@@ -9,3 +9,7 @@ halvorn_native_tests(recorder_tests
   recorder_test.cpp
   recorder_panel_test.cpp)
 target_link_libraries(recorder_tests PRIVATE PkgConfig::SNDFILE)
+
+# Counts allocations by replacing the global operator new: a program of its own.
+halvorn_native_tests(recorder_allocation_tests recorder_allocation_test.cpp)
+target_compile_options(recorder_allocation_tests PRIVATE -Wno-mismatched-new-delete)
