@@ -1,0 +1,4 @@
+halvorn_native_tests(tools_tests tools_inspector_test.cpp)
+target_link_libraries(tools_tests PRIVATE PkgConfig::SNDFILE)
+target_compile_definitions(tools_tests PRIVATE HALVORN_INSPECT="$<TARGET_FILE:halvorn-inspect>")
+add_dependencies(tools_tests halvorn-inspect)

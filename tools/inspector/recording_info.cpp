@@ -1,0 +1,96 @@
+#include "tools/inspector/recording_info.h"
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+namespace halvorn::inspector {
+namespace {
+
+std::uint64_t Little(const std::uint8_t* bytes, int size) {
+  std::uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+bool IsCode(const std::uint8_t* bytes, const char* code) {
+  for (int i = 0; i < 4; ++i) {
+    if (bytes[i] != static_cast<std::uint8_t>(code[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) {
+    error = "cannot open the file";
+    return std::nullopt;
+  }
+  RecordingInfo info;
+  info.file_bytes = static_cast<std::uint64_t>(in.tellg());
+  in.seekg(0);
+
+  std::uint8_t riff[12];
+  if (!in.read(reinterpret_cast<char*>(riff), sizeof riff) || !IsCode(riff, "RIFF") || !IsCode(riff + 8, "WAVE")) {
+    error = "not a RIFF/WAVE file";
+    return std::nullopt;
+  }
+  info.riff_size = static_cast<std::uint32_t>(Little(riff + 4, 4));
+
+  bool have_format = false;
+  std::uint64_t at = 12;
+  while (true) {
+    std::uint8_t header[8];
+    in.seekg(static_cast<std::streamoff>(at));
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+      error = "no \"data\" chunk";
+      return std::nullopt;
+    }
+    const auto size = static_cast<std::uint32_t>(Little(header + 4, 4));
+    const std::uint64_t body = at + 8;
+    if (IsCode(header, "data")) {
+      info.data_offset = body;
+      info.data_size_field = size;
+      break;
+    }
+    std::vector<std::uint8_t> content(size);
+    if (size > info.file_bytes || !in.read(reinterpret_cast<char*>(content.data()), size)) {
+      error = "a chunk runs past the end of the file";
+      return std::nullopt;
+    }
+    if (IsCode(header, "fmt ") && size >= 16) {
+      have_format = true;
+      info.format = {static_cast<std::uint16_t>(Little(&content[0], 2)), static_cast<std::uint16_t>(Little(&content[2], 2)),
+                     static_cast<std::uint32_t>(Little(&content[4], 4)), static_cast<std::uint32_t>(Little(&content[8], 4)),
+                     static_cast<std::uint16_t>(Little(&content[12], 2)), static_cast<std::uint16_t>(Little(&content[14], 2))};
+    } else if (IsCode(header, "rcvr") && size >= 22) {
+      info.receiver = ReceiverChunk{static_cast<std::int32_t>(Little(&content[0], 4)),
+                                    static_cast<std::int32_t>(Little(&content[4], 4)),
+                                    static_cast<std::int64_t>(Little(&content[8], 8)),
+                                    static_cast<std::uint16_t>(Little(&content[16], 2)),
+                                    content[18], content[19], content[20]};
+    }
+    at = body + size + (size & 1);  // chunks of odd size carry a pad byte
+  }
+  if (!have_format) {
+    error = "no \"fmt \" chunk before the data";
+    return std::nullopt;
+  }
+
+  const std::uint64_t in_file = info.file_bytes - info.data_offset;
+  if (info.riff_size == 0 && info.data_size_field == 0) {
+    info.completion = Completion::kUnfinished;
+    info.data_bytes = in_file;
+  } else if (info.riff_size + 8ull == info.file_bytes && info.data_size_field == in_file) {
+    info.completion = Completion::kFinished;
+    info.data_bytes = in_file;
+  } else {
+    info.completion = Completion::kMismatched;
+    info.data_bytes = std::min<std::uint64_t>(info.data_size_field, in_file);
+  }
+  return info;
+}
+
+}  // namespace halvorn::inspector

@@ -1,0 +1,72 @@
+#include "tools/inspector/report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+namespace halvorn::inspector {
+namespace {
+
+std::string Line(const char* label, const std::string& value) {
+  std::string line = label;
+  line += ':';
+  line.append(line.size() < 20 ? 20 - line.size() : 1, ' ');
+  return line + value + "\n";
+}
+
+std::string Printf(const char* format, auto... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
+
+const char* OnOff(std::uint8_t value) { return value != 0 ? "on" : "off"; }
+
+}  // namespace
+
+std::string IsoUtc(std::int64_t utc_seconds) {
+  const auto time = static_cast<std::time_t>(utc_seconds);
+  std::tm utc{};
+  if (gmtime_r(&time, &utc) == nullptr) return Printf("%" PRId64 " s since 1970 UTC", utc_seconds);
+  return Printf("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                utc.tm_min, utc.tm_sec);
+}
+
+std::string Describe(const std::string& path, const RecordingInfo& info) {
+  const inspector::Format& format = info.format;
+  std::string text = Line("File", path);
+  text += Line("Format", Printf("%s, %u channels, %u bits, %u samples/s, %u bytes per frame, %u bytes/s",
+                                format.format_tag == 1 ? "PCM" : "not PCM", format.channels, format.bits_per_sample,
+                                format.sample_rate_hz, format.block_align, format.byte_rate));
+  if (const auto& receiver = info.receiver) {
+    text += Line("LO", Printf("%" PRId32 " Hz", receiver->lo_hz));
+    text += Line("Sample-rate index", Printf("%" PRId32, receiver->sample_rate_index));
+    text += Line("Start time", IsoUtc(receiver->start_time_utc_s));
+    text += Line("Attenuator", Printf("%d dB", receiver->attenuator_step * 10));
+    text += Line("Preselector", OnOff(receiver->preselector_on));
+    text += Line("ADC preamp", OnOff(receiver->adc_preamp_on));
+    text += Line("ADC dither", OnOff(receiver->adc_dither_on));
+  } else {
+    text += Line("Receiver chunk", "none");
+  }
+  text += Line("Data", Printf("%" PRIu64 " bytes, %" PRIu64 " frames", info.data_bytes, info.frames()));
+  text += Line("Duration", Printf("%.3f s", info.duration_s()));
+  switch (info.completion) {
+    case Completion::kFinished:
+      text += Line("State", "finished");
+      break;
+    case Completion::kUnfinished:
+      text += Line("State", "unfinished: both sizes are 0, the recording was never stopped (--repair finishes it)");
+      break;
+    case Completion::kMismatched:
+      text += Line("State", Printf("sizes disagree with the file: RIFF size %u, data size %u, file %" PRIu64 " bytes",
+                                   info.riff_size, info.data_size_field, info.file_bytes));
+      break;
+  }
+  if (info.torn_bytes() != 0) {
+    text += Line("Torn frame", Printf("%" PRIu64 " bytes at the end do not make a whole frame", info.torn_bytes()));
+  }
+  return text;
+}
+
+}  // namespace halvorn::inspector
