@@ -20,8 +20,13 @@ constexpr std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
 }  // namespace
 
 UtcTime BreakDownUtc(std::int64_t utc_seconds) {
-  const std::int64_t days = FloorDiv(utc_seconds, kSecondsPerDay);
-  const std::int64_t second_of_day = utc_seconds - days * kSecondsPerDay;
+  // Written so that no reading of the clock, however wild, overflows.
+  std::int64_t days = utc_seconds / kSecondsPerDay;
+  std::int64_t second_of_day = utc_seconds % kSecondsPerDay;
+  if (second_of_day < 0) {
+    second_of_day += kSecondsPerDay;
+    --days;
+  }
 
   // Days to civil date, counting from 1 March of year 0 in 400-year eras.
   const std::int64_t shifted = days + 719468;

@@ -25,7 +25,9 @@ class HeaderWriter {
   void U32(std::uint32_t value) { Little(value, 4); }
   void I32(std::int32_t value) { Little(static_cast<std::uint32_t>(value), 4); }
   void I64(std::int64_t value) { Little(static_cast<std::uint64_t>(value), 8); }
-  void Zeros(int count) { Little(0, count); }
+  void Zeros(int count) {
+    for (int i = 0; i < count; ++i) bytes_[at_++] = 0;
+  }
 
  private:
   std::array<std::uint8_t, kHeaderBytes>& bytes_;
