@@ -1,0 +1,1 @@
+halvorn_benchmark(recorder_bench recorder_bench.cpp)
