@@ -145,7 +145,7 @@ void Recorder::AppendLocked(const std::uint8_t* pairs, int pair_count, int sampl
 bool Recorder::ContinueInNewFileLocked(int sample_rate_index) {
   FileError error;
   if (!FinishFile(open_, error)) {
-    InterruptLocked(Trouble::kWriteFailed, error, open_.name);
+    InterruptLocked(Trouble::kFinishFailed, error, open_.name);
     return false;
   }
   receiver::ReceiverSettings settings = receiver_.Settings();
@@ -207,18 +207,17 @@ bool Recorder::OpenNewFile(const receiver::ReceiverSettings& settings, OpenFile&
 bool Recorder::FinishFile(OpenFile& open, FileError& error) {
   RecordingFile& file = *open.file;
   const std::uint32_t whole_pairs = open.data_bytes - open.data_bytes % static_cast<std::uint32_t>(open.pair_bytes);
-  bool ok = true;
-  if (whole_pairs != open.data_bytes) {
-    // Readers count frames from the data size; a torn pair would break that.
-    ok = file.Truncate(kHeaderBytes + whole_pairs);
-    if (ok) open.data_bytes = whole_pairs;
-  }
+  // Readers count frames from the data size; a torn pair would not be one.
+  if (whole_pairs != open.data_bytes && file.Truncate(kHeaderBytes + whole_pairs)) open.data_bytes = whole_pairs;
   const auto riff_size = EncodeSizeField(RiffSizeFor(open.data_bytes));
   const auto data_size = EncodeSizeField(open.data_bytes);
-  ok = ok && file.WriteAt(kRiffSizeOffset, riff_size.data(), riff_size.size()) &&
-       file.WriteAt(kDataSizeOffset, data_size.data(), data_size.size());
-  ok = file.Close() && ok;
+  bool ok = file.WriteAt(kRiffSizeOffset, riff_size.data(), riff_size.size()) &&
+            file.WriteAt(kDataSizeOffset, data_size.data(), data_size.size());
   if (!ok) error = file.error();
+  if (!file.Close() && ok) {
+    error = file.error();
+    ok = false;
+  }
   open.file.reset();
   return ok;
 }
@@ -262,6 +261,9 @@ std::string Recorder::Explain(const Failure& failure) const {
     case Trouble::kWriteFailed:
       return "Recording stopped: writing to " + path + " failed " + reason +
              ". The file keeps everything recorded up to that point.";
+    case Trouble::kFinishFailed:
+      return "Recording stopped: the file " + path + " reached its size limit but could not be completed " + reason +
+             ".";
     case Trouble::kNextFileFailed:
       return "Recording stopped: cannot create its next file " + path + " " + reason +
              ". The files recorded before it are complete.";

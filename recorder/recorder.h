@@ -77,7 +77,7 @@ class Recorder : public streaming::BlockSink {
     std::uint32_t data_bytes = 0;  // sample bytes that reached the file
     std::int64_t start_time_utc_s = 0;
   };
-  enum class Trouble { kNone, kCreateFailed, kWriteFailed, kNextFileFailed };
+  enum class Trouble { kNone, kCreateFailed, kWriteFailed, kFinishFailed, kNextFileFailed };
   struct Failure {
     Trouble trouble = Trouble::kNone;
     FileError error;
@@ -86,7 +86,8 @@ class Recorder : public streaming::BlockSink {
 
   // Creates a file under a name not taken yet and writes its header.
   bool OpenNewFile(const receiver::ReceiverSettings& settings, OpenFile& out, Failure& failure);
-  // Sizes, then close. A partly written pair at the end is cut off first.
+  // Sizes, then close. A partly written pair at the end is cut off first
+  // where the file allows it; either way the sizes match the file's length.
   static bool FinishFile(OpenFile& open, FileError& error);
 
   void AppendLocked(const std::uint8_t* pairs, int pair_count, int sample_rate_index);

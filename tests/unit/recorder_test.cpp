@@ -393,6 +393,33 @@ TEST_F(RecorderTest, SizesThatCannotBeWrittenAreReported) {
   EXPECT_EQ(RecordingStatuses(), (std::vector<int>{102, 103}));
 }
 
+TEST_F(RecorderTest, WhereATornPairCannotBeCutOffTheSizesStillMatchTheFile) {
+  faults_->write_budget = 90 + 6144 + 1000;
+  faults_->fail_truncate = true;
+  Make();
+  recorder_->StartRecording();
+  DeliverCounting(0, 2);
+  const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+  ASSERT_TRUE(report.has_value());
+  ExpectFinished(scratch_ / kName);
+  EXPECT_EQ(SampleBytes(scratch_ / kName).size(), 6144u + 1000);
+}
+
+TEST_F(RecorderTest, AFileThatCannotBeCompletedAtItsLimitEndsTheRecording) {
+  Make(2 * 6144);
+  recorder_->StartRecording();
+  DeliverCounting(0, 2);
+  faults_->fail_write_at = true;
+  DeliverCounting(2, 2);
+  const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+  ASSERT_TRUE(report.has_value());
+  EXPECT_NE(report->find("could not be completed"), std::string::npos) << *report;
+  EXPECT_NE(report->find(kName), std::string::npos) << *report;
+  EXPECT_EQ(scratch_.Names(), Names{kName});
+  EXPECT_EQ(RecordingStatuses(), (std::vector<int>{102, 103}));
+  EXPECT_FALSE(recorder_->IsRecording());
+}
+
 // A real short write, with the process's file-size limit as the full disk.
 TEST_F(RecorderTest, ARealShortWriteLeavesAFinishedFileOfWholePairs) {
   Make();

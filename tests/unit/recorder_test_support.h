@@ -128,6 +128,7 @@ struct Faults {
   std::atomic<long long> write_budget{-1};
   std::atomic<int> write_error{ENOSPC};
   std::atomic<bool> fail_write_at{false};
+  std::atomic<bool> fail_truncate{false};
   std::atomic<int> creates{0};
 };
 
@@ -154,7 +155,13 @@ class FaultyFile final : public recorder::RecordingFile {
     }
     return real_->WriteAt(offset, data, bytes);
   }
-  bool Truncate(std::uint64_t length) override { return real_->Truncate(length); }
+  bool Truncate(std::uint64_t length) override {
+    if (faults_->fail_truncate) {
+      error_ = {EPERM};
+      return false;
+    }
+    return real_->Truncate(length);
+  }
   bool Close() override { return real_->Close(); }
   recorder::FileError error() const override { return error_.code != 0 ? error_ : real_->error(); }
 
