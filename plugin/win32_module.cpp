@@ -7,39 +7,49 @@ Win32Module* g_module = nullptr;
 
 }  // namespace
 
-Win32Module::Win32Module()
+Win32Module::Win32Module(HINSTANCE instance)
     : loader_(device::MakePlatformLibraryLoader()),
       stream_resources_(streaming::MakePlatformStreamResources()),
+      ui_(application_),
       plugin_(*loader_, ui_, *stream_resources_),
-      panel_(std::make_unique<panel::ControlPanel>(plugin_.services())) {
-  plugin_.AttachPanel(panel_.get());
+      application_(instance, plugin_.services()) {
+  application_.Start();
+  if (panel::CMainFrame* frame = application_.main_frame()) {
+    plugin_.AttachPanel(&frame->control_dialog().panel());
+  }
 }
 
 Win32Module::~Win32Module() {
+  // Nothing may deliver into the recorder once the panel that owns it goes.
   plugin_.stream().StopAsyncProcessing();
   plugin_.AttachPanel(nullptr);
+  application_.Stop();
 }
 
 Win32Module* Win32Module::Instance() { return g_module; }
 
-void Win32Module::Attach() {
+void Win32Module::Attach(HINSTANCE instance) {
   // Without the module object every entry point answers with its safe default.
   try {
-    g_module = new Win32Module();
+    g_module = new Win32Module(instance);
   } catch (...) {
     g_module = nullptr;
   }
 }
 
 void Win32Module::Detach() {
-  delete g_module;
+  Win32Module* module = g_module;
   g_module = nullptr;
+  try {
+    delete module;
+  } catch (...) {
+  }
 }
 
 }  // namespace halvorn
 
-BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
-  if (reason == DLL_PROCESS_ATTACH) halvorn::Win32Module::Attach();
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH) halvorn::Win32Module::Attach(instance);
   if (reason == DLL_PROCESS_DETACH) halvorn::Win32Module::Detach();
   return TRUE;
 }

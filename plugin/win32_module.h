@@ -1,36 +1,45 @@
 // The plug-in module as Windows loads it: the one object that owns all
 // module-wide state, created when the DLL is attached and destroyed when it
-// is detached.
+// is detached. Creating it starts the application object, which builds the
+// control panel on the loading thread; destroying it stops the stream and
+// then the application object, which takes the panel down.
 #pragma once
 
 #include <memory>
 
+// The core's headers come before <windows.h>, which defines `cdecl` away and
+// with it the host callback's calling-convention attribute.
 #include "device/library_loader.h"
-#include "panel/control_panel.h"
-#include "panel/win32/win32_user_interface.h"
 #include "plugin/plugin.h"
 #include "streaming/stream_resources.h"
+
+#include "panel/win32/extio_halvorn_app.h"
+#include "panel/win32/win32_user_interface.h"
 
 namespace halvorn {
 
 class Win32Module {
  public:
-  Win32Module();
+  explicit Win32Module(HINSTANCE instance);
   ~Win32Module();
+  Win32Module(const Win32Module&) = delete;
+  Win32Module& operator=(const Win32Module&) = delete;
 
   Plugin& plugin() { return plugin_; }
 
   // Null outside the module's lifetime.
   static Win32Module* Instance();
-  static void Attach();
+  static void Attach(HINSTANCE instance);
   static void Detach();
 
  private:
   std::unique_ptr<device::LibraryLoader> loader_;
   std::unique_ptr<streaming::StreamResources> stream_resources_;
+  // Finds the panel through the application object below, which needs the
+  // plug-in's services and so comes after it.
   panel::Win32UserInterface ui_;
   Plugin plugin_;
-  std::unique_ptr<panel::ControlPanel> panel_;
+  panel::CExtIO_halvornApp application_;
 };
 
 }  // namespace halvorn

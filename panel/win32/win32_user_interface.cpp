@@ -1,34 +1,62 @@
 #include "panel/win32/win32_user_interface.h"
 
+#include "panel/control_ids.h"
+
 namespace halvorn::panel {
 
+CHalvornCtlDialog* Win32UserInterface::dialog() const {
+  CMainFrame* frame = application_.main_frame();
+  return frame != nullptr ? &frame->control_dialog() : nullptr;
+}
+
+HWND Win32UserInterface::dialog_window() const {
+  CHalvornCtlDialog* control_dialog = dialog();
+  return control_dialog != nullptr ? control_dialog->hwnd() : nullptr;
+}
+
+// No owner: the panel stays usable behind the box, and the box's modal loop
+// dispatches its clicks and timer ticks as the host's loop would.
 void Win32UserInterface::ShowError(const char* text) {
   MessageBoxA(nullptr, text, kMessageTitle, MB_OK | MB_ICONERROR);
 }
 
 void Win32UserInterface::SetCheck(int control_id, bool marked) {
-  if (dialog_) CheckDlgButton(dialog_, control_id, marked ? BST_CHECKED : BST_UNCHECKED);
+  if (CHalvornCtlDialog* control_dialog = dialog()) {
+    control_dialog->Button(control_id).SetCheck(marked ? BST_CHECKED : BST_UNCHECKED);
+  }
 }
 
 int Win32UserInterface::GetCheck(int control_id) {
-  return dialog_ ? static_cast<int>(IsDlgButtonChecked(dialog_, control_id)) : 0;
+  CHalvornCtlDialog* control_dialog = dialog();
+  return control_dialog != nullptr ? control_dialog->Button(control_id).GetCheck() : BST_UNCHECKED;
 }
 
 void Win32UserInterface::Enable(int control_id, bool enabled) {
-  if (dialog_) EnableWindow(GetDlgItem(dialog_, control_id), enabled);
+  if (CHalvornCtlDialog* control_dialog = dialog()) control_dialog->Item(control_id).Enable(enabled);
 }
 
 void Win32UserInterface::SetText(int control_id, const char* text) {
-  if (dialog_) SetDlgItemTextA(dialog_, control_id, text);
+  if (CHalvornCtlDialog* control_dialog = dialog()) control_dialog->Item(control_id).SetText(text);
 }
 
-void Win32UserInterface::BeginWaitCursor() { saved_cursor_ = SetCursor(LoadCursor(nullptr, IDC_WAIT)); }
+void Win32UserInterface::BeginWaitCursor() { saved_cursor_ = SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
 
 void Win32UserInterface::EndWaitCursor() { SetCursor(saved_cursor_); }
 
-void Win32UserInterface::StartStatusTimer() {}
-void Win32UserInterface::StopStatusTimer() {}
-void Win32UserInterface::ShowPanel() {}
-void Win32UserInterface::MinimisePanel() {}
+void Win32UserInterface::StartStatusTimer() {
+  if (const HWND window = dialog_window()) SetTimer(window, kStatusTimerId, kStatusTimerPeriodMs, nullptr);
+}
+
+void Win32UserInterface::StopStatusTimer() {
+  if (const HWND window = dialog_window()) KillTimer(window, kStatusTimerId);
+}
+
+void Win32UserInterface::ShowPanel() {
+  if (CMainFrame* frame = application_.main_frame()) frame->ShowPanel();
+}
+
+void Win32UserInterface::MinimisePanel() {
+  if (CMainFrame* frame = application_.main_frame()) frame->MinimisePanel();
+}
 
 }  // namespace halvorn::panel

@@ -1,5 +1,12 @@
-// The user-interface seam on the real windows.
+// The user-interface seam on the real windows. It finds the panel through the
+// application object, so it copes with a panel that is missing, not yet made
+// or already gone. The entry points call it on host threads, the dialog's
+// handlers on the window thread: everything here is either a message sent to
+// the window (which the window's own thread carries out) or a call that is
+// only made on the window thread.
 #pragma once
+
+#include "panel/win32/extio_halvorn_app.h"
 
 #include <windows.h>
 
@@ -9,6 +16,8 @@ namespace halvorn::panel {
 
 class Win32UserInterface final : public UserInterface {
  public:
+  explicit Win32UserInterface(const CExtIO_halvornApp& application) : application_(application) {}
+
   void ShowError(const char* text) override;
   void SetCheck(int control_id, bool marked) override;
   int GetCheck(int control_id) override;
@@ -22,7 +31,11 @@ class Win32UserInterface final : public UserInterface {
   void MinimisePanel() override;
 
  private:
-  HWND dialog_ = nullptr;
+  CHalvornCtlDialog* dialog() const;
+  HWND dialog_window() const;
+
+  const CExtIO_halvornApp& application_;
+  // Window thread only.
   HCURSOR saved_cursor_ = nullptr;
 };
 

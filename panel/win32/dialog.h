@@ -1,0 +1,53 @@
+// A modeless dialog built from a dialog template, with its controls bound to
+// members by identifier. Because the host owns the message loop, the dialog
+// hooks its thread's message retrieval to give its own keyboard messages the
+// dialog navigation (Tab, arrow keys within a group) and nothing else.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "panel/win32/control_binding.h"
+#include "panel/win32/window.h"
+
+namespace halvorn::win {
+
+class Dialog : public Window {
+ public:
+  explicit Dialog(int template_id) : template_id_(template_id) {}
+  ~Dialog() override;
+
+  // Creates the dialog window from the template in `instance` as a child of
+  // `parent`, not yet visible; false when it could not be created.
+  bool CreateModeless(HINSTANCE instance, HWND parent);
+
+  // The framework's dialog attached to `hwnd`, or null for any other window.
+  static Dialog* FromHandle(HWND hwnd);
+
+ protected:
+  // Binds the members to their controls, through Bind().
+  virtual void DoDataExchange() {}
+  // Runs the data exchange; true asks for the default focus.
+  virtual bool OnInitDialog();
+
+  void Bind(int control_id, Control& member);
+
+  void OnDetached() override;
+  void Abandon() override;
+
+ private:
+  friend class Window;
+
+  static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK KeyboardHook(int code, WPARAM removal, LPARAM message_pointer);
+  // The framework dialog that `hwnd` is, or lies inside.
+  static HWND EnclosingDialog(HWND hwnd);
+  void Unhook();
+
+  int template_id_;
+  std::vector<Control*> bound_;
+  HHOOK keyboard_hook_ = nullptr;
+};
+
+}  // namespace halvorn::win

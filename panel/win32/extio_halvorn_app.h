@@ -1,0 +1,28 @@
+// The module's application object: at load it builds the control panel (the
+// frame with the control dialog inside, hidden), at unload it takes it down.
+#pragma once
+
+#include "panel/win32/main_frame.h"
+
+#include "panel/win32/application.h"
+#include "plugin/module_services.h"
+
+namespace halvorn::panel {
+
+class CExtIO_halvornApp final : public win::Application {
+ public:
+  CExtIO_halvornApp(HINSTANCE instance, const ModuleServices& services)
+      : win::Application(instance), services_(services) {}
+
+  // The panel; null outside the module's lifetime.
+  CMainFrame* main_frame() const { return static_cast<CMainFrame*>(main_window()); }
+
+ protected:
+  bool InitInstance() override;
+  int ExitInstance() override;
+
+ private:
+  ModuleServices services_;
+};
+
+}  // namespace halvorn::panel

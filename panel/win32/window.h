@@ -1,0 +1,58 @@
+// The window objects of the panel's small frame-and-dialog layer: a C++ object
+// attached to one window handle, whose messages reach it through its message
+// map. The object may outlive its window, never the other way round.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace halvorn::win {
+
+class Window {
+ public:
+  Window() = default;
+  virtual ~Window() = default;
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  // Null before the window is created and after it is destroyed.
+  HWND hwnd() const { return hwnd_.load(std::memory_order_acquire); }
+
+  // Destroys the window on the thread that owns it, as only that thread may.
+  // From any other thread it asks the owner to, and if the owner does not
+  // answer in time the window is cut loose from this object and this module,
+  // so it can outlive both. Afterwards the object can be deleted.
+  void DestroyFromAnyThread();
+
+ protected:
+  // The window's message map; false lets the default processing run.
+  virtual bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam) = 0;
+  // The window handed over its last message.
+  virtual void OnDetached() {}
+  // Cuts the window loose: no procedure, hook or pointer of this module is
+  // left in it, it is hidden, and this object forgets it.
+  virtual void Abandon() = 0;
+
+  void Attach(HWND hwnd) { hwnd_.store(hwnd, std::memory_order_release); }
+  void Detach();
+  // Runs the message map (and a destroy request), keeping every exception out
+  // of the system's message dispatch and so out of the host.
+  bool Dispatch(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+
+  // Abandons the framework's dialogs among this window's children.
+  static void AbandonChildDialogs(HWND parent);
+
+ private:
+  static BOOL CALLBACK AbandonIfDialog(HWND child, LPARAM unused);
+
+  // Written on the window's thread, read by whichever thread unloads.
+  std::atomic<HWND> hwnd_{nullptr};
+};
+
+// Asks a window's own thread to destroy it (sent from other threads).
+inline constexpr UINT kDestroyRequest = WM_APP + 0x101;
+// How long a window's thread has to answer that request at unload.
+inline constexpr UINT kDestroyRequestTimeoutMs = 2000;
+
+}  // namespace halvorn::win

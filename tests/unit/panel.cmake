@@ -1,0 +1,1 @@
+halvorn_native_tests(panel_tests panel_placement_test.cpp)

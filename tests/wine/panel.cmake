@@ -1,0 +1,4 @@
+target_sources(plugin_wine_tests PRIVATE
+  panel_fixture.cpp
+  panel_template_test.cpp
+  panel_window_test.cpp)

@@ -1,0 +1,171 @@
+#include "tests/wine/panel_fixture.h"
+
+#include <cstdio>
+
+namespace halvorn::wine_tests {
+namespace {
+
+BOOL CALLBACK CollectFrame(HWND window, LPARAM found_pointer) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId()) return TRUE;
+  char title[32] = {};
+  char class_name[96] = {};
+  GetWindowTextA(window, title, sizeof title);
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (std::string(title) != "HALVORN SDR" || std::string(class_name).rfind("Halvorn:", 0) != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found_pointer) = window;
+  return FALSE;
+}
+
+POINT Centre(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+}  // namespace
+
+const std::vector<ExpectedControl> kExpectedControls = {
+    {-1, "Button", "Attenuator", 0x50020007, 7, 3, 51, 68, ""},
+    {1002, "Button", "0 dB", 0x50000009, 12, 15, 32, 11, "Attenuator"},
+    {1003, "Button", "10 dB", 0x50000009, 12, 28, 34, 11, "Attenuator"},
+    {1004, "Button", "20 dB", 0x50000009, 12, 42, 33, 11, "Attenuator"},
+    {1005, "Button", "30 dB", 0x50000009, 12, 56, 34, 11, "Attenuator"},
+    {-1, "Button", "Front-End", 0x50000007, 66, 3, 66, 68, ""},
+    {1018, "Button", "ADC Preamp", 0x50010003, 71, 28, 55, 11, "Front-End"},
+    {1019, "Button", "ADC Dither", 0x50010003, 71, 42, 55, 11, "Front-End"},
+    {1020, "Button", "Clk Calib", 0x50010000, 14, 320, 39, 16, ""},
+    {-1, "Button", "DDC Output Sample Rate", 0x50020007, 7, 75, 125, 146, ""},
+    {1021, "Button", "Stop", 0x50010000, 15, 238, 34, 15, "Recording (Halvorn Wav Format)"},
+    {1022, "Button", "Rec", 0x50010000, 57, 238, 34, 15, "Recording (Halvorn Wav Format)"},
+    {1023, "Static", "", 0x50021000, 47, 278, 36, 11, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "File Size", 0x50020000, 12, 280, 32, 11, "Recording (Halvorn Wav Format)"},
+    {1024, "Static", "", 0x50021000, 27, 260, 99, 11, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "File", 0x50020000, 12, 262, 13, 11, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "MBytes", 0x50020000, 86, 280, 26, 11, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "Rec Time", 0x50020000, 12, 298, 34, 11, "Recording (Halvorn Wav Format)"},
+    {1025, "Static", "", 0x50021000, 47, 296, 36, 11, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "s", 0x50020000, 86, 298, 9, 11, "Recording (Halvorn Wav Format)"},
+    {1026, "Button", "Preselector", 0x50010003, 71, 15, 55, 11, "Front-End"},
+    {-1, "Button", "Recording (Halvorn Wav Format)", 0x50000007, 7, 223, 125, 92, ""},
+    {1006, "Button", "125 kS/s (BW= 120 kHz)", 0x50000009, 12, 88, 97, 11, "DDC Output Sample Rate"},
+    {1007, "Button", "250 kS/s (BW= 240 kHz)", 0x50000009, 12, 102, 97, 11, "DDC Output Sample Rate"},
+    {1008, "Button", "500 kS/s (BW= 450 kHz)", 0x50000009, 12, 117, 97, 11, "DDC Output Sample Rate"},
+    {1009, "Button", "1 MS/s    (BW= 800 kHz)", 0x50000009, 12, 131, 97, 11, "DDC Output Sample Rate"},
+    {1010, "Button", "2 MS/s    (BW= 1600 kHz)", 0x50000009, 12, 146, 97, 11, "DDC Output Sample Rate"},
+    {1011, "Button", "2/21 MS/s    (BW= 88 kHz)", 0x50000009, 12, 160, 112, 11, "DDC Output Sample Rate"},
+    {1012, "Button", "48 kS/s   (BW= 44 kHz)", 0x50000009, 12, 174, 112, 11, "DDC Output Sample Rate"},
+    {1013, "Button", "96 kS/s   (BW= 88 kHz)", 0x50000009, 12, 188, 112, 11, "DDC Output Sample Rate"},
+    {1014, "Button", "192 kS/s (BW= 176 kHz)", 0x50000009, 12, 203, 112, 11, "DDC Output Sample Rate"},
+};
+
+std::vector<int> SettingControls() {
+  std::vector<int> ids{1018, 1019, 1020, 1026};
+  for (int id = 1002; id <= 1014; ++id) ids.push_back(id);
+  ids.push_back(1022);
+  return ids;
+}
+
+HWND FindPanelFrame() {
+  HWND found = nullptr;
+  EnumWindows(&CollectFrame, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+bool RunUnixProgram(const std::string& command_line) {
+  // Wine starts a Unix program without giving back a process handle to wait
+  // on, so the program is run by a shell that leaves its exit status in a
+  // file of its own once it has finished.
+  static int runs = 0;
+  const std::string marker = "/tmp/halvorn-panel-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(++runs);
+  std::string marker_on_windows = "Z:" + marker;
+  for (char& c : marker_on_windows) {
+    if (c == '/') c = '\\';
+  }
+  DeleteFileA(marker_on_windows.c_str());
+  std::string line = "/bin/sh -c \"" + command_line + "; echo $? > " + marker + ".part && mv " + marker +
+                     ".part " + marker + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  if (!PumpUntil([&] { return GetFileAttributesA(marker_on_windows.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000)) {
+    return false;
+  }
+  char status[16] = {};
+  HANDLE file = CreateFileA(marker_on_windows.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  DWORD read = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    ReadFile(file, status, sizeof status - 1, &read, nullptr);
+    CloseHandle(file);
+  }
+  DeleteFileA(marker_on_windows.c_str());
+  return std::string(status).rfind("0", 0) == 0;
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (!done()) {
+    if (GetTickCount64() >= deadline) return false;
+    host::PumpMessagesFor(10);
+  }
+  return true;
+}
+
+void PanelTest::SetUp() {
+  PluginTest::SetUp();
+  ASSERT_NE(Frame(), nullptr) << "the panel was not created at load";
+}
+
+std::string PanelTest::Text(int id) const {
+  char text[256] = {};
+  GetWindowTextA(Control(id), text, sizeof text);
+  return text;
+}
+
+void PanelTest::OpenReceiver() {
+  ASSERT_TRUE(Init());
+  ASSERT_TRUE(plugin_->OpenHW());
+  plugin_->SetCallback(&host::CallbackRecorder::Callback);
+  host::PumpMessagesFor(50);
+}
+
+void PanelTest::ClickWithMouse(int id) {
+  const HWND control = Control(id);
+  ASSERT_NE(control, nullptr) << id;
+  ASSERT_TRUE(IsWindowVisible(control) && IsWindowEnabled(control)) << "no user can click " << id;
+  ClickAt(Centre(control));
+}
+
+void PanelTest::ClickAt(POINT point, int clicks) {
+  char command[160];
+  std::snprintf(command, sizeof command, "/usr/bin/xdotool mousemove --sync %ld %ld click --repeat %d 1",
+                static_cast<long>(point.x), static_cast<long>(point.y), clicks);
+  ASSERT_TRUE(RunUnixProgram(command)) << command;
+  // The click reaches this thread as input; let it arrive and be handled.
+  host::PumpMessagesFor(150);
+}
+
+void PanelTest::PressKeys(const std::string& keys) {
+  const std::string command = "/usr/bin/xdotool key " + keys;
+  ASSERT_TRUE(RunUnixProgram(command)) << command;
+  host::PumpMessagesFor(150);
+}
+
+std::vector<testing::JournalLine> PanelTest::CallsSince(size_t after, const std::string& entry) const {
+  std::vector<testing::JournalLine> calls;
+  const auto lines = journal_.Lines();
+  for (size_t i = after; i < lines.size(); ++i) {
+    if (lines[i].entry == entry) calls.push_back(lines[i]);
+  }
+  return calls;
+}
+
+}  // namespace halvorn::wine_tests
