@@ -36,7 +36,8 @@ constexpr std::size_t kBytesPerFile = std::size_t{256} << 20;
 constexpr double kTwoMegaBytesPerSecond = 8000000.0;
 
 std::filesystem::path BenchDirectory() {
-  const auto path = std::filesystem::temp_directory_path() / "halvorn-recorder-bench";
+  static const auto path = std::filesystem::temp_directory_path() /
+                           ("halvorn-recorder-bench." + std::to_string(::getpid()));
   std::filesystem::create_directories(path);
   return path;
 }
@@ -216,5 +217,6 @@ int main(int argc, char** argv) {
                 (kReducedBytes / seconds) / kTwoMegaBytesPerSecond);
   }
   benchmark::Shutdown();
+  std::filesystem::remove_all(BenchDirectory());
   return 0;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "recorder/recorder.h"
 #include "recorder/recording_file.h"
@@ -32,7 +33,8 @@ class ScratchDirectory {
     for (char& c : name) {
       if (c == '/') c = '_';
     }
-    path_ = fs::temp_directory_path() / "halvorn-recorder-tests" / name;
+    // The process id keeps builds that run the same test at once apart.
+    path_ = fs::temp_directory_path() / "halvorn-recorder-tests" / (name + "." + std::to_string(::getpid()));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
