@@ -1,0 +1,177 @@
+#include "simulator/input_stream.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "simulator/bitstreams.h"
+#include "simulator/pacer.h"
+#include "simulator/sample_source.h"
+
+namespace halvorn::simulator {
+
+// One stream, shared by the stream object and its thread: whichever lets go
+// last frees it, so a stop never waits for the thread to end.
+class InputSession {
+ public:
+  InputSession(InputStream& owner, std::int32_t bytes_per_transfer, device::TransferCallbackFn callback,
+               std::unique_ptr<SampleSource> source, Pacing pacing)
+      : owner_(owner),
+        callback_(callback),
+        source_(std::move(source)),
+        pacing_(pacing),
+        transfer_(static_cast<std::size_t>(bytes_per_transfer)) {}
+
+  static void ThreadBody(void* context) {
+    std::unique_ptr<std::shared_ptr<InputSession>> holder(static_cast<std::shared_ptr<InputSession>*>(context));
+    (*holder)->Run();
+  }
+
+  void RequestStop() {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+  }
+
+  void StopAndWait() {
+    std::unique_lock lock(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+    wake_.wait(lock, [this] { return !in_callback_; });
+  }
+
+  bool stop_requested() {
+    std::lock_guard lock(mutex_);
+    return stop_;
+  }
+
+  std::uint64_t transfers() const { return transfers_.load(std::memory_order_relaxed); }
+
+ private:
+  void Run();
+  void FillTransfer();
+
+  InputStream& owner_;
+  const device::TransferCallbackFn callback_;
+  const std::unique_ptr<SampleSource> source_;
+  const Pacing pacing_;
+  std::vector<std::uint8_t> transfer_;
+  // A pair cut by the end of the previous transfer: its bytes still to send.
+  std::uint8_t split_pair_[kPairBytes] = {};
+  std::size_t split_bytes_left_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  bool in_callback_ = false;
+  std::atomic<std::uint64_t> transfers_{0};
+};
+
+void InputSession::FillTransfer() {
+  std::uint8_t* out = transfer_.data();
+  std::size_t left = transfer_.size();
+  if (split_bytes_left_ > 0) {
+    const std::size_t take = std::min(split_bytes_left_, left);
+    std::memcpy(out, split_pair_ + (kPairBytes - split_bytes_left_), take);
+    split_bytes_left_ -= take;
+    out += take;
+    left -= take;
+  }
+  const std::size_t whole_pairs = left / kPairBytes;
+  source_->Generate(out, whole_pairs);
+  out += whole_pairs * kPairBytes;
+  left -= whole_pairs * kPairBytes;
+  if (left > 0) {
+    source_->Generate(split_pair_, 1);
+    std::memcpy(out, split_pair_, left);
+    split_bytes_left_ = kPairBytes - left;
+  }
+}
+
+void InputSession::Run() {
+  FrontEndState& front_end_state = owner_.front_end_;
+  Pacer pacer(Pacer::Clock::now());
+  std::uint32_t seen_version = 0;
+  FrontEnd front_end = front_end_state.Snapshot(&seen_version);
+  source_->Configure(front_end);
+
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    lock.unlock();
+    if (front_end_state.version() != seen_version) {
+      front_end = front_end_state.Snapshot(&seen_version);
+      source_->Configure(front_end);
+    }
+    FillTransfer();
+    lock.lock();
+    if (pacing_ == Pacing::kRealtime && front_end.bitstream >= 0) {
+      const auto deadline = pacer.Advance(transfer_.size(), kBitstreams[front_end.bitstream].nominal_rate_hz());
+      wake_.wait_until(lock, deadline, [this, deadline] { return stop_ || Pacer::Clock::now() >= deadline; });
+    }
+    if (stop_) break;
+    in_callback_ = true;
+    lock.unlock();
+
+    transfers_.fetch_add(1, std::memory_order_relaxed);
+    owner_.callback_session_.store(this, std::memory_order_relaxed);
+    owner_.callback_thread_.store(CurrentThreadToken(), std::memory_order_relaxed);
+    callback_(transfer_.data(), nullptr);
+    owner_.callback_thread_.store(0, std::memory_order_relaxed);
+
+    lock.lock();
+    in_callback_ = false;
+    wake_.notify_all();
+  }
+}
+
+InputStream::~InputStream() { Stop(); }
+
+InputSession* InputStream::CallingSession() const {
+  if (callback_thread_.load(std::memory_order_relaxed) != CurrentThreadToken()) return nullptr;
+  return callback_session_.load(std::memory_order_relaxed);
+}
+
+InputStream::StartResult InputStream::Start(std::int32_t bytes_per_transfer, device::TransferCallbackFn callback,
+                                            SourceKind source, Pacing pacing) {
+  if (CallingSession() != nullptr) return StartResult::kRunning;
+  if (callback == nullptr) return StartResult::kNoCallback;
+  if (bytes_per_transfer <= 0 || bytes_per_transfer > kLargestTransferBytes) return StartResult::kBadSize;
+
+  std::lock_guard lock(mutex_);
+  if (active_) {
+    if (!active_->stop_requested()) return StartResult::kRunning;
+    // Stopped from inside its callback: that call may still be running.
+    active_->StopAndWait();
+    active_.reset();
+  }
+  std::shared_ptr<InputSession> session;
+  std::shared_ptr<InputSession>* holder = nullptr;
+  try {
+    session = std::make_shared<InputSession>(*this, bytes_per_transfer, callback, MakeSampleSource(source), pacing);
+    holder = new std::shared_ptr<InputSession>(session);
+  } catch (const std::bad_alloc&) {
+    return StartResult::kNoResources;
+  }
+  if (!threads_.Launch(&InputSession::ThreadBody, holder)) {
+    delete holder;
+    return StartResult::kNoResources;
+  }
+  active_ = std::move(session);
+  return StartResult::kStarted;
+}
+
+InputStream::StopResult InputStream::Stop() {
+  if (InputSession* own = CallingSession()) {
+    own->RequestStop();
+    return {true, own->transfers()};
+  }
+  std::lock_guard lock(mutex_);
+  if (!active_) return {false, 0};
+  const std::shared_ptr<InputSession> session = std::move(active_);
+  session->StopAndWait();
+  return {true, session->transfers()};
+}
+
+}  // namespace halvorn::simulator

@@ -1,0 +1,60 @@
+#include "simulator/settings.h"
+
+#include <cstring>
+
+#include "simulator/environment.h"
+
+namespace halvorn::simulator {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool SettingIs(const char* variable, const char* expected) {
+  char value[64];
+  return ReadEnvironment(variable, value, sizeof value) && std::strcmp(value, expected) == 0;
+}
+
+}  // namespace
+
+bool ListContains(const char* list, const char* entry) {
+  const std::size_t entry_length = std::strlen(entry);
+  const char* cursor = list;
+  while (*cursor != '\0') {
+    while (IsBlank(*cursor)) ++cursor;
+    const char* name = cursor;
+    while (*cursor != '\0' && *cursor != ',') ++cursor;
+    const char* end = cursor;
+    while (end > name && IsBlank(end[-1])) --end;
+    if (static_cast<std::size_t>(end - name) == entry_length &&
+        std::strncmp(name, entry, entry_length) == 0) {
+      return true;
+    }
+    if (*cursor == ',') ++cursor;
+  }
+  return false;
+}
+
+bool FailureInjected(const char* entry) {
+  char list[kSettingChars];
+  return ReadEnvironment(kFailVariable, list, sizeof list) && ListContains(list, entry);
+}
+
+SourceKind ReadSourceKind() {
+  return SettingIs(kSourceVariable, "counting") ? SourceKind::kCounting : SourceKind::kScene;
+}
+
+Pacing ReadPacing() { return SettingIs(kPacingVariable, "unpaced") ? Pacing::kUnpaced : Pacing::kRealtime; }
+
+std::int32_t ReadTrueClockHz() {
+  char value[32];
+  if (!ReadEnvironment(kClockVariable, value, sizeof value) || value[0] == '\0') return kDefaultTrueClockHz;
+  std::int64_t hz = 0;
+  for (const char* digit = value; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return kDefaultTrueClockHz;
+    hz = hz * 10 + (*digit - '0');
+    if (hz > kHighestClockHz) return kDefaultTrueClockHz;
+  }
+  return hz < kLowestClockHz ? kDefaultTrueClockHz : static_cast<std::int32_t>(hz);
+}
+
+}  // namespace halvorn::simulator

@@ -1,0 +1,44 @@
+// The simulator's settings, HALVORNSIM_* environment variables. The plug-in
+// never reads them; tests and users set them before loading the library.
+#pragma once
+
+#include <cstdint>
+
+namespace halvorn::simulator {
+
+inline constexpr const char* kJournalVariable = "HALVORNSIM_JOURNAL";
+inline constexpr const char* kMissingVariable = "HALVORNSIM_MISSING";
+inline constexpr const char* kFailVariable = "HALVORNSIM_FAIL";
+inline constexpr const char* kSourceVariable = "HALVORNSIM_SOURCE";
+inline constexpr const char* kPacingVariable = "HALVORNSIM_PACING";
+inline constexpr const char* kClockVariable = "HALVORNSIM_CLOCK_HZ";
+
+// Room for a path or a list of entry names.
+inline constexpr int kSettingChars = 1024;
+
+enum class SourceKind { kScene, kCounting };
+enum class Pacing { kRealtime, kUnpaced };
+
+// The receiver's true reference clock unless HALVORNSIM_CLOCK_HZ says
+// otherwise: 2.1 ppm above the nominal 80 MHz, as a real oscillator might be,
+// so that a clock calibration has something to correct.
+inline constexpr std::int32_t kDefaultTrueClockHz = 80000170;
+inline constexpr std::int32_t kLowestClockHz = 1000000;
+inline constexpr std::int32_t kHighestClockHz = 1000000000;
+
+// True when `entry` is one of the comma-separated names in `list` (blanks
+// around names ignored, names compared exactly).
+bool ListContains(const char* list, const char* entry);
+
+// HALVORNSIM_FAIL names the entry.
+bool FailureInjected(const char* entry);
+
+// HALVORNSIM_SOURCE: "scene" (also when unset or unknown) or "counting".
+SourceKind ReadSourceKind();
+// HALVORNSIM_PACING: "realtime" (also when unset or unknown) or "unpaced".
+Pacing ReadPacing();
+// HALVORNSIM_CLOCK_HZ: a whole number of hertz from kLowestClockHz to
+// kHighestClockHz; the default when unset or anything else.
+std::int32_t ReadTrueClockHz();
+
+}  // namespace halvorn::simulator

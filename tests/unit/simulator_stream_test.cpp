@@ -1,0 +1,313 @@
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "receiver/sample_rate_table.h"
+#include "simulator/counting_pattern.h"
+#include "simulator/testing/library_test.h"
+
+namespace halvorn::simulator {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the callback saw. The library calls it from one thread at a time;
+// `inside` catches a second call overlapping the first.
+struct Capture {
+  std::atomic<std::uint64_t> calls{0};
+  std::atomic<bool> inside{false};
+  std::atomic<bool> overlapped{false};
+  std::atomic<std::uint64_t> wrong_pairs{0};
+  std::atomic<int> pause_us{0};
+  std::atomic<std::uint64_t> stop_at_call{0};  // 0: never stop from inside
+  std::atomic<bool> inner_start_refused{false};
+  std::size_t bytes_per_transfer = 0;
+  std::uint64_t next_pair = 0;         // callback only
+  std::vector<std::uint8_t> bytes;     // callback only: the first bytes received
+  std::size_t keep_bytes = 0;
+  device::StopAsyncInputFn stop = nullptr;
+  device::StartAsyncInputFn start = nullptr;
+
+  void Reset(std::size_t transfer_bytes) {
+    calls = 0;
+    overlapped = false;
+    wrong_pairs = 0;
+    pause_us = 0;
+    stop_at_call = 0;
+    inner_start_refused = false;
+    bytes_per_transfer = transfer_bytes;
+    next_pair = 0;
+    bytes.clear();
+    keep_bytes = 0;
+  }
+};
+
+Capture g_capture;
+
+bool HALVORN_STDCALL CountingCallback(std::uint8_t* transfer, void*) {
+  Capture& c = g_capture;
+  if (c.inside.exchange(true)) c.overlapped = true;
+  for (std::size_t offset = 0; offset + kPairBytes <= c.bytes_per_transfer; offset += kPairBytes) {
+    if (ReadCountingPair(transfer + offset) != c.next_pair) ++c.wrong_pairs;
+    ++c.next_pair;
+  }
+  if (c.bytes.size() < c.keep_bytes) {
+    const std::size_t take = std::min(c.keep_bytes - c.bytes.size(), c.bytes_per_transfer);
+    c.bytes.insert(c.bytes.end(), transfer, transfer + take);
+  }
+  if (const int pause = c.pause_us.load(); pause > 0) std::this_thread::sleep_for(std::chrono::microseconds(pause));
+  const std::uint64_t call = ++c.calls;
+  if (c.stop_at_call != 0 && call == c.stop_at_call) {
+    if (c.start(6144, &CountingCallback, 0)) c.overlapped = true;  // must be refused
+    c.inner_start_refused = true;
+    c.stop();
+  }
+  c.inside = false;
+  return true;
+}
+
+class SimulatorStreamTest : public testing::LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    Set("HALVORNSIM_SOURCE", "counting");
+    Set("HALVORNSIM_PACING", "unpaced");
+    g_capture.Reset(0);
+    g_capture.stop = Entry<device::StopAsyncInputFn>("StopAsyncInput");
+    g_capture.start = Entry<device::StartAsyncInputFn>("StartAsyncInput");
+  }
+
+  void Load(int row) {
+    const auto& entry = receiver::kSampleRateTable[static_cast<std::size_t>(row)];
+    ASSERT_EQ(device_->FpgaConfig(entry.bitstream_name, entry.descriptor), 0);
+  }
+
+  bool Start(int bytes_per_transfer) {
+    g_capture.Reset(static_cast<std::size_t>(bytes_per_transfer));
+    return device_->StartAsyncInput(bytes_per_transfer, &CountingCallback);
+  }
+
+  // Generous: the machine is shared, and only a fault makes this wait long.
+  static bool WaitForCalls(std::uint64_t calls) {
+    const auto give_up = Clock::now() + std::chrono::seconds(60);
+    while (g_capture.calls < calls) {
+      if (Clock::now() > give_up) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+};
+
+TEST_F(SimulatorStreamTest, CountingPairsRunOnAcrossManyTransfers) {
+  Load(4);
+  ASSERT_TRUE(Start(98304));
+  ASSERT_TRUE(WaitForCalls(500));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  const std::uint64_t calls = g_capture.calls;
+  EXPECT_EQ(g_capture.wrong_pairs, 0u);
+  EXPECT_FALSE(g_capture.overlapped);
+  EXPECT_EQ(g_capture.next_pair, calls * 16384);
+  const auto stop = journal_.Calls("StopAsyncInput").at(0);
+  EXPECT_EQ(stop["result"], "1");
+  EXPECT_EQ(static_cast<std::uint64_t>(stop.Number("transfers")), calls);
+  EXPECT_EQ(journal_.Calls("StartAsyncInput").at(0)["bytes"], "98304");
+}
+
+TEST_F(SimulatorStreamTest, EveryRowsTransfersHaveTheAnnouncedSize) {
+  for (int row = 0; row < receiver::kSampleRateCount; ++row) {
+    Load(row);
+    const int bytes = receiver::kSampleRateTable[static_cast<std::size_t>(row)].bytes_per_transfer();
+    ASSERT_TRUE(Start(bytes)) << row;
+    ASSERT_TRUE(WaitForCalls(20)) << row;
+    ASSERT_TRUE(device_->StopAsyncInput());
+    EXPECT_EQ(g_capture.wrong_pairs, 0u) << row;
+    EXPECT_EQ(g_capture.next_pair, g_capture.calls * static_cast<std::uint64_t>(bytes / 6)) << row;
+  }
+  EXPECT_EQ(journal_.Calls("StartAsyncInput").size(), 9u);
+}
+
+TEST_F(SimulatorStreamTest, TransfersThatCutAPairKeepTheByteStreamWhole) {
+  Load(0);
+  constexpr int kBytes = 5000;  // not a whole number of pairs
+  g_capture.Reset(0);
+  g_capture.keep_bytes = kBytes * 30;
+  g_capture.bytes_per_transfer = kBytes;
+  ASSERT_TRUE(device_->StartAsyncInput(kBytes, &CountingCallback));
+  ASSERT_TRUE(WaitForCalls(31));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  ASSERT_EQ(g_capture.bytes.size(), static_cast<std::size_t>(kBytes * 30));
+  for (std::size_t pair = 0; pair * kPairBytes < g_capture.bytes.size(); ++pair) {
+    ASSERT_EQ(ReadCountingPair(g_capture.bytes.data() + pair * kPairBytes), pair);
+  }
+}
+
+TEST_F(SimulatorStreamTest, StartIsRefusedWithoutABitstreamOrWhileRunning) {
+  EXPECT_FALSE(Start(6144));
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=no_bitstream");
+  Load(0);
+  ASSERT_TRUE(Start(6144));
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=1");
+  EXPECT_FALSE(device_->StartAsyncInput(6144, &CountingCallback));
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=running");
+  ASSERT_TRUE(device_->StopAsyncInput());
+  EXPECT_FALSE(device_->StartAsyncInput(6144, nullptr));
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=no_callback");
+  EXPECT_FALSE(device_->StartAsyncInput(0, &CountingCallback));
+  EXPECT_FALSE(device_->StartAsyncInput(-6144, &CountingCallback));
+  EXPECT_FALSE(device_->StartAsyncInput(0x7FFFFFFF, &CountingCallback));
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=2147483647 result=0 refused=bad_size");
+}
+
+TEST_F(SimulatorStreamTest, StopWhileIdleChangesNothing) {
+  EXPECT_TRUE(device_->StopAsyncInput());
+  EXPECT_EQ(LastJournalLine(), "StopAsyncInput result=1 transfers=0");
+}
+
+TEST_F(SimulatorStreamTest, NoCallbackRunsOrFollowsOnceStopHasReturned) {
+  Load(0);
+  for (int cycle = 0; cycle < 40; ++cycle) {
+    ASSERT_TRUE(Start(6144));
+    // Slow callbacks, so that the stop mostly lands inside one.
+    g_capture.pause_us = 300 + 50 * (cycle % 7);
+    ASSERT_TRUE(WaitForCalls(1 + static_cast<std::uint64_t>(cycle % 3)));
+    ASSERT_TRUE(device_->StopAsyncInput());
+    EXPECT_FALSE(g_capture.inside) << "a callback was still running after the stop returned";
+    const std::uint64_t calls = g_capture.calls;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(g_capture.calls, calls) << "a callback came after the stop returned";
+    EXPECT_EQ(static_cast<std::uint64_t>(journal_.Calls("StopAsyncInput").back().Number("transfers")), calls);
+  }
+  EXPECT_FALSE(g_capture.overlapped);
+}
+
+TEST_F(SimulatorStreamTest, StopFromInsideTheCallbackEndsTheStreamAfterThatCall) {
+  Load(0);
+  g_capture.Reset(6144);
+  g_capture.stop_at_call = 5;
+  ASSERT_TRUE(device_->StartAsyncInput(6144, &CountingCallback));
+  ASSERT_TRUE(WaitForCalls(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(g_capture.calls, 5u);
+  EXPECT_TRUE(g_capture.inner_start_refused);
+  EXPECT_FALSE(g_capture.overlapped) << "a start from inside the callback was accepted";
+  const auto starts = journal_.Calls("StartAsyncInput");
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(starts[1]["refused"], "running");
+  EXPECT_EQ(journal_.Calls("StopAsyncInput").at(0).Number("transfers"), 5);
+  // The stream can start again at once.
+  ASSERT_TRUE(Start(6144));
+  ASSERT_TRUE(WaitForCalls(3));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  EXPECT_EQ(g_capture.wrong_pairs, 0u);
+}
+
+TEST_F(SimulatorStreamTest, EachRestartBeginsThePatternAgain) {
+  Load(1);
+  for (int cycle = 0; cycle < 30; ++cycle) {
+    ASSERT_TRUE(Start(12288));
+    ASSERT_TRUE(WaitForCalls(2));
+    ASSERT_TRUE(device_->StopAsyncInput());
+    ASSERT_EQ(g_capture.wrong_pairs, 0u) << cycle;
+  }
+  EXPECT_EQ(journal_.Calls("StartAsyncInput").size(), 30u);
+  EXPECT_EQ(journal_.Calls("StopAsyncInput").size(), 30u);
+}
+
+TEST_F(SimulatorStreamTest, RealtimeTransfersNeverComeEarlyAndKeepUpRoughly) {
+  Set("HALVORNSIM_PACING", "realtime");
+  Load(4);  // one transfer every 8.192 ms
+  const auto started = Clock::now();
+  ASSERT_TRUE(Start(98304));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::uint64_t calls = g_capture.calls;
+  const double elapsed_s = std::chrono::duration<double>(Clock::now() - started).count();
+  ASSERT_TRUE(device_->StopAsyncInput());
+  const double due = elapsed_s / 0.008192;
+  EXPECT_LE(static_cast<double>(calls), due + 1.0);
+  EXPECT_GE(static_cast<double>(calls), due * 0.25) << "pacing far slower than real time";
+  EXPECT_EQ(g_capture.wrong_pairs, 0u);
+}
+
+TEST_F(SimulatorStreamTest, UnpacedTransfersComeFasterThanRealTime) {
+  Load(6);  // one transfer every 21.3 ms in real time
+  const auto started = Clock::now();
+  ASSERT_TRUE(Start(6144));
+  ASSERT_TRUE(WaitForCalls(200));
+  const double elapsed_s = std::chrono::duration<double>(Clock::now() - started).count();
+  ASSERT_TRUE(device_->StopAsyncInput());
+  EXPECT_LT(elapsed_s, 200 * 0.0213 / 4);
+}
+
+TEST_F(SimulatorStreamTest, CloseEndsARunningStream) {
+  Load(0);
+  ASSERT_TRUE(Start(6144));
+  ASSERT_TRUE(WaitForCalls(3));
+  ASSERT_TRUE(device_->Close());
+  const std::uint64_t calls = g_capture.calls;
+  EXPECT_FALSE(g_capture.inside);
+  const auto close = journal_.Calls("Close").at(0);
+  EXPECT_EQ(static_cast<std::uint64_t>(close.Number("transfers")), calls);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(g_capture.calls, calls);
+}
+
+TEST_F(SimulatorStreamTest, AnInjectedStopFailureLeavesTheStreamRunning) {
+  Load(0);
+  ASSERT_TRUE(Start(6144));
+  Set("HALVORNSIM_FAIL", "StopAsyncInput");
+  EXPECT_FALSE(device_->StopAsyncInput());
+  EXPECT_EQ(LastJournalLine(), "StopAsyncInput result=0 injected=fail");
+  const std::uint64_t calls = g_capture.calls;
+  ASSERT_TRUE(WaitForCalls(calls + 5));
+  unsetenv("HALVORNSIM_FAIL");
+  EXPECT_TRUE(device_->StopAsyncInput());
+}
+
+TEST_F(SimulatorStreamTest, EntriesCalledFromManyThreadsWhileStreaming) {
+  Load(4);
+  auto sio = Entry<device::SioFn>("Sio");
+  auto set_attenuator = Entry<device::SetAttenuatorFn>("SetAttenuator");
+  auto set_preselector = Entry<device::SetPreselectorFn>("SetPreselector");
+  auto fpga_config = Entry<device::FpgaConfigFn>("FpgaConfig");
+  auto start = Entry<device::StartAsyncInputFn>("StartAsyncInput");
+  auto stop = Entry<device::StopAsyncInputFn>("StopAsyncInput");
+  g_capture.Reset(6144);
+  std::atomic<bool> done{false};
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    for (std::uint32_t i = 0; !done; ++i) {
+      std::uint8_t record[5] = {static_cast<std::uint8_t>(i & 7), static_cast<std::uint8_t>(i), 0, 0x10, 0};
+      sio(record, 5);
+      set_attenuator(i % 4);
+      set_preselector(static_cast<std::int32_t>(i % 11));
+    }
+  });
+  threads.emplace_back([&] {
+    for (std::size_t i = 0; !done; ++i) {
+      const auto& row = receiver::kSampleRateTable[i % 5];
+      fpga_config(row.bitstream_name, row.descriptor);
+    }
+  });
+  // Two threads start and stop the one stream against each other.
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        start(6144, &CountingCallback, 0);
+        std::this_thread::yield();
+        stop();
+      }
+    });
+  }
+  threads[3].join();
+  threads[2].join();
+  done = true;
+  threads[1].join();
+  threads[0].join();
+  EXPECT_FALSE(g_capture.overlapped);
+  EXPECT_FALSE(g_capture.inside);
+}
+
+}  // namespace
+}  // namespace halvorn::simulator
