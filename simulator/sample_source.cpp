@@ -1,9 +1,13 @@
 #include "simulator/sample_source.h"
 
 #include "simulator/counting_source.h"
+#include "simulator/scene_source.h"
 
 namespace halvorn::simulator {
 
-std::unique_ptr<SampleSource> MakeSampleSource(SourceKind) { return std::make_unique<CountingSource>(); }
+std::unique_ptr<SampleSource> MakeSampleSource(SourceKind kind) {
+  if (kind == SourceKind::kCounting) return std::make_unique<CountingSource>();
+  return std::make_unique<SceneSource>();
+}
 
 }  // namespace halvorn::simulator

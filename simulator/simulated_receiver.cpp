@@ -213,7 +213,7 @@ bool SimulatedReceiver::StartAsyncInput(std::int32_t bytes_per_transfer, device:
     return false;
   }
   const InputStream::StartResult result =
-      input_.Start(bytes_per_transfer, callback, SourceKind::kCounting, ReadPacing());
+      input_.Start(bytes_per_transfer, callback, ReadSourceKind(), ReadPacing());
   if (result != InputStream::StartResult::kStarted) {
     AppendToJournal(line.Decimal("result", 0).Word("refused", RefusalText(result)));
     return false;

@@ -1,5 +1,8 @@
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <complex>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -155,6 +158,47 @@ TEST_F(SimulatorLibraryTest, StopReturnsUnderTheLoaderLock) {
   ASSERT_TRUE(WaitForCalls(3));
   ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
   EXPECT_EQ(g_wrong_pairs, 0u);
+}
+
+constexpr std::size_t kScenePairs = 65536;
+std::vector<std::complex<double>> g_scene;
+std::atomic<bool> g_scene_complete{false};
+
+std::int32_t Read24(const std::uint8_t* bytes) {
+  const std::int32_t value = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
+  return (value & 0x800000) != 0 ? value - 0x1000000 : value;
+}
+
+bool HALVORN_STDCALL SceneCallback(std::uint8_t* transfer, void*) {
+  for (int pair = 0; pair < 16384 && g_scene.size() < kScenePairs; ++pair) {
+    g_scene.emplace_back(Read24(transfer + 6 * pair), Read24(transfer + 6 * pair + 3));
+  }
+  if (g_scene.size() >= kScenePairs) g_scene_complete = true;
+  return true;
+}
+
+TEST_F(SimulatorLibraryTest, TheSceneShowsItsCarrierAtTheRightOffset) {
+  SetSimulator("HALVORNSIM_PACING", "unpaced");
+  SetSimulator("HALVORNSIM_CLOCK_HZ", "80000000");
+  ASSERT_NE(LoadSimulator(), nullptr);
+  std::uint8_t record[5] = {0x02, 0x28, 0x5C, 0x8F, 0x16};  // 7.05 MHz
+  ASSERT_EQ(Entry<device::SioFn>("Sio")(record, 5), 0);
+  ASSERT_TRUE(Entry<device::SetPreselectorFn>("SetPreselector")(5));
+  g_scene.clear();
+  g_scene.reserve(kScenePairs);
+  g_scene_complete = false;
+  LoadBitstreamAndStart(&SceneCallback);
+  for (int waited_ms = 0; !g_scene_complete && waited_ms < 60000; waited_ms += 5) Sleep(5);
+  ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
+  ASSERT_TRUE(g_scene_complete);
+  // The 6.995 MHz carrier, 55 kHz below, at -80 dBFS.
+  const double offset_hz = 6995000.0 - 0x168F5C28 * 80000000.0 / 4294967296.0;
+  std::complex<double> sum = 0.0;
+  for (std::size_t n = 0; n < g_scene.size(); ++n) {
+    sum += g_scene[n] * std::polar(1.0, -2.0 * 3.14159265358979 * offset_hz * static_cast<double>(n) / 2000000.0);
+  }
+  const double amplitude = std::abs(sum) / static_cast<double>(g_scene.size());
+  EXPECT_NEAR(20.0 * std::log10(amplitude / (8388607.0 * std::pow(10.0, -80.0 / 20.0))), 0.0, 0.5);
 }
 
 }  // namespace
