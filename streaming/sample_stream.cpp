@@ -53,7 +53,11 @@ void DrainRing(StreamSession& session) {
   session.ring.Drain(
       [&session](std::uint8_t* block) {
         session.host.DeliverBlock(block);
-        if (session.recorder != nullptr) session.recorder->WriteBlock(block, kPairsPerBlock);
+        // A stop that gave up waiting for the host may already have let the
+        // recorder go: after a stop request it is not touched again.
+        if (session.recorder != nullptr && !session.stop_request.load(std::memory_order_acquire)) {
+          session.recorder->WriteBlock(block, kPairsPerBlock);
+        }
       },
       session.stop_request);
 }

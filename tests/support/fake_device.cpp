@@ -44,10 +44,12 @@ bool HALVORN_STDCALL FakeStartAsyncInput(std::int32_t bytes, device::TransferCal
                                          std::int32_t) {
   Device().Record({"StartAsyncInput", "", bytes});
   Device().transfer_callback = callback;
+  if (Device().on_start_input) Device().on_start_input(bytes, callback);
   return Device().ResultFor("StartAsyncInput", 1) != 0;
 }
 bool HALVORN_STDCALL FakeStopAsyncInput() {
   Device().Record({"StopAsyncInput", ""});
+  if (Device().on_stop_input) Device().on_stop_input();
   Device().transfer_callback = nullptr;
   return true;
 }
@@ -89,6 +91,8 @@ void FakeDevice::Reset() {
   results_.clear();
   on_sio = nullptr;
   transfer_callback = nullptr;
+  on_start_input = nullptr;
+  on_stop_input = nullptr;
 }
 
 void FakeDevice::Record(DeviceCall call) {

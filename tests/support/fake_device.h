@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -48,6 +49,10 @@ class FakeDevice {
   std::atomic<void (*)()> on_sio{nullptr};
   // What StartAsyncInput received.
   std::atomic<device::TransferCallbackFn> transfer_callback{nullptr};
+  // Run inside StartAsyncInput and StopAsyncInput, for tests that play the
+  // library's input thread. Set them before the stream starts.
+  std::function<void(std::int32_t bytes_per_transfer, device::TransferCallbackFn callback)> on_start_input;
+  std::function<void()> on_stop_input;
 
  private:
   mutable std::mutex mutex_;

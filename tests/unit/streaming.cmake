@@ -1,0 +1,1 @@
+halvorn_native_tests(streaming_tests streaming_stream_test.cpp)
