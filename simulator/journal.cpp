@@ -20,8 +20,8 @@ constexpr std::size_t kValueCapacity = 160;
 }  // namespace
 
 JournalLine::JournalLine(const char* entry) {
-  const int written = std::snprintf(text_, kCapacity, "%s", entry);
-  length_ = written < 0 ? 0 : static_cast<std::size_t>(written) < kCapacity ? written : kCapacity - 1;
+  std::snprintf(text_, kCapacity, "%s", entry);
+  length_ = std::strlen(text_);
 }
 
 JournalLine& JournalLine::Field(const char* key, const char* value) {

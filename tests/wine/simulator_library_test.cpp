@@ -160,6 +160,26 @@ TEST_F(SimulatorLibraryTest, StopReturnsUnderTheLoaderLock) {
   EXPECT_EQ(g_wrong_pairs, 0u);
 }
 
+bool HALVORN_STDCALL CountingOnly(std::uint8_t*, void*) {
+  ++g_calls;
+  return true;
+}
+
+TEST_F(SimulatorLibraryTest, RealtimeTransfersNeverComeEarlyAndKeepUpRoughly) {
+  SetSimulator("HALVORNSIM_SOURCE", "counting");
+  ASSERT_NE(LoadSimulator(), nullptr);
+  ResetCapture();
+  const auto started = std::chrono::steady_clock::now();
+  LoadBitstreamAndStart(&CountingOnly);  // 2 MS/s: one transfer every 8.192 ms
+  Sleep(1000);
+  const std::uint64_t calls = g_calls;
+  const double elapsed_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
+  const double due = elapsed_s / 0.008192;
+  EXPECT_LE(static_cast<double>(calls), due + 1.0);
+  EXPECT_GE(static_cast<double>(calls), due * 0.25);
+}
+
 constexpr std::size_t kScenePairs = 65536;
 std::vector<std::complex<double>> g_scene;
 std::atomic<bool> g_scene_complete{false};
