@@ -192,9 +192,10 @@ TEST_F(SimulatorStreamTest, StopFromInsideTheCallbackEndsTheStreamAfterThatCall)
   EXPECT_EQ(g_capture.calls, 5u);
   EXPECT_TRUE(g_capture.inner_start_refused);
   EXPECT_FALSE(g_capture.overlapped) << "a start from inside the callback was accepted";
+  // The inner start may be journaled before the outer one returns.
   const auto starts = journal_.Calls("StartAsyncInput");
   ASSERT_EQ(starts.size(), 2u);
-  EXPECT_EQ(starts[1]["refused"], "running");
+  EXPECT_EQ(starts[0]["refused"] + starts[1]["refused"], "running");
   EXPECT_EQ(journal_.Calls("StopAsyncInput").at(0).Number("transfers"), 5);
   // The stream can start again at once.
   ASSERT_TRUE(Start(6144));
