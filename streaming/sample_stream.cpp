@@ -1,5 +1,7 @@
 #include "streaming/sample_stream.h"
 
+#include <chrono>
+#include <new>
 #include <thread>
 
 #include "receiver/sample_rate_table.h"
@@ -13,9 +15,11 @@ namespace halvorn::streaming {
 struct StreamSession {
   enum Owner : int { kRunning, kThreadExited, kAbandoned };
 
-  StreamSession(StreamResources& resources_in, void* memory_in, int bytes_per_transfer_in,
-                int slot_count, int slot_size, const HostLink& host_in, BlockSink* recorder_in)
+  StreamSession(StreamResources& resources_in, std::atomic<int>& live_sessions_in, void* memory_in,
+                int bytes_per_transfer_in, int slot_count, int slot_size, const HostLink& host_in,
+                BlockSink* recorder_in)
       : resources(resources_in),
+        live_sessions(live_sessions_in),
         bytes_per_transfer(static_cast<std::size_t>(bytes_per_transfer_in)),
         memory(memory_in),
         ring(static_cast<std::uint8_t*>(memory_in),
@@ -26,7 +30,16 @@ struct StreamSession {
         recorder(recorder_in) {}
   ~StreamSession() { resources.FreeRing(memory); }
 
+  // Frees the session, then tells the stream, which waits for this before it
+  // goes away itself.
+  static void Free(StreamSession* session) {
+    std::atomic<int>& live = session->live_sessions;
+    delete session;
+    live.fetch_sub(1, std::memory_order_release);
+  }
+
   StreamResources& resources;
+  std::atomic<int>& live_sessions;
   std::size_t bytes_per_transfer;  // every transfer has this size
   void* memory;
   SampleRing ring;
@@ -81,7 +94,7 @@ void BufferReadyProc(void* argument) {
   session.exit_event->Signal();
   if (session.owner.exchange(StreamSession::kThreadExited) == StreamSession::kAbandoned) {
     session.thread->Detach();
-    delete &session;
+    StreamSession::Free(&session);
   }
 }
 
@@ -91,7 +104,15 @@ SampleStream::SampleStream(device::DeviceLibrary& device, receiver::ControlRecor
                            const HostLink& host, const Trace& trace, StreamResources& resources)
     : device_(device), control_record_(control_record), host_(host), trace_(trace), resources_(resources) {}
 
-SampleStream::~SampleStream() { StopAsyncProcessing(); }
+SampleStream::~SampleStream() {
+  StopAsyncProcessing();
+  // A delivery thread let go while stuck in a host callback still holds its
+  // session, which refers to this stream's resources.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAbandonedWaitMs);
+  while (live_sessions_.load(std::memory_order_acquire) != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 std::uint64_t SampleStream::dropped_blocks() const {
   std::lock_guard lock(start_stop_mutex_);
@@ -116,8 +137,14 @@ void SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_size, i
 
   void* memory = resources_.AllocateRing(SampleRing::MemoryBytes(slot_count, slot_size));
   if (memory == nullptr) return;
-  auto session = std::make_unique<StreamSession>(resources_, memory, bytes_per_transfer, slot_count,
-                                                 slot_size, host_, recorder);
+  auto* fresh = new (std::nothrow)
+      StreamSession(resources_, live_sessions_, memory, bytes_per_transfer, slot_count, slot_size, host_, recorder);
+  if (fresh == nullptr) {
+    resources_.FreeRing(memory);
+    return;
+  }
+  live_sessions_.fetch_add(1, std::memory_order_relaxed);
+  std::unique_ptr<StreamSession, void (*)(StreamSession*)> session(fresh, &StreamSession::Free);
   trace_("Buffer allocated...");
 
   session->block_event = resources_.CreateWakeEvent();
@@ -162,7 +189,7 @@ void SampleStream::StopAsyncProcessing() {
     return;  // the thread frees the session when it leaves the host's callback
   }
   session->thread->Join(kThreadEndWaitMs);
-  delete session;
+  StreamSession::Free(session);
 }
 
 bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void* /*unused*/) {

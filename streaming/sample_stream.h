@@ -22,6 +22,8 @@ inline constexpr int kSlotSize = 6144;
 // How long a stop waits for the delivery thread to leave a host callback
 // before it lets the thread finish on its own.
 inline constexpr std::uint32_t kStopWaitMs = 1000;
+// How long the stream, when it goes away, waits for such a thread to finish.
+inline constexpr std::uint32_t kAbandonedWaitMs = 5000;
 
 struct StreamSession;
 
@@ -59,6 +61,7 @@ class SampleStream {
   mutable std::mutex start_stop_mutex_;  // host threads may start and stop at once
   std::atomic<StreamSession*> session_{nullptr};
   std::atomic<std::uint64_t> dropped_before_{0};
+  std::atomic<int> live_sessions_{0};
 };
 
 }  // namespace halvorn::streaming
