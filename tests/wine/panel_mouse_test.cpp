@@ -1,0 +1,212 @@
+// Real clicks with the X pointer on the panel's controls reach the device
+// library, the host and the recorder as the user means them.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/wine/panel_fixture.h"
+
+namespace halvorn::wine_tests {
+namespace {
+
+class PanelMouseTest : public PanelTest {
+ protected:
+  // Waits for the first `entry` call after journal line `after`.
+  testing::JournalLine NextCall(size_t after, const std::string& entry) {
+    std::vector<testing::JournalLine> calls;
+    PumpUntil(
+        [&] {
+          calls = CallsSince(after, entry);
+          return !calls.empty();
+        },
+        5000);
+    EXPECT_FALSE(calls.empty()) << "no " << entry << " call";
+    return calls.empty() ? testing::JournalLine{} : calls.front();
+  }
+
+  int CountStatus(int status) const {
+    const auto statuses = Statuses();
+    return static_cast<int>(std::count(statuses.begin(), statuses.end(), status));
+  }
+
+  static int Number(const std::string& text) { return std::atoi(text.c_str()); }
+};
+
+TEST_F(PanelMouseTest, EachAttenuatorButtonSetsItsStepAndOnlyItIsMarked) {
+  OpenReceiver();
+  const std::pair<int, int> clicks[] = {{1003, 1}, {1004, 2}, {1005, 3}, {1002, 0}};
+  for (const auto& [id, step] : clicks) {
+    SCOPED_TRACE(id);
+    const size_t before = JournalLength();
+    ClickWithMouse(id);
+    EXPECT_EQ(NextCall(before, "SetAttenuator").Number("step"), step);
+    for (int other = 1002; other <= 1005; ++other) EXPECT_EQ(Checked(other), other == id) << other;
+  }
+  // The marked button sends its step again.
+  const size_t before = JournalLength();
+  ClickWithMouse(1002);
+  EXPECT_EQ(NextCall(before, "SetAttenuator").Number("step"), 0);
+}
+
+TEST_F(PanelMouseTest, PreampAndDitherCheckBoxesSwitchTheirBitsOfTheControlRecord) {
+  OpenReceiver();
+  size_t before = JournalLength();
+  ClickWithMouse(1018);
+  testing::JournalLine record = NextCall(before, "Sio");
+  EXPECT_EQ(record.Number("preamp"), 1);
+  EXPECT_EQ(record.Number("dither"), 1);
+  EXPECT_TRUE(Checked(1018));
+
+  before = JournalLength();
+  ClickWithMouse(1019);
+  record = NextCall(before, "Sio");
+  EXPECT_EQ(record.Number("dither"), 0);
+  EXPECT_EQ(record.Number("preamp"), 1);
+  EXPECT_FALSE(Checked(1019));
+
+  before = JournalLength();
+  ClickWithMouse(1018);
+  EXPECT_EQ(NextCall(before, "Sio").Number("preamp"), 0);
+  before = JournalLength();
+  ClickWithMouse(1019);
+  EXPECT_EQ(NextCall(before, "Sio").Number("dither"), 1);
+}
+
+TEST_F(PanelMouseTest, PreselectorCheckBoxSwitchesBetweenTheBandAndWideband) {
+  OpenReceiver();
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  size_t before = JournalLength();
+  ClickWithMouse(1026);
+  EXPECT_EQ(NextCall(before, "SetPreselector").Number("setting"), 10);
+  EXPECT_FALSE(Checked(1026));
+  before = JournalLength();
+  ClickWithMouse(1026);
+  EXPECT_EQ(NextCall(before, "SetPreselector").Number("setting"), 5);  // 6 to 8.4 MHz
+  EXPECT_TRUE(Checked(1026));
+}
+
+TEST_F(PanelMouseTest, ARateButtonChangesTheRateAtOnceAndTheBitstreamAtTheNextTune) {
+  OpenReceiver();
+  const size_t before = JournalLength();
+  ClickWithMouse(1009);
+  ASSERT_TRUE(PumpUntil([&] { return CountStatus(100) == 1; }, 5000)) << "no status 100";
+  EXPECT_EQ(plugin_->GetHWSR(), 1000000);
+  EXPECT_TRUE(CallsSince(before, "FpgaConfig").empty()) << "loaded before the next tune";
+  EXPECT_TRUE(Checked(1009));
+  EXPECT_FALSE(Checked(1006));
+
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  const std::vector<testing::JournalLine> loads = CallsSince(before, "FpgaConfig");
+  ASSERT_EQ(loads.size(), 1u);
+  EXPECT_EQ(loads[0]["name"], "halvorn1m24v21");
+
+  // The button of the rate in use changes nothing.
+  const size_t after_tune = JournalLength();
+  ClickWithMouse(1009);
+  host::PumpMessagesFor(200);
+  EXPECT_EQ(CountStatus(100), 1);
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  EXPECT_TRUE(CallsSince(after_tune, "FpgaConfig").empty());
+}
+
+TEST_F(PanelMouseTest, EveryRateButtonSelectsItsRow) {
+  OpenReceiver();
+  const int rates[] = {125000, 250000, 500000, 1000000, 2000000, 95238, 48077, 96154, 192308};
+  // Start from the last so that every click, the first included, is a change.
+  for (int id = 1014; id >= 1006; --id) {
+    ClickWithMouse(id);
+    ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == rates[id - 1006]; }, 5000)) << id;
+  }
+  EXPECT_EQ(CountStatus(100), 9);
+}
+
+TEST_F(PanelMouseTest, ClockCalibrationRetunesAndLoadsAPendingBitstreamFirst) {
+  OpenReceiver();
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  const long long nco_before = CallsSince(0, "Sio").back().Number("nco");
+  plugin_->TuneChanged(7050123);
+  ClickWithMouse(1007);
+  ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == 250000; }, 5000));
+
+  const size_t before = JournalLength();
+  ClickWithMouse(1020);
+  const testing::JournalLine record = NextCall(before, "Sio");
+  EXPECT_NE(record.Number("nco"), nco_before) << "the LO was not retuned on the corrected clock";
+  // The load comes before the retune.
+  const auto lines = journal_.Lines();
+  size_t load = lines.size(), retune = lines.size();
+  for (size_t i = before; i < lines.size(); ++i) {
+    if (lines[i].entry == "FpgaConfig" && load == lines.size()) load = i;
+    if (lines[i].entry == "Sio" && retune == lines.size()) retune = i;
+  }
+  ASSERT_LT(load, lines.size()) << "no bitstream load";
+  EXPECT_EQ(lines[load]["name"], "halvorn250k24v21");
+  EXPECT_LT(load, retune);
+}
+
+TEST_F(PanelMouseTest, RecAndStopSwitchExactlyTheRecordingArrangementAndTellTheHost) {
+  char directory[MAX_PATH];
+  GetTempPathA(MAX_PATH, directory);
+  const std::string recordings = std::string(directory) + "halvorn-panel-recordings";
+  CreateDirectoryA(recordings.c_str(), nullptr);
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(recordings.c_str()));
+
+  OpenReceiver();
+  ASSERT_EQ(plugin_->StartHW(7050000), 1024);
+  ClickWithMouse(1022);
+  ASSERT_TRUE(PumpUntil([&] { return !Enabled(1022); }, 5000));
+  std::vector<int> disabled;
+  for (const ExpectedControl& control : kExpectedControls) {
+    if (control.id != -1 && !Enabled(control.id)) disabled.push_back(control.id);
+  }
+  std::vector<int> settings = SettingControls();
+  std::sort(settings.begin(), settings.end());
+  std::sort(disabled.begin(), disabled.end());
+  EXPECT_EQ(disabled, settings);
+  EXPECT_EQ(disabled.size(), 18u);
+  EXPECT_TRUE(Enabled(1021));
+  for (HWND child = GetWindow(Dialog(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (static_cast<SHORT>(GetDlgCtrlID(child)) == -1) {
+      EXPECT_TRUE(IsWindowEnabled(child));
+    }
+  }
+  EXPECT_EQ(CountStatus(102), 1);
+  const std::string file_name = Text(1024);
+  EXPECT_NE(file_name, " ");
+  EXPECT_EQ(Text(1023), "0");
+
+  // The status timer shows the file growing and the time passing.
+  EXPECT_TRUE(PumpUntil([&] { return Number(Text(1023)) >= 1 && Number(Text(1025)) >= 2; }, 15000))
+      << "size " << Text(1023) << ", time " << Text(1025);
+
+  ClickWithMouse(1021);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(1022); }, 5000));
+  for (const ExpectedControl& control : kExpectedControls) {
+    if (control.id != -1) {
+      EXPECT_EQ(Enabled(control.id), control.id != 1021) << control.id;
+    }
+  }
+  EXPECT_EQ(CountStatus(103), 1);
+  // The timer has stopped: the fields keep what they last showed.
+  const std::string size = Text(1023), time = Text(1025);
+  host::PumpMessagesFor(1500);
+  EXPECT_EQ(Text(1023), size);
+  EXPECT_EQ(Text(1025), time);
+  EXPECT_EQ(Text(1024), file_name);
+  plugin_->StopHW();
+
+  const std::string path = recordings + "\\" + file_name;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  EXPECT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << path;
+  EXPECT_GE(data.nFileSizeLow, 1u << 20);
+  DeleteFileA(path.c_str());
+  SetCurrentDirectoryA(previous);
+  RemoveDirectoryA(recordings.c_str());
+}
+
+}  // namespace
+}  // namespace halvorn::wine_tests
