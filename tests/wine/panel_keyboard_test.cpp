@@ -1,0 +1,133 @@
+// Keys typed through the X server: Tab and the arrow keys work inside the
+// panel although the host owns the message loop, and the host's own windows
+// get their keys as before.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+#include "tests/wine/panel_fixture.h"
+
+namespace halvorn::wine_tests {
+namespace {
+
+class PanelKeyboardTest : public PanelTest {
+ protected:
+  // The panel shown and active, the keyboard focus on control `id`.
+  void FocusInPanel(int id) {
+    SetForegroundWindow(Frame());
+    SetFocus(Control(id));
+    host::PumpMessagesFor(100);
+    ASSERT_EQ(GetFocus(), Control(id));
+  }
+
+  int FocusedId() const {
+    const HWND focus = GetFocus();
+    return focus != nullptr && GetParent(focus) == Dialog() ? static_cast<SHORT>(GetDlgCtrlID(focus)) : 0;
+  }
+
+  int CountStatus(int status) const {
+    const auto statuses = Statuses();
+    return static_cast<int>(std::count(statuses.begin(), statuses.end(), status));
+  }
+};
+
+TEST_F(PanelKeyboardTest, TabMovesThroughTheEnabledTabStopsInTemplateOrder) {
+  OpenReceiver();
+  FocusInPanel(1018);
+  // "Stop" is disabled after OpenHW; a marked radio button is the tab stop of its group.
+  for (int expected : {1019, 1020, 1022, 1026, 1006, 1002, 1018}) {
+    PressKeys("Tab");
+    ASSERT_TRUE(PumpUntil([&] { return FocusedId() == expected; }, 3000))
+        << "focus on " << FocusedId() << " instead of " << expected;
+  }
+  PressKeys("shift+Tab");
+  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == 1002; }, 3000)) << FocusedId();
+  // Navigation changed no setting.
+  EXPECT_TRUE(Checked(1019));
+  EXPECT_FALSE(Checked(1018));
+}
+
+TEST_F(PanelKeyboardTest, ArrowKeysSelectTheNextRateInTheGroup) {
+  OpenReceiver();
+  FocusInPanel(1006);
+  PressKeys("Down");
+  ASSERT_TRUE(PumpUntil([&] { return FocusedId() == 1007 && Checked(1007); }, 3000)) << FocusedId();
+  EXPECT_FALSE(Checked(1006));
+  EXPECT_TRUE(PumpUntil([&] { return CountStatus(100) == 1; }, 3000));
+  EXPECT_EQ(plugin_->GetHWSR(), 250000);
+  PressKeys("Up");
+  ASSERT_TRUE(PumpUntil([&] { return FocusedId() == 1006 && Checked(1006); }, 3000)) << FocusedId();
+  EXPECT_EQ(plugin_->GetHWSR(), 125000);
+}
+
+TEST_F(PanelKeyboardTest, ArrowKeysStepTheAttenuator) {
+  OpenReceiver();
+  FocusInPanel(1002);
+  const size_t before = JournalLength();
+  PressKeys("Down");
+  ASSERT_TRUE(PumpUntil([&] { return !CallsSince(before, "SetAttenuator").empty(); }, 3000));
+  EXPECT_EQ(CallsSince(before, "SetAttenuator")[0].Number("step"), 1);
+  EXPECT_EQ(FocusedId(), 1003);
+  EXPECT_TRUE(Checked(1003));
+}
+
+TEST_F(PanelKeyboardTest, SpaceTogglesTheFocusedCheckBox) {
+  OpenReceiver();
+  FocusInPanel(1018);
+  const size_t before = JournalLength();
+  PressKeys("space");
+  ASSERT_TRUE(PumpUntil([&] { return !CallsSince(before, "Sio").empty(); }, 3000));
+  EXPECT_EQ(CallsSince(before, "Sio")[0].Number("preamp"), 1);
+  EXPECT_TRUE(Checked(1018));
+}
+
+TEST_F(PanelKeyboardTest, AltF4LeavesThePanelAsItWas) {
+  OpenReceiver();
+  FocusInPanel(1018);
+  PressKeys("alt+F4");
+  host::PumpMessagesFor(200);
+  ASSERT_NE(Frame(), nullptr);
+  EXPECT_TRUE(IsWindowVisible(Frame()));
+  EXPECT_FALSE(IsIconic(Frame()));
+}
+
+// A host window on the same thread: its keys pass the panel untouched.
+LRESULT CALLBACK HostWindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+TEST_F(PanelKeyboardTest, TheHostsOwnWindowsGetTheirKeysAsBefore) {
+  OpenReceiver();
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = &HostWindowProcedure;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = "PanelKeyboardTestHost";
+  RegisterClassA(&window_class);
+  const HWND host_window = CreateWindowExA(0, "PanelKeyboardTestHost", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                                           50, 400, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(host_window, nullptr);
+  const HWND edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 300, 24, host_window,
+                                    nullptr, GetModuleHandleA(nullptr), nullptr);
+  SetForegroundWindow(host_window);
+  SetFocus(edit);
+  host::PumpMessagesFor(100);
+  ASSERT_EQ(GetFocus(), edit);
+
+  PressKeys("a b Tab c");
+  char text[32] = {};
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        GetWindowTextA(edit, text, sizeof text);
+        return std::string(text) == "abc";
+      },
+      3000))
+      << text;
+  // The Tab was the host's: the panel's focus did not move into the edit's place.
+  EXPECT_EQ(GetFocus(), edit);
+  DestroyWindow(host_window);
+  UnregisterClassA("PanelKeyboardTestHost", GetModuleHandleA(nullptr));
+}
+
+}  // namespace
+}  // namespace halvorn::wine_tests
