@@ -9,11 +9,14 @@
 #include <cstring>
 #include <string>
 
-#include "tools/inspector/recording_info.h"
 #include "tools/inspector/repair.h"
 #include "tools/inspector/report.h"
+#include "tools/recording/recording_info.h"
 
 using namespace halvorn::inspector;
+using halvorn::recording::Completion;
+using halvorn::recording::ReadRecordingInfo;
+using halvorn::recording::RecordingInfo;
 
 int main(int argc, char** argv) {
   std::string path;

@@ -15,7 +15,7 @@ bool WriteSize(std::FILE* file, long offset, std::uint32_t value) {
 
 }  // namespace
 
-bool RepairRecording(const std::string& path, const RecordingInfo& info, std::string& error) {
+bool RepairRecording(const std::string& path, const recording::RecordingInfo& info, std::string& error) {
   const std::uint64_t whole = info.data_bytes - info.torn_bytes();
   const std::uint64_t riff_size = info.data_offset - 8 + whole;
   if (riff_size > 0xFFFFFFFFu) {

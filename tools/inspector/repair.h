@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "tools/inspector/recording_info.h"
+#include "tools/recording/recording_info.h"
 
 namespace halvorn::inspector {
 
 // False, with the reason in `error`, when the file cannot be finished.
-bool RepairRecording(const std::string& path, const RecordingInfo& info, std::string& error);
+bool RepairRecording(const std::string& path, const recording::RecordingInfo& info, std::string& error);
 
 }  // namespace halvorn::inspector

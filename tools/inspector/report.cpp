@@ -2,7 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
+
+#include "tools/recording/utc_text.h"
 
 namespace halvorn::inspector {
 namespace {
@@ -24,16 +25,9 @@ const char* OnOff(std::uint8_t value) { return value != 0 ? "on" : "off"; }
 
 }  // namespace
 
-std::string IsoUtc(std::int64_t utc_seconds) {
-  const auto time = static_cast<std::time_t>(utc_seconds);
-  std::tm utc{};
-  if (gmtime_r(&time, &utc) == nullptr) return Printf("%" PRId64 " s since 1970 UTC", utc_seconds);
-  return Printf("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
-                utc.tm_min, utc.tm_sec);
-}
-
-std::string Describe(const std::string& path, const RecordingInfo& info) {
-  const inspector::Format& format = info.format;
+std::string Describe(const std::string& path, const recording::RecordingInfo& info) {
+  using recording::Completion;
+  const recording::Format& format = info.format;
   std::string text = Line("File", path);
   text += Line("Format", Printf("%s, %u channels, %u bits, %u samples/s, %u bytes per frame, %u bytes/s",
                                 format.format_tag == 1 ? "PCM" : "not PCM", format.channels, format.bits_per_sample,
@@ -41,7 +35,7 @@ std::string Describe(const std::string& path, const RecordingInfo& info) {
   if (const auto& receiver = info.receiver) {
     text += Line("LO", Printf("%" PRId32 " Hz", receiver->lo_hz));
     text += Line("Sample-rate index", Printf("%" PRId32, receiver->sample_rate_index));
-    text += Line("Start time", IsoUtc(receiver->start_time_utc_s));
+    text += Line("Start time", recording::IsoUtc(receiver->start_time_utc_s));
     text += Line("Attenuator", Printf("%d dB", receiver->attenuator_step * 10));
     text += Line("Preselector", OnOff(receiver->preselector_on));
     text += Line("ADC preamp", OnOff(receiver->adc_preamp_on));

@@ -3,13 +3,10 @@
 
 #include <string>
 
-#include "tools/inspector/recording_info.h"
+#include "tools/recording/recording_info.h"
 
 namespace halvorn::inspector {
 
-// "2026-12-06T09:19:49Z"
-std::string IsoUtc(std::int64_t utc_seconds);
-
-std::string Describe(const std::string& path, const RecordingInfo& info);
+std::string Describe(const std::string& path, const recording::RecordingInfo& info);
 
 }  // namespace halvorn::inspector

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace halvorn::inspector {
+namespace halvorn::recording {
 
 struct Format {
   std::uint16_t format_tag = 0;
@@ -55,4 +55,4 @@ struct RecordingInfo {
 // Null, with the reason in `error`, when the file is not a recording.
 std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::string& error);
 
-}  // namespace halvorn::inspector
+}  // namespace halvorn::recording

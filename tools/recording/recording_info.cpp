@@ -1,10 +1,9 @@
-#include "tools/inspector/recording_info.h"
+#include "tools/recording/recording_info.h"
 
 #include <algorithm>
 #include <fstream>
-#include <vector>
 
-namespace halvorn::inspector {
+namespace halvorn::recording {
 namespace {
 
 std::uint64_t Little(const std::uint8_t* bytes, int size) {
@@ -19,6 +18,9 @@ bool IsCode(const std::uint8_t* bytes, const char* code) {
   }
   return true;
 }
+
+// The chunks read here are small; anything longer is only stepped over.
+constexpr std::uint32_t kLongestReadChunk = 256;
 
 }  // namespace
 
@@ -55,9 +57,17 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
       info.data_size_field = size;
       break;
     }
-    std::vector<std::uint8_t> content(size);
-    if (size > info.file_bytes || !in.read(reinterpret_cast<char*>(content.data()), size)) {
+    // Checked before anything is read or allocated: a damaged size must not
+    // make the reader take gigabytes.
+    if (size > info.file_bytes - body) {
       error = "a chunk runs past the end of the file";
+      return std::nullopt;
+    }
+    const bool wanted = IsCode(header, "fmt ") || IsCode(header, "rcvr");
+    std::uint8_t content[kLongestReadChunk] = {};
+    const std::uint32_t read = wanted ? std::min(size, kLongestReadChunk) : 0;
+    if (!in.read(reinterpret_cast<char*>(content), read)) {
+      error = "cannot read the file";
       return std::nullopt;
     }
     if (IsCode(header, "fmt ") && size >= 16) {
@@ -93,4 +103,4 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   return info;
 }
 
-}  // namespace halvorn::inspector
+}  // namespace halvorn::recording
