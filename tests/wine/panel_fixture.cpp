@@ -1,5 +1,6 @@
 #include "tests/wine/panel_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace halvorn::wine_tests {
@@ -16,12 +17,6 @@ BOOL CALLBACK CollectFrame(HWND window, LPARAM found_pointer) {
   if (std::string(title) != "HALVORN SDR" || std::string(class_name).rfind("Halvorn:", 0) != 0) return TRUE;
   *reinterpret_cast<HWND*>(found_pointer) = window;
   return FALSE;
-}
-
-POINT Centre(HWND window) {
-  RECT rect{};
-  GetWindowRect(window, &rect);
-  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
 // Xvfb runs no window manager, and Wine's managed top-level windows then
@@ -99,7 +94,7 @@ HWND FindPanelFrame() {
   return found;
 }
 
-bool RunUnixProgram(const std::string& command_line) {
+std::string StartUnixProgram(const std::string& command_line) {
   // Wine starts a Unix program without giving back process handles: what it
   // leaves in PROCESS_INFORMATION must be neither waited on nor closed (a
   // close hits whatever handle has that number, this program's standard
@@ -109,9 +104,7 @@ bool RunUnixProgram(const std::string& command_line) {
   const std::string marker = "/tmp/halvorn-panel-test-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(++runs);
   std::string marker_on_windows = "Z:" + marker;
-  for (char& c : marker_on_windows) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(marker_on_windows.begin(), marker_on_windows.end(), '/', '\\');
   DeleteFileA(marker_on_windows.c_str());
   std::string line = "/bin/sh -c \"" + command_line + "; echo $? > " + marker + ".part && mv " + marker +
                      ".part " + marker + "\"";
@@ -119,21 +112,47 @@ bool RunUnixProgram(const std::string& command_line) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
+    return "";
   }
-  if (!PumpUntil([&] { return GetFileAttributesA(marker_on_windows.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000)) {
-    return false;
+  return marker_on_windows;
+}
+
+bool UnixProgramFinished(const std::string& marker, bool* succeeded) {
+  if (marker.empty()) {
+    *succeeded = false;
+    return true;
   }
+  const HANDLE file = CreateFileA(marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
   char status[16] = {};
-  HANDLE file = CreateFileA(marker_on_windows.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
   DWORD read = 0;
-  if (file != INVALID_HANDLE_VALUE) {
-    ReadFile(file, status, sizeof status - 1, &read, nullptr);
-    CloseHandle(file);
-  }
-  DeleteFileA(marker_on_windows.c_str());
-  return std::string(status).rfind("0", 0) == 0;
+  ReadFile(file, status, sizeof status - 1, &read, nullptr);
+  CloseHandle(file);
+  DeleteFileA(marker.c_str());
+  *succeeded = status[0] == '0';
+  return true;
+}
+
+bool RunUnixProgram(const std::string& command_line) {
+  const std::string marker = StartUnixProgram(command_line);
+  bool succeeded = false;
+  return PumpUntil([&] { return UnixProgramFinished(marker, &succeeded); }, 30000) && succeeded;
+}
+
+std::string XClickCommand(POINT point, int clicks) {
+  // No --sync on the move: xdotool then waits many seconds when the pointer
+  // is already there. Its own X requests keep the move before the click.
+  char command[160];
+  std::snprintf(command, sizeof command, "/usr/bin/xdotool mousemove %ld %ld click --repeat %d 1",
+                static_cast<long>(point.x), static_cast<long>(point.y), clicks);
+  return command;
+}
+
+POINT CentreOf(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
@@ -148,6 +167,52 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
 void PanelTest::SetUp() {
   PluginTest::SetUp();
   ASSERT_NE(Frame(), nullptr) << "the panel was not created at load";
+}
+
+void PanelTest::TearDown() {
+  PluginTest::TearDown();
+  if (recordings_.empty()) return;
+  SetCurrentDirectoryA(previous_directory_.c_str());
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((recordings_ + "*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      DeleteFileA((recordings_ + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(recordings_.c_str());
+}
+
+std::string PanelTest::RecordIntoTemporaryDirectory() {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  previous_directory_ = current;
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  recordings_ = std::string(temp) + "halvorn-" + info->name() + "\\";
+  CreateDirectoryA(recordings_.c_str(), nullptr);
+  EXPECT_TRUE(SetCurrentDirectoryA(recordings_.c_str())) << recordings_;
+  return recordings_;
+}
+
+PanelTest::RecordingSizes PanelTest::ReadRecordingSizes(const std::string& path) {
+  RecordingSizes sizes;
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return sizes;
+  BYTE header[90] = {};
+  DWORD read = 0;
+  ReadFile(file, header, sizeof header, &read, nullptr);
+  sizes.file_bytes = GetFileSize(file, nullptr);
+  CloseHandle(file);
+  const auto field = [&](int at) {
+    return static_cast<DWORD>(header[at] | header[at + 1] << 8 | header[at + 2] << 16 | header[at + 3] << 24);
+  };
+  sizes.riff_size = field(4);
+  sizes.data_size = field(86);
+  return sizes;
 }
 
 std::string PanelTest::Text(int id) const {
@@ -167,17 +232,13 @@ void PanelTest::ClickWithMouse(int id) {
   const HWND control = Control(id);
   ASSERT_NE(control, nullptr) << id;
   ASSERT_TRUE(IsWindowVisible(control) && IsWindowEnabled(control)) << "no user can click " << id;
-  ClickAt(Centre(control));
+  ClickAt(CentreOf(control));
 }
 
 void PanelTest::ClickAt(POINT point, int clicks) {
-  char command[160];
-  std::snprintf(command, sizeof command, "/usr/bin/xdotool mousemove %ld %ld click --repeat %d 1",
-                static_cast<long>(point.x), static_cast<long>(point.y), clicks);
+  const std::string command = XClickCommand(point, clicks);
   ASSERT_TRUE(RunUnixProgram(command)) << command;
   // The click reaches this thread as input; let it arrive and be handled.
-  // (No --sync on the move: xdotool then waits many seconds when the pointer
-  // is already there. Its own X requests keep the move before the click.)
   host::PumpMessagesFor(150);
 }
 

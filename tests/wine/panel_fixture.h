@@ -32,9 +32,19 @@ std::vector<int> SettingControls();
 // plug-in's own window class; null when there is none.
 HWND FindPanelFrame();
 
+// Starts a Unix program (xdotool, import) and returns a file name, empty
+// when it could not be started, for UnixProgramFinished.
+std::string StartUnixProgram(const std::string& command_line);
+// True once the program has finished, with `succeeded` telling whether it
+// exited with 0; true and not succeeded when it never started.
+bool UnixProgramFinished(const std::string& started, bool* succeeded);
 // Runs a Unix program to its end, pumping this thread's messages meanwhile;
 // true when it ran and exited with 0.
 bool RunUnixProgram(const std::string& command_line);
+
+// xdotool's command line for a left click (or several) at a screen point.
+std::string XClickCommand(POINT screen_point, int clicks = 1);
+POINT CentreOf(HWND window);
 
 // Pumps this thread's messages until `done` holds or `timeout_ms` passed;
 // returns `done()`.
@@ -43,6 +53,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
 class PanelTest : public PluginTest {
  protected:
   void SetUp() override;
+  // Unloads the plug-in first, then removes the recordings directory, if any.
+  void TearDown() override;
 
   HWND Frame() const { return FindPanelFrame(); }
   HWND Dialog() const { return GetWindow(Frame(), GW_CHILD); }
@@ -54,6 +66,16 @@ class PanelTest : public PluginTest {
 
   // InitHW, OpenHW and SetCallback, as a host starts.
   void OpenReceiver();
+  // Recordings go to a fresh directory of this test's (the current
+  // directory, as for a host); returns its path with a trailing backslash.
+  std::string RecordIntoTemporaryDirectory();
+  // The RIFF and data size fields of a recording and its length in bytes.
+  struct RecordingSizes {
+    DWORD riff_size = 0;
+    DWORD data_size = 0;
+    DWORD file_bytes = 0;
+  };
+  static RecordingSizes ReadRecordingSizes(const std::string& path);
 
   // A real left click with the X pointer on the centre of the control.
   void ClickWithMouse(int id);
@@ -66,6 +88,10 @@ class PanelTest : public PluginTest {
   std::vector<testing::JournalLine> CallsSince(size_t after, const std::string& entry) const;
   size_t JournalLength() const { return journal_.Lines().size(); }
   std::vector<int> Statuses() const { return callback_.statuses(); }
+
+ private:
+  std::string recordings_;
+  std::string previous_directory_;
 };
 
 }  // namespace halvorn::wine_tests

@@ -147,14 +147,7 @@ TEST_F(PanelMouseTest, ClockCalibrationRetunesAndLoadsAPendingBitstreamFirst) {
 }
 
 TEST_F(PanelMouseTest, RecAndStopSwitchExactlyTheRecordingArrangementAndTellTheHost) {
-  char directory[MAX_PATH];
-  GetTempPathA(MAX_PATH, directory);
-  const std::string recordings = std::string(directory) + "halvorn-panel-recordings";
-  CreateDirectoryA(recordings.c_str(), nullptr);
-  char previous[MAX_PATH];
-  GetCurrentDirectoryA(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryA(recordings.c_str()));
-
+  const std::string recordings = RecordIntoTemporaryDirectory();
   OpenReceiver();
   ASSERT_EQ(plugin_->StartHW(7050000), 1024);
   ClickWithMouse(1022);
@@ -199,13 +192,10 @@ TEST_F(PanelMouseTest, RecAndStopSwitchExactlyTheRecordingArrangementAndTellTheH
   EXPECT_EQ(Text(1024), file_name);
   plugin_->StopHW();
 
-  const std::string path = recordings + "\\" + file_name;
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  EXPECT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << path;
-  EXPECT_GE(data.nFileSizeLow, 1u << 20);
-  DeleteFileA(path.c_str());
-  SetCurrentDirectoryA(previous);
-  RemoveDirectoryA(recordings.c_str());
+  const RecordingSizes sizes = ReadRecordingSizes(recordings + file_name);
+  EXPECT_GE(sizes.data_size, 1u << 20);
+  EXPECT_EQ(sizes.riff_size, sizes.file_bytes - 8);
+  EXPECT_EQ(sizes.data_size, sizes.file_bytes - 90);
 }
 
 }  // namespace

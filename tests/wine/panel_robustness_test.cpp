@@ -1,0 +1,354 @@
+// The panel under trouble: windows that cannot be created, clicks while a
+// message box is open, late timer ticks, host threads, and an unload from a
+// thread other than the window's.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "tests/wine/panel_fixture.h"
+
+namespace halvorn::wine_tests {
+namespace {
+
+// ---- Windows that cannot be created: a CBT hook refuses them.
+
+enum class Refuse { kNothing, kFrame, kDialog };
+Refuse g_refuse = Refuse::kNothing;
+
+LRESULT CALLBACK RefusePanelWindows(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_CREATEWND) {
+    const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lparam)->lpcs;
+    char class_name[32] = {};
+    GetClassNameA(reinterpret_cast<HWND>(wparam), class_name, sizeof class_name);
+    char parent_title[32] = {};
+    if (create->hwndParent != nullptr) GetWindowTextA(create->hwndParent, parent_title, sizeof parent_title);
+    const bool frame = create->lpszName != nullptr && !IS_INTRESOURCE(create->lpszName) &&
+                       std::strcmp(create->lpszName, "HALVORN SDR") == 0;
+    const bool dialog = std::strcmp(class_name, "#32770") == 0 && std::strcmp(parent_title, "HALVORN SDR") == 0;
+    if ((g_refuse == Refuse::kFrame && frame) || (g_refuse == Refuse::kDialog && dialog)) return 1;
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+class PanelWithoutWindowsTest : public PluginTest {
+ protected:
+  void LoadRefusing(Refuse refuse) {
+    plugin_.reset();
+    g_refuse = refuse;
+    const HHOOK hook = SetWindowsHookExA(WH_CBT, &RefusePanelWindows, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    std::string error;
+    plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+    UnhookWindowsHookEx(hook);
+    g_refuse = Refuse::kNothing;
+    ASSERT_TRUE(plugin_) << error;
+  }
+
+  // Every entry point, as a host drives a receiver, works without a panel.
+  void DriveTheReceiver() {
+    ASSERT_TRUE(Init());
+    ASSERT_TRUE(plugin_->OpenHW());
+    plugin_->SetCallback(&host::CallbackRecorder::Callback);
+    EXPECT_EQ(journal_.Calls("SetAttenuator").size(), 1u);
+    plugin_->ShowGUI();
+    EXPECT_EQ(plugin_->StartHW(7050000), 1024);
+    EXPECT_TRUE(PumpUntil([&] { return callback_.blocks() > 10; }, 5000)) << "no samples without a panel";
+    EXPECT_EQ(plugin_->SetHWLO(3600000), 0);
+    EXPECT_EQ(plugin_->GetHWLO(), 3600000);
+    EXPECT_EQ(plugin_->GetHWSR(), 125000);
+    plugin_->TuneChanged(3600500);
+    plugin_->HideGUI();
+    plugin_->StopHW();
+    EXPECT_TRUE(plugin_->CloseHW());
+    host::PumpMessagesFor(100);
+    EXPECT_TRUE(boxes_.seen().empty());
+  }
+};
+
+TEST_F(PanelWithoutWindowsTest, AFrameThatCannotBeCreatedLeavesEveryEntryPointWorking) {
+  LoadRefusing(Refuse::kFrame);
+  EXPECT_EQ(FindPanelFrame(), nullptr);
+  DriveTheReceiver();
+  EXPECT_EQ(FindPanelFrame(), nullptr);
+}
+
+TEST_F(PanelWithoutWindowsTest, ADialogThatCannotBeCreatedLeavesTheEmptyFrameHidden) {
+  LoadRefusing(Refuse::kDialog);
+  const HWND frame = FindPanelFrame();
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(GetWindow(frame, GW_CHILD), nullptr);
+  DriveTheReceiver();
+  // An empty frame is never worth showing, topmost over the host.
+  plugin_->ShowGUI();
+  host::PumpMessagesFor(50);
+  EXPECT_FALSE(IsWindowVisible(frame));
+}
+
+// ---- Clicks while a message box is open on the window thread.
+
+// While `g_hold_box` is set, the OK that the fixture's box watcher posts is
+// dropped, so the box stays open until the test closes it itself.
+std::atomic<bool> g_hold_box{false};
+
+LRESULT CALLBACK HoldMessageBoxes(int code, WPARAM removal, LPARAM message_pointer) {
+  auto* message = reinterpret_cast<MSG*>(message_pointer);
+  if (code == HC_ACTION && g_hold_box && message->message == WM_COMMAND && LOWORD(message->wParam) == IDOK) {
+    char class_name[16] = {};
+    GetClassNameA(message->hwnd, class_name, sizeof class_name);
+    if (std::strcmp(class_name, "#32770") == 0 && GetParent(message->hwnd) == nullptr) message->message = WM_NULL;
+  }
+  return CallNextHookEx(nullptr, code, removal, message_pointer);
+}
+
+BOOL CALLBACK FindOpenBox(HWND window, LPARAM found) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char class_name[16] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::strcmp(class_name, "#32770") == 0) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND OpenBox() {
+  HWND box = nullptr;
+  EnumWindows(&FindOpenBox, reinterpret_cast<LPARAM>(&box));
+  return box;
+}
+
+// What happens inside the box's modal loop, driven by a thread timer that
+// the loop dispatches: once the box is open, one real click on `g_click`,
+// a moment for it to be handled, then the box is closed with OK.
+struct DuringBox {
+  POINT click{};
+  std::string started;  // the click's xdotool run
+  int ticks_after_click = 0;
+  bool box_seen = false;
+  bool clicked = false;
+  bool closed = false;
+};
+DuringBox g_during;
+
+void CALLBACK ActDuringBox(HWND, UINT, UINT_PTR, DWORD) {
+  const HWND box = OpenBox();
+  if (box == nullptr || g_during.closed) return;
+  g_during.box_seen = true;
+  if (!g_during.clicked) {
+    g_during.started = StartUnixProgram(XClickCommand(g_during.click));
+    g_during.clicked = true;
+    return;
+  }
+  bool succeeded = false;
+  if (!g_during.started.empty() && !UnixProgramFinished(g_during.started, &succeeded)) return;
+  g_during.started.clear();
+  // The click is X input now; give the box's loop a few turns to handle it.
+  if (++g_during.ticks_after_click < 5) return;
+  g_hold_box = false;
+  g_during.closed = true;
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+class PanelRobustnessTest : public PanelTest {};
+
+TEST_F(PanelRobustnessTest, AClickWhileABitstreamMessageIsOpenIsHandledAndLeavesThePanelConsistent) {
+  RecordIntoTemporaryDirectory();
+  OpenReceiver();
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  plugin_->TuneChanged(7050123);
+  ClickWithMouse(1007);  // leaves a bitstream load pending for the calibration
+  ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == 250000; }, 5000));
+  SetSimulator("HALVORNSIM_FAIL", "FpgaConfig");
+
+  const HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, &HoldMessageBoxes, nullptr, GetCurrentThreadId());
+  g_hold_box = true;
+  g_during = DuringBox{};
+  g_during.click = CentreOf(Control(1022));  // "Rec", clicked while the box is open
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, &ActDuringBox);
+  const size_t before = JournalLength();
+  ClickWithMouse(1020);  // "Clk Calib": the load fails and the message opens
+  EXPECT_TRUE(PumpUntil([] { return g_during.closed; }, 20000)) << "box seen " << g_during.box_seen;
+  KillTimer(nullptr, timer);
+  g_hold_box = false;
+  UnhookWindowsHookEx(hook);
+  SetSimulator("HALVORNSIM_FAIL", "");
+
+  ASSERT_TRUE(boxes_.WaitFor(1, 5000));
+  EXPECT_EQ(boxes_.seen()[0].text, "FPGA configuration file not found\nPlease check installation and retry");
+  // The click inside the box's loop started a recording, and the calibration
+  // went on to retune when the box closed.
+  EXPECT_TRUE(PumpUntil([&] { return Statuses().size() >= 1 && Statuses().back() == 102; }, 3000));
+  EXPECT_FALSE(CallsSince(before, "Sio").empty());
+  for (int id : SettingControls()) EXPECT_FALSE(Enabled(id)) << id;
+  EXPECT_TRUE(Enabled(1021));
+
+  ClickWithMouse(1021);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(1022); }, 5000));
+  for (int id : SettingControls()) EXPECT_TRUE(Enabled(id)) << id;
+  EXPECT_FALSE(Enabled(1021));
+  EXPECT_EQ(Statuses().back(), 103);
+  EXPECT_EQ(boxes_.seen().size(), 1u);
+}
+
+TEST_F(PanelRobustnessTest, TimerTicksAfterARecordingStoppedChangeNothing) {
+  RecordIntoTemporaryDirectory();
+  OpenReceiver();
+  ClickWithMouse(1022);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(1021); }, 5000));
+  host::PumpMessagesFor(1200);
+  ClickWithMouse(1021);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(1022); }, 5000));
+  const std::string name = Text(1024), size = Text(1023), time = Text(1025);
+  const auto statuses = Statuses();
+
+  // Late ticks: one of the status timer and one of any other timer.
+  PostMessageA(Dialog(), WM_TIMER, 1, 0);
+  PostMessageA(Dialog(), WM_TIMER, 7, 0);
+  host::PumpMessagesFor(1500);
+  EXPECT_EQ(Text(1024), name);
+  EXPECT_EQ(Text(1023), size);
+  EXPECT_EQ(Text(1025), time);
+  EXPECT_EQ(Statuses(), statuses);
+  EXPECT_TRUE(boxes_.seen().empty());
+  EXPECT_FALSE(Enabled(1021));
+}
+
+TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindowThreadOwns) {
+  std::atomic<bool> done{false};
+  bool opened = false;
+  std::thread host_thread([&] {
+    opened = Init() && plugin_->OpenHW();
+    plugin_->SetCallback(&host::CallbackRecorder::Callback);
+    done = true;
+  });
+  // The window thread pumps, as a host's would, while the host thread works.
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 10000));
+  host_thread.join();
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(Checked(1002) && Checked(1026) && Checked(1019) && Checked(1006));
+  EXPECT_FALSE(Enabled(1021));
+  EXPECT_EQ(Text(1024), " ");
+  EXPECT_TRUE(IsWindowVisible(Frame()));
+  EXPECT_FALSE(IsIconic(Frame()));
+
+  done = false;
+  std::thread hide([&] {
+    plugin_->HideGUI();
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 10000));
+  hide.join();
+  EXPECT_TRUE(IsIconic(Frame()));
+}
+
+TEST_F(PanelRobustnessTest, ClicksOnThePanelAndAHostThreadTuningAtOnceBothGoOn) {
+  OpenReceiver();
+  std::atomic<bool> stop{false};
+  std::atomic<int> tunes{0};
+  std::thread host_thread([&] {
+    while (!stop) {
+      plugin_->SetHWLO(7000000 + (tunes % 100) * 1000);
+      plugin_->TuneChanged(7000000);
+      plugin_->GetHWSR();
+      ++tunes;
+    }
+  });
+  const size_t before = JournalLength();
+  for (int id : {1003, 1018, 1004, 1018, 1002}) ClickWithMouse(id);
+  EXPECT_TRUE(PumpUntil([&] { return CallsSince(before, "SetAttenuator").size() == 3; }, 5000));
+  stop = true;
+  host_thread.join();
+  EXPECT_GT(tunes.load(), 0);
+  EXPECT_TRUE(Checked(1002));
+  EXPECT_FALSE(Checked(1018));
+}
+
+// ---- Unloading from a thread other than the window thread.
+
+class PanelUnloadTest : public PanelTest {
+ protected:
+  // Starts streaming and a recording, so the unload has both to finish.
+  std::string StreamAndRecord() {
+    const std::string recordings = RecordIntoTemporaryDirectory();
+    OpenReceiver();
+    EXPECT_EQ(plugin_->StartHW(7050000), 1024);
+    ClickWithMouse(1022);
+    EXPECT_TRUE(PumpUntil([&] { return Enabled(1021); }, 5000));
+    host::PumpMessagesFor(500);
+    return recordings + Text(1024);
+  }
+
+  static DWORD WINAPI Unload(LPVOID plugin) {
+    return static_cast<host::ExtIoPlugin*>(plugin)->Unload() ? 1 : 0;
+  }
+};
+
+TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadPumpsDestroysThePanel) {
+  const std::string recording = StreamAndRecord();
+  const HWND frame = Frame();
+  HANDLE thread = CreateThread(nullptr, 0, &Unload, plugin_.get(), 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // A host's message loop, going on during the unload.
+  while (MsgWaitForMultipleObjects(1, &thread, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    host::PumpMessagesFor(0);
+  }
+  DWORD unloaded = 0;
+  GetExitCodeThread(thread, &unloaded);
+  CloseHandle(thread);
+  EXPECT_EQ(unloaded, 1u);
+  EXPECT_FALSE(IsWindow(frame));
+  host::PumpMessagesFor(200);
+
+  const RecordingSizes sizes = ReadRecordingSizes(recording);
+  EXPECT_GT(sizes.data_size, 0u) << recording;
+  EXPECT_EQ(sizes.riff_size, sizes.file_bytes - 8);
+  EXPECT_EQ(sizes.data_size, sizes.file_bytes - 90);
+}
+
+TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadWaitsLeavesHarmlessWindows) {
+  const std::string recording = StreamAndRecord();
+  plugin_->ShowGUI();
+  host::PumpMessagesFor(50);
+  const HWND frame = Frame();
+  const HWND dialog = Dialog();
+  HANDLE thread = CreateThread(nullptr, 0, &Unload, plugin_.get(), 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // A host that waits for its worker without pumping messages.
+  ASSERT_EQ(WaitForSingleObject(thread, 30000), WAIT_OBJECT_0) << "the unload hung";
+  DWORD unloaded = 0;
+  GetExitCodeThread(thread, &unloaded);
+  CloseHandle(thread);
+  EXPECT_EQ(unloaded, 1u);
+
+  // The windows outlive the module, hidden; every message they get now must
+  // be harmless, the keyboard, the timer and painting included.
+  ASSERT_TRUE(IsWindow(frame));
+  host::PumpMessagesFor(300);
+  EXPECT_FALSE(IsWindowVisible(frame));
+  PostMessageA(dialog, WM_TIMER, 1, 0);
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(1022, BN_CLICKED), 0);
+  PostMessageA(GetDlgItem(dialog, 1018), WM_KEYDOWN, VK_TAB, 0);
+  RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  host::PumpMessagesFor(1200);
+  EXPECT_TRUE(IsWindow(frame));
+  EXPECT_TRUE(boxes_.seen().empty());
+  // Closing one now simply ends it, as for any window.
+  PostMessageA(frame, WM_CLOSE, 0, 0);
+  host::PumpMessagesFor(200);
+  EXPECT_FALSE(IsWindow(frame));
+  EXPECT_EQ(FindPanelFrame(), nullptr);
+
+  const RecordingSizes sizes = ReadRecordingSizes(recording);
+  EXPECT_GT(sizes.data_size, 0u) << recording;
+  EXPECT_EQ(sizes.riff_size, sizes.file_bytes - 8);
+  EXPECT_EQ(sizes.data_size, sizes.file_bytes - 90);
+
+}
+
+}  // namespace
+}  // namespace halvorn::wine_tests
