@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
   content.lines = analysis.lines;
   content.seconds_per_line = plan.seconds_per_line();
   content.peaks = peaks;
-  if (const auto failure = WritePicture(content, options->picture)) return Refuse(path, *failure);
+  const std::optional<std::string> failure = WritePicture(content, options->picture);
+  ReleaseDrawingCaches();
+  if (failure) return Refuse(path, *failure);
 
   std::printf("%s\n", DescribePlan(plan).c_str());
   std::printf("wrote %s (%d x %d)\n", options->picture.c_str(), kPictureWidth, kPictureHeight);

@@ -1,6 +1,7 @@
 #include "tools/spectrum/picture.h"
 
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -381,6 +382,11 @@ std::optional<std::string> WritePicture(const PictureContent& content, const std
     return "cannot rename " + partial + " to " + png_path + ": " + std::strerror(error);
   }
   return std::nullopt;
+}
+
+void ReleaseDrawingCaches() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 }  // namespace halvorn::spectrum
