@@ -40,6 +40,13 @@ LRESULT CALLBACK FrameWindow::Procedure(HWND hwnd, UINT message, WPARAM wparam, 
         return 0;
       }
       break;
+    case WM_SIZE:
+      // A minimised frame keeps the focus to itself (no child of it can
+      // take it); restored, it hands it on.
+      if (wparam != SIZE_MINIMIZED && GetFocus() == hwnd) {
+        if (const HWND content = GetWindow(hwnd, GW_CHILD)) SetFocus(content);
+      }
+      break;
     default:
       if (self->Dispatch(message, wparam, lparam)) return 0;
       break;

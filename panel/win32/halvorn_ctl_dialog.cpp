@@ -43,6 +43,15 @@ void CHalvornCtlDialog::DoDataExchange() {
   Bind(kAdcDither, adc_dither_);
 }
 
+bool CHalvornCtlDialog::OnInitDialog() {
+  win::Dialog::OnInitDialog();
+  // No default focus: the panel is built hidden, at load, on the thread of
+  // the host's own windows, and the focus would leave the host's window for
+  // a control nobody can see. Showing the panel gives its first control the
+  // focus (the frame hands it on).
+  return false;
+}
+
 win::ButtonControl CHalvornCtlDialog::Button(int control_id) const {
   switch (control_id) {
     case kPreselector: return preselector_;

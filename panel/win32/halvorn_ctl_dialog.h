@@ -27,6 +27,7 @@ class CHalvornCtlDialog final : public win::Dialog {
 
  protected:
   void DoDataExchange() override;
+  bool OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
  private:

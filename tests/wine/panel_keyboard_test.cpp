@@ -48,6 +48,14 @@ TEST_F(PanelKeyboardTest, TabMovesThroughTheEnabledTabStopsInTemplateOrder) {
   EXPECT_FALSE(Checked(1018));
 }
 
+TEST_F(PanelKeyboardTest, ShowingThePanelGivesTheKeyboardToItsFirstTabStop) {
+  OpenReceiver();  // OpenHW shows the panel
+  // The first tab stop is the marked attenuator button.
+  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == 1002; }, 3000)) << FocusedId();
+  PressKeys("Tab");
+  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == 1018; }, 3000)) << FocusedId();
+}
+
 TEST_F(PanelKeyboardTest, ArrowKeysSelectTheNextRateInTheGroup) {
   OpenReceiver();
   FocusInPanel(1006);
@@ -127,6 +135,42 @@ TEST_F(PanelKeyboardTest, TheHostsOwnWindowsGetTheirKeysAsBefore) {
   EXPECT_EQ(GetFocus(), edit);
   DestroyWindow(host_window);
   UnregisterClassA("PanelKeyboardTestHost", GetModuleHandleA(nullptr));
+}
+
+TEST_F(PanelKeyboardTest, LoadingThePluginLeavesTheHostsActiveWindowAndFocusAlone) {
+  plugin_.reset();
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = &HostWindowProcedure;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = "PanelKeyboardTestLoader";
+  RegisterClassA(&window_class);
+  const HWND host_window = CreateWindowExA(0, "PanelKeyboardTestLoader", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                           50, 50, 400, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  const HWND edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 300, 24, host_window,
+                                    nullptr, GetModuleHandleA(nullptr), nullptr);
+  SetForegroundWindow(host_window);
+  SetFocus(edit);
+  host::PumpMessagesFor(100);
+  ASSERT_EQ(GetFocus(), edit);
+
+  // The panel is built on this thread while the host's window has the keyboard.
+  std::string error;
+  plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+  ASSERT_TRUE(plugin_) << error;
+  host::PumpMessagesFor(100);
+  EXPECT_EQ(GetActiveWindow(), host_window);
+  EXPECT_EQ(GetFocus(), edit);
+  PressKeys("x");
+  char text[8] = {};
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        GetWindowTextA(edit, text, sizeof text);
+        return std::string(text) == "x";
+      },
+      3000))
+      << text;
+  DestroyWindow(host_window);
+  UnregisterClassA("PanelKeyboardTestLoader", GetModuleHandleA(nullptr));
 }
 
 }  // namespace
