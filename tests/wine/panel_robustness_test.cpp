@@ -88,6 +88,19 @@ TEST_F(PanelWithoutWindowsTest, ADialogThatCannotBeCreatedLeavesTheEmptyFrameHid
   EXPECT_FALSE(IsWindowVisible(frame));
 }
 
+TEST_F(PanelWithoutWindowsTest, APanelWhoseThreadEndedLeavesEveryEntryPointWorking) {
+  // A host that loads the plug-in on a worker thread which then ends: the
+  // system takes the panel's windows with the thread.
+  plugin_.reset();
+  std::string error;
+  std::thread loader([&] { plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error); });
+  loader.join();
+  ASSERT_TRUE(plugin_) << error;
+  host::PumpMessagesFor(100);
+  EXPECT_EQ(FindPanelFrame(), nullptr);
+  DriveTheReceiver();
+}
+
 // ---- Clicks while a message box is open on the window thread.
 
 // While `g_hold_box` is set, the OK that the fixture's box watcher posts is
