@@ -1,9 +1,10 @@
 // The user-interface seam on the real windows. It finds the panel through the
 // application object, so it copes with a panel that is missing, not yet made
 // or already gone. The entry points call it on host threads, the dialog's
-// handlers on the window thread: everything here is either a message sent to
-// the window (which the window's own thread carries out) or a call that is
-// only made on the window thread.
+// handlers on the window thread: every control and placement call here is a
+// message sent to the window, which the window's own thread carries out; the
+// cursor and the timer are only ever asked for on the window thread; a
+// message box belongs to whichever thread shows it.
 #pragma once
 
 #include "panel/win32/extio_halvorn_app.h"

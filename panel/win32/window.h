@@ -1,6 +1,7 @@
 // The window objects of the panel's small frame-and-dialog layer: a C++ object
 // attached to one window handle, whose messages reach it through its message
-// map. The object may outlive its window, never the other way round.
+// map. The object may outlive its window; a window that has to outlive its
+// object is first cut loose from it (Abandon).
 #pragma once
 
 #include <windows.h>
