@@ -166,6 +166,64 @@ TEST_F(RecorderFileTest, ABlockRacingAStopAtTheFastestRateIsWhollyInTheFileOrAbs
   EXPECT_GT(with_blocks, kRecordings / 2) << "the stream hardly reached the recordings";
 }
 
+TEST_F(RecorderFileTest, ARecordingGoesOnAcrossStopHwAndStartHwWithOnlyTheGapLeftOut) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
+  const std::size_t mark = Statuses().size();
+  std::string name;
+  ASSERT_NO_FATAL_FAILURE(name = ClickRec());
+  host::PumpMessagesFor(300);
+  plugin_->StopHW();
+  EXPECT_FALSE(Enabled(kRecButton));
+
+  // While the stream rests the time goes on and the size stands still.
+  const auto next_tick = [&] {
+    const std::string time = FieldText(kRecordingTimeField);
+    return PumpUntil([&] { return FieldText(kRecordingTimeField) != time; }, 5000);
+  };
+  ASSERT_TRUE(next_tick());
+  const std::string resting_size = FieldText(kFileSizeField);
+  const std::string resting_time = FieldText(kRecordingTimeField);
+  ASSERT_TRUE(next_tick());
+  EXPECT_EQ(FieldText(kFileSizeField), resting_size);
+  EXPECT_GT(std::atoi(FieldText(kRecordingTimeField).c_str()), std::atoi(resting_time.c_str()));
+
+  // The new stream counts from pair 0 again.
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  host::PumpMessagesFor(300);
+  ASSERT_NO_FATAL_FAILURE(ClickStop());
+  capture_->Stop();
+  plugin_->StopHW();
+
+  EXPECT_EQ(StatusesSince(mark), (std::vector<int>{102, 103}));
+  const auto recording = ReadRecording(name);
+  ASSERT_TRUE(recording) << name;
+  EXPECT_TRUE(IsFinished(*recording));
+  ASSERT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
+  // Both streams' blocks, each run whole: the file is two counting runs,
+  // the second starting at pair 0.
+  const std::size_t blocks = recording->data_bytes() / StoredBlockBytes(kTwoMegaRow);
+  std::size_t restart = 0;
+  for (std::size_t block = 1; block < blocks && restart == 0; ++block) {
+    if (recording->U32(kHeaderBytes + block * StoredBlockBytes(kTwoMegaRow)) == 0) restart = block;
+  }
+  ASSERT_GT(restart, 0u) << "no block of the second stream";
+  // At rest the size showed the first stream's bytes.
+  EXPECT_EQ(resting_size, std::to_string((restart * StoredBlockBytes(kTwoMegaRow)) >> 20));
+  StoredRecording before_gap{name + " (first stream)", {}};
+  StoredRecording after_gap{name + " (second stream)", {}};
+  const auto split =
+      recording->bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes + restart * StoredBlockBytes(kTwoMegaRow));
+  before_gap.bytes.assign(recording->bytes.begin(), split);
+  after_gap.bytes.assign(recording->bytes.begin(), recording->bytes.begin() + kHeaderBytes);
+  after_gap.bytes.insert(after_gap.bytes.end(), split, recording->bytes.end());
+  std::uint64_t first_pair_after_gap = 1;
+  EXPECT_TRUE(HoldsCountingRun(before_gap, kTwoMegaRow));
+  EXPECT_TRUE(HoldsCountingRun(after_gap, kTwoMegaRow, &first_pair_after_gap));
+  EXPECT_EQ(first_pair_after_gap, 0u);
+}
+
 TEST_F(RecorderFileTest, UnloadingTheDllWhileRecordingFinishesTheFile) {
   ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
   ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));

@@ -94,6 +94,31 @@ TEST_F(RecorderPanelTest, SizeAndTimeCountOnceASecondWhileRecAndStopTakeTurns) {
   EXPECT_GE(times_shown.size(), 2u) << "the time field did not count";
 }
 
+TEST_F(RecorderPanelTest, OpenHwDuringARecordingLeavesTheRecordingAndItsButtonsAlone) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  const std::size_t mark = Statuses().size();
+  std::string name;
+  ASSERT_NO_FATAL_FAILURE(name = ClickRec());
+  host::PumpMessagesFor(200);
+  // A host that opens the receiver again while the user records.
+  ASSERT_TRUE(plugin_->OpenHW());
+  host::PumpMessagesFor(200);
+  EXPECT_TRUE(Enabled(kStopButton));
+  EXPECT_FALSE(Enabled(kRecButton));
+  EXPECT_EQ(FieldText(kFileNameField), name);
+  ASSERT_NO_FATAL_FAILURE(ClickStop());
+  plugin_->StopHW();
+
+  EXPECT_EQ(Arrangement(), IdleArrangement());
+  EXPECT_EQ(StatusesSince(mark), (std::vector<int>{102, 103}));
+  EXPECT_EQ(FilesIn(scratch_->path()), std::vector<std::string>{name});
+  const auto recording = ReadRecording(name);
+  ASSERT_TRUE(recording) << name;
+  EXPECT_TRUE(IsFinished(*recording));
+  EXPECT_GT(recording->data_bytes(), 0u);
+}
+
 TEST_F(RecorderPanelTest, ASecondRecordingInTheSameSecondGetsItsOwnNameAndLeavesTheFirstAlone) {
   ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
   ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
