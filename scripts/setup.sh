@@ -9,7 +9,7 @@ packages=(
   cmake ninja-build g++ pkg-config python3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth xdotool x11-apps imagemagick
+  wine wine32:i386 fonts-wine xvfb xauth xdotool x11-apps imagemagick
   sox libsndfile1-dev sndfile-programs
   libfftw3-dev libcairo2-dev
   zip unzip

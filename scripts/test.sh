@@ -5,7 +5,6 @@
 # Xvfb.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root="$(pwd)"
 jobs="$(nproc)"
 
 scripts/build.sh
@@ -27,14 +26,4 @@ for sanitizer in address thread; do
 done
 
 echo "== Windows tests under Wine"
-export WINEPREFIX="$root/build/wineprefix"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-fi
-# One persistent wineserver for the whole run spares each test its start-up.
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
-xvfb-run -a -s "-screen 0 1280x1024x24" \
-  ctest --test-dir build/windows --output-on-failure
+scripts/wine-session.sh ctest --test-dir build/windows --output-on-failure
