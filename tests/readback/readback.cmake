@@ -23,7 +23,7 @@ separate_arguments(halvorn_sndfile_flags UNIX_COMMAND "${halvorn_sndfile_flags}"
 
 set(halvorn_readback_check ${CMAKE_CURRENT_BINARY_DIR}/readback_check)
 add_custom_command(OUTPUT ${halvorn_readback_check}
-  COMMAND ${HALVORN_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Werror
+  COMMAND ${HALVORN_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
           ${CMAKE_CURRENT_LIST_DIR}/readback_check.cpp -o ${halvorn_readback_check} ${halvorn_sndfile_flags}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/readback_check.cpp
   COMMENT "Building the native readback checker"
