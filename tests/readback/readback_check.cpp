@@ -145,8 +145,8 @@ Decoded ReadWithSox(const std::string& path, const std::string& scratch, Failure
   decoded.frames = std::atoll(Run("sox --i -s " + Quoted(path) + " 2>&1").c_str());
   // Decoded to 32-bit little-endian integers, which sox fills from the top
   // without dither when it widens.
-  const std::string out = Run("sox -D " + Quoted(path) + " -t raw -e signed-integer -b 32 -L " + Quoted(scratch) +
-                              " 2>&1");
+  const std::string out =
+      Run("sox -D " + Quoted(path) + " -t raw -e signed-integer -b 32 -L " + Quoted(scratch) + " 2>&1");
   if (!out.empty()) failures.Add("sox cannot decode " + path + ": " + out);
   const std::vector<std::uint8_t> raw = ReadBytes(scratch);
   std::remove(scratch.c_str());
@@ -201,8 +201,8 @@ void Check(const std::string& directory, const Entry& entry, Failures& failures)
       continue;
     }
     if (decoded.components.size() != static_cast<std::size_t>(frames) * 2) {
-      failures.Add(std::string(reader) + " decoded " + std::to_string(decoded.components.size()) +
-                   " components of " + path);
+      failures.Add(std::string(reader) + " decoded " + std::to_string(decoded.components.size()) + " components of " +
+                   path);
       continue;
     }
     const long long first = AlignWithHost(decoded, host, entry.bits);
@@ -211,8 +211,8 @@ void Check(const std::string& directory, const Entry& entry, Failures& failures)
                    std::to_string(host.size() / 2) + " pairs");
       continue;
     }
-    std::cout << reader << ": " << entry.recording << ": " << seen.str() << ", equal to host pairs " << first
-              << " to " << first + frames - 1 << "\n";
+    std::cout << reader << ": " << entry.recording << ": " << seen.str() << ", equal to host pairs " << first << " to "
+              << first + frames - 1 << "\n";
   }
 }
 

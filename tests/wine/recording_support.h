@@ -125,7 +125,9 @@ struct StoredRecording {
   std::string name;
   std::vector<std::uint8_t> bytes;
 
-  std::uint16_t U16(std::size_t offset) const { return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8)); }
+  std::uint16_t U16(std::size_t offset) const {
+    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+  }
   std::uint32_t U32(std::size_t offset) const {
     return static_cast<std::uint32_t>(U16(offset)) | (static_cast<std::uint32_t>(U16(offset + 2)) << 16);
   }
@@ -172,8 +174,8 @@ inline ::testing::AssertionResult IsFinished(const StoredRecording& recording) {
   const std::size_t length = recording.bytes.size();
   if (recording.riff_size() != length - 8 || recording.data_size() != length - kHeaderBytes) {
     return ::testing::AssertionFailure() << recording.name << ": RIFF size " << recording.riff_size()
-                                         << " and data size " << recording.data_size() << " for a file of "
-                                         << length << " bytes";
+                                         << " and data size " << recording.data_size() << " for a file of " << length
+                                         << " bytes";
   }
   return ::testing::AssertionSuccess();
 }
@@ -182,12 +184,12 @@ inline ::testing::AssertionResult HasFormat(const StoredRecording& recording, in
   const std::uint16_t bits = row == kTwoMegaRow ? 16 : 24;
   const std::uint16_t align = bits / 8 * 2;
   if (recording.U16(20) != 1 || recording.channels() != 2 || recording.sample_rate() != rate_hz ||
-      recording.bits_per_sample() != bits || recording.block_align() != align ||
-      recording.U32(28) != rate_hz * align || recording.sample_rate_index() != row) {
+      recording.bits_per_sample() != bits || recording.block_align() != align || recording.U32(28) != rate_hz * align ||
+      recording.sample_rate_index() != row) {
     return ::testing::AssertionFailure() << recording.name << ": format " << recording.U16(20) << ", "
-                                         << recording.channels() << " channels, " << recording.sample_rate()
-                                         << " Hz, " << recording.bits_per_sample() << " bits, align "
-                                         << recording.block_align() << ", row " << recording.sample_rate_index();
+                                         << recording.channels() << " channels, " << recording.sample_rate() << " Hz, "
+                                         << recording.bits_per_sample() << " bits, align " << recording.block_align()
+                                         << ", row " << recording.sample_rate_index();
   }
   return ::testing::AssertionSuccess();
 }
@@ -213,8 +215,8 @@ inline ::testing::AssertionResult HoldsCountingRun(const StoredRecording& record
     start = simulator::ReadCountingPair(recording.data());
   } else {
     constexpr std::uint64_t kIndexRange = 1u << 24;
-    const std::uint64_t nearby = (static_cast<std::uint64_t>(recording.U16(kHeaderBytes)) << 8) / kPairsPerBlock *
-                               kPairsPerBlock;
+    const std::uint64_t nearby =
+        (static_cast<std::uint64_t>(recording.U16(kHeaderBytes)) << 8) / kPairsPerBlock * kPairsPerBlock;
     bool found = false;
     for (const std::uint64_t candidate : {nearby + kIndexRange - kPairsPerBlock, nearby, nearby + kPairsPerBlock}) {
       std::uint8_t host_pair[kHostPairBytes];
@@ -273,8 +275,8 @@ inline ::testing::AssertionResult HoldsRunOfHostBlocks(const StoredRecording& re
       return ::testing::AssertionSuccess();
     }
   }
-  return ::testing::AssertionFailure() << recording.name << ": its " << blocks
-                                       << " blocks are no run of the " << captured << " blocks the host received";
+  return ::testing::AssertionFailure() << recording.name << ": its " << blocks << " blocks are no run of the "
+                                       << captured << " blocks the host received";
 }
 
 // ---- Names -----------------------------------------------------------------
@@ -293,8 +295,7 @@ inline std::string UtcRecordingName(std::int64_t utc_seconds) {
 }
 
 // `name` is the plain recording name of a second from `from` to `to`.
-inline ::testing::AssertionResult IsRecordingNameBetween(const std::string& name, std::int64_t from,
-                                                         std::int64_t to) {
+inline ::testing::AssertionResult IsRecordingNameBetween(const std::string& name, std::int64_t from, std::int64_t to) {
   for (std::int64_t second = from; second <= to; ++second) {
     if (name == UtcRecordingName(second)) return ::testing::AssertionSuccess();
   }
