@@ -23,8 +23,12 @@ fi
 # place once minimised and every hide waits for an answer that never comes.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 
-# One server for the whole session spares each program its start-up. Its
-# helper processes start here, with no pipes of ours to hold open.
+# One server for the whole session spares each program its start-up. A server
+# left from an earlier session may hold windows on a display that is gone, so
+# it goes first. The new server's helper processes start here, with no pipes
+# of ours to hold open.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT

@@ -1,0 +1,1 @@
+target_sources(plugin_wine_tests PRIVATE receiver_wire_test.cpp)
