@@ -1,0 +1,1 @@
+target_sources(plugin_wine_tests PRIVATE streaming_stream_test.cpp)
