@@ -61,6 +61,9 @@ constexpr std::uint32_t kThreadEndWaitMs = 100;
 
 // The library's callback carries no context of ours: the session it fills.
 std::atomic<StreamSession*> g_receiving_session{nullptr};
+// Calls of the library's callback under way. A device that did not take the
+// stop may still be inside one with the session a stop is about to free.
+std::atomic<int> g_transfers_in_progress{0};
 
 void DrainRing(StreamSession& session) {
   session.ring.Drain(
@@ -134,6 +137,12 @@ void SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_size, i
   std::lock_guard lock(start_stop_mutex_);
   if (IsStreaming()) return;
   trace_("StartAsyncProcessing...");
+  // Transfers of an input that never stopped would be read as transfers of
+  // the new size: the device must take the stop before anything starts.
+  if (input_may_run_) {
+    if (!device_.StopAsyncInput()) return;
+    input_may_run_ = false;
+  }
 
   void* memory = resources_.AllocateRing(SampleRing::MemoryBytes(slot_count, slot_size));
   if (memory == nullptr) return;
@@ -169,9 +178,11 @@ void SampleStream::StopAsyncProcessing() {
   StreamSession* session = session_.load(std::memory_order_acquire);
   if (session == nullptr) return;
 
-  // After this returns the library calls back no more.
-  device_.StopAsyncInput();
-  g_receiving_session.store(nullptr, std::memory_order_release);
+  // After this returns the library calls back no more, unless a library that
+  // is there refused (or lacks) the stop.
+  if (!device_.StopAsyncInput() && device_.IsLoaded()) input_may_run_ = true;
+  g_receiving_session.store(nullptr, std::memory_order_seq_cst);
+  while (g_transfers_in_progress.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
   control_record_.SetStreaming(false);
 
   session->stop_request.store(true, std::memory_order_seq_cst);
@@ -193,15 +204,16 @@ void SampleStream::StopAsyncProcessing() {
 }
 
 bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void* /*unused*/) {
-  StreamSession* session = g_receiving_session.load(std::memory_order_acquire);
-  if (session == nullptr || transfer == nullptr) return true;
-  if (session->ring.Write(transfer, session->bytes_per_transfer) > 0) {
+  g_transfers_in_progress.fetch_add(1, std::memory_order_seq_cst);
+  StreamSession* session = g_receiving_session.load(std::memory_order_seq_cst);
+  if (session != nullptr && transfer != nullptr && session->ring.Write(transfer, session->bytes_per_transfer) > 0) {
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (session->consumer_waiting.load(std::memory_order_relaxed) &&
         session->consumer_waiting.exchange(false, std::memory_order_relaxed)) {
       session->block_event->Signal();
     }
   }
+  g_transfers_in_progress.fetch_sub(1, std::memory_order_release);
   return true;
 }
 

@@ -38,7 +38,8 @@ class SampleStream {
   // Starts with the transfer size of the given sample-rate row.
   void StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder);
   // Does nothing while streaming. A failure to get the ring, the event or the
-  // thread leaves the stream idle with nothing held.
+  // thread leaves the stream idle with nothing held, and so does a device
+  // whose earlier input still runs because it did not take the stop.
   void StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count, BlockSink* recorder);
   // Returns promptly and delivers nothing afterwards, also when called from
   // inside the host callback. Does nothing while idle.
@@ -62,6 +63,9 @@ class SampleStream {
   std::atomic<StreamSession*> session_{nullptr};
   std::atomic<std::uint64_t> dropped_before_{0};
   std::atomic<int> live_sessions_{0};
+  // The last StopAsyncInput failed: the device may still deliver transfers of
+  // the size it was started with. Guarded by start_stop_mutex_.
+  bool input_may_run_ = false;
 };
 
 }  // namespace halvorn::streaming
