@@ -1,6 +1,7 @@
 #include "simulator/input_stream.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <new>
@@ -22,6 +23,7 @@ class InputSession {
         callback_(callback),
         source_(std::move(source)),
         pacing_(pacing),
+        stamp_(ReadStampTransfers() && bytes_per_transfer >= 8),
         transfer_(static_cast<std::size_t>(bytes_per_transfer)) {}
 
   static void ThreadBody(void* context) {
@@ -57,6 +59,7 @@ class InputSession {
   const device::TransferCallbackFn callback_;
   const std::unique_ptr<SampleSource> source_;
   const Pacing pacing_;
+  const bool stamp_;
   std::vector<std::uint8_t> transfer_;
   // A pair cut by the end of the previous transfer: its bytes still to send.
   std::uint8_t split_pair_[kPairBytes] = {};
@@ -114,6 +117,12 @@ void InputSession::Run() {
     in_callback_ = true;
     lock.unlock();
 
+    if (stamp_) {
+      const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+      for (int byte = 0; byte < 8; ++byte) transfer_[byte] = static_cast<std::uint8_t>(now >> (8 * byte));
+    }
     transfers_.fetch_add(1, std::memory_order_relaxed);
     owner_.callback_session_.store(this, std::memory_order_relaxed);
     owner_.callback_thread_.store(CurrentThreadToken(), std::memory_order_relaxed);

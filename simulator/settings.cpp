@@ -45,6 +45,8 @@ SourceKind ReadSourceKind() {
 
 Pacing ReadPacing() { return SettingIs(kPacingVariable, "unpaced") ? Pacing::kUnpaced : Pacing::kRealtime; }
 
+bool ReadStampTransfers() { return SettingIs(kStampVariable, "1"); }
+
 std::int32_t ReadTrueClockHz() {
   char value[32];
   if (!ReadEnvironment(kClockVariable, value, sizeof value) || value[0] == '\0') return kDefaultTrueClockHz;

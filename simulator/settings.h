@@ -12,6 +12,7 @@ inline constexpr const char* kFailVariable = "HALVORNSIM_FAIL";
 inline constexpr const char* kSourceVariable = "HALVORNSIM_SOURCE";
 inline constexpr const char* kPacingVariable = "HALVORNSIM_PACING";
 inline constexpr const char* kClockVariable = "HALVORNSIM_CLOCK_HZ";
+inline constexpr const char* kStampVariable = "HALVORNSIM_STAMP";
 
 // Room for a path or a list of entry names.
 inline constexpr int kSettingChars = 1024;
@@ -37,6 +38,10 @@ bool FailureInjected(const char* entry);
 SourceKind ReadSourceKind();
 // HALVORNSIM_PACING: "realtime" (also when unset or unknown) or "unpaced".
 Pacing ReadPacing();
+// HALVORNSIM_STAMP=1: each transfer's first 8 bytes carry the moment it is
+// handed over (steady clock, nanoseconds, little-endian), for measuring how
+// long a plug-in takes to pass it on.
+bool ReadStampTransfers();
 // HALVORNSIM_CLOCK_HZ: a whole number of hertz from kLowestClockHz to
 // kHighestClockHz; the default when unset or anything else.
 std::int32_t ReadTrueClockHz();

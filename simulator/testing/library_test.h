@@ -18,7 +18,8 @@ namespace halvorn::simulator::testing {
 
 inline constexpr const char* kSettingVariables[] = {"HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING",
                                                     "HALVORNSIM_FAIL",    "HALVORNSIM_SOURCE",
-                                                    "HALVORNSIM_PACING",  "HALVORNSIM_CLOCK_HZ"};
+                                                    "HALVORNSIM_PACING",  "HALVORNSIM_CLOCK_HZ",
+                                                    "HALVORNSIM_STAMP"};
 
 class LibraryTest : public ::testing::Test {
  protected:

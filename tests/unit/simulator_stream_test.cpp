@@ -312,3 +312,42 @@ TEST_F(SimulatorStreamTest, EntriesCalledFromManyThreadsWhileStreaming) {
 
 }  // namespace
 }  // namespace halvorn::simulator
+
+namespace halvorn::simulator {
+namespace {
+
+std::atomic<std::int64_t> g_stamp_behind_ns{-1};
+std::atomic<std::uint64_t> g_stamped_calls{0};
+std::atomic<bool> g_rest_counts{true};
+
+bool HALVORN_STDCALL StampCallback(std::uint8_t* transfer, void*) {
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  std::int64_t stamp = 0;
+  for (int byte = 0; byte < 8; ++byte) stamp |= static_cast<std::int64_t>(transfer[byte]) << (8 * byte);
+  g_stamp_behind_ns = std::max<std::int64_t>(g_stamp_behind_ns.load(), now - stamp);
+  // Everything after the stamp is the stream as usual.
+  if (ReadCountingPair(transfer + 12) != g_stamped_calls * 1024 + 2) g_rest_counts = false;
+  ++g_stamped_calls;
+  return true;
+}
+
+TEST_F(SimulatorStreamTest, StampedTransfersCarryTheMomentOfTheirHandOver) {
+  Set("HALVORNSIM_STAMP", "1");
+  Load(0);
+  g_stamp_behind_ns = -1;
+  g_stamped_calls = 0;
+  ASSERT_TRUE(device_->StartAsyncInput(6144, &StampCallback));
+  const auto give_up = Clock::now() + std::chrono::seconds(60);
+  while (g_stamped_calls < 50 && Clock::now() < give_up) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  ASSERT_GE(g_stamped_calls.load(), 50u);
+  // Taken just before the call: never in the future, never long ago.
+  EXPECT_GE(g_stamp_behind_ns.load(), 0);
+  EXPECT_LT(g_stamp_behind_ns.load(), 1000000000);
+  EXPECT_TRUE(g_rest_counts.load());
+}
+
+}  // namespace
+}  // namespace halvorn::simulator

@@ -4,7 +4,8 @@ namespace halvorn::wine_tests {
 namespace {
 
 const char* const kSimulatorSettings[] = {"HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING", "HALVORNSIM_FAIL",
-                                          "HALVORNSIM_SOURCE", "HALVORNSIM_PACING", "HALVORNSIM_CLOCK_HZ"};
+                                          "HALVORNSIM_SOURCE", "HALVORNSIM_PACING", "HALVORNSIM_CLOCK_HZ",
+                                          "HALVORNSIM_STAMP"};
 
 std::string JournalPathForCurrentTest() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
