@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "receiver/sample_rate_table.h"
 #include "recorder/recorder.h"
 #include "recorder/sample_reduction.h"
+#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -174,44 +174,18 @@ BENCHMARK(BM_WriteBlockAt1MSps);
 BENCHMARK(BM_MemcpyBlock);
 BENCHMARK(BM_ReduceBlock);
 
-// Keeps each benchmark's time per block for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        seconds_per_block_[run.benchmark_name()] = run.GetAdjustedRealTime() / 1e9;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Ratio(const char* what, const std::string& measured, const std::string& baseline) const {
-    const auto m = seconds_per_block_.find(measured);
-    const auto b = seconds_per_block_.find(baseline);
-    if (m == seconds_per_block_.end() || b == seconds_per_block_.end()) return;
-    std::printf("%-52s %6.2f x the time of %s\n", what, m->second / b->second, baseline.c_str());
-  }
-  double SecondsPerBlock(const std::string& name) const {
-    const auto found = seconds_per_block_.find(name);
-    return found == seconds_per_block_.end() ? 0.0 : found->second;
-  }
-
- private:
-  std::map<std::string, double> seconds_per_block_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
+  halvorn::bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n");
   reporter.Ratio("WriteBlock at 2 MS/s (reduce, lock, write 4096 B)", "BM_WriteBlockAt2MSps", "BM_PlainWrite4096");
   reporter.Ratio("WriteBlock at 1 MS/s (lock, write 6144 B)", "BM_WriteBlockAt1MSps", "BM_PlainWrite6144");
   reporter.Ratio("ReduceBlock (6144 B in, 4096 B out)", "BM_ReduceBlock", "BM_MemcpyBlock");
-  if (const double seconds = reporter.SecondsPerBlock("BM_WriteBlockAt2MSps"); seconds > 0) {
+  if (const double seconds = reporter.SecondsPerIteration("BM_WriteBlockAt2MSps"); seconds > 0) {
     // 1953 blocks arrive each second at 2 MS/s.
     std::printf("%-52s %6.1f x faster than 2 MS/s needs\n", "WriteBlock at 2 MS/s, headroom",
                 (kReducedBytes / seconds) / kTwoMegaBytesPerSecond);

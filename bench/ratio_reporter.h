@@ -1,0 +1,41 @@
+// Google Benchmark's console report, plus each benchmark's time per iteration
+// kept for ratios against a baseline measured in the same run.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace halvorn::bench {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+        seconds_per_iteration_[run.benchmark_name()] = run.GetAdjustedRealTime() / 1e9;
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  // "what: measured takes N x the time of baseline".
+  void Ratio(const char* what, const std::string& measured, const std::string& baseline) const {
+    const double m = SecondsPerIteration(measured);
+    const double b = SecondsPerIteration(baseline);
+    if (m <= 0 || b <= 0) return;
+    std::printf("%-52s %6.2f x the time of %s\n", what, m / b, baseline.c_str());
+  }
+  // 0 when the benchmark did not run.
+  double SecondsPerIteration(const std::string& name) const {
+    const auto found = seconds_per_iteration_.find(name);
+    return found == seconds_per_iteration_.end() ? 0.0 : found->second;
+  }
+
+ private:
+  std::map<std::string, double> seconds_per_iteration_;
+};
+
+}  // namespace halvorn::bench

@@ -1,0 +1,1 @@
+halvorn_benchmark(streaming_bench streaming_bench.cpp)
