@@ -37,6 +37,21 @@ void Win32Module::Attach(HINSTANCE instance) {
   }
 }
 
+void Win32Module::DetachAtProcessExit() {
+  // The process's other threads are gone, some perhaps inside our locks or
+  // the device library: stopping anything could wait forever. Only the open
+  // recording is worth saving; the rest goes with the process.
+  Win32Module* module = g_module;
+  g_module = nullptr;
+  if (module == nullptr) return;
+  try {
+    if (panel::CMainFrame* frame = module->application_.main_frame()) {
+      frame->control_dialog().panel().recorder().FinishAtProcessExit();
+    }
+  } catch (...) {
+  }
+}
+
 void Win32Module::Detach() {
   Win32Module* module = g_module;
   g_module = nullptr;
@@ -48,8 +63,15 @@ void Win32Module::Detach() {
 
 }  // namespace halvorn
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) halvorn::Win32Module::Attach(instance);
-  if (reason == DLL_PROCESS_DETACH) halvorn::Win32Module::Detach();
+  if (reason == DLL_PROCESS_DETACH) {
+    // A non-null `reserved` means the whole process is ending.
+    if (reserved != nullptr) {
+      halvorn::Win32Module::DetachAtProcessExit();
+    } else {
+      halvorn::Win32Module::Detach();
+    }
+  }
   return TRUE;
 }

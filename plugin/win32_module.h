@@ -31,6 +31,8 @@ class Win32Module {
   static Win32Module* Instance();
   static void Attach(HINSTANCE instance);
   static void Detach();
+  // The process is ending: the recording is finished, nothing else is touched.
+  static void DetachAtProcessExit();
 
  private:
   std::unique_ptr<device::LibraryLoader> loader_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "panel/control_ids.h"
 #include "receiver/sample_rate_table.h"
@@ -223,19 +224,30 @@ bool Recorder::FinishFile(OpenFile& open, FileError& error) {
 }
 
 std::optional<std::string> Recorder::EndRecording() {
-  OpenFile open;
-  OpenFile failed;
-  Failure failure;
-  {
-    std::lock_guard lock(mutex_);
-    accepting_.store(false, std::memory_order_relaxed);
-    open = std::move(open_);
-    open_ = OpenFile{};
-    failed = std::move(failed_);
-    failed_ = OpenFile{};
-    failure = failure_;
-    failure_ = Failure{};
+  std::unique_lock lock(mutex_);
+  return EndRecordingLocked(lock);
+}
+
+void Recorder::FinishAtProcessExit() {
+  if (!IsRecording()) return;
+  // The process's other threads have ended abruptly, the delivery thread
+  // perhaps in a write with the lock held: wait for it only briefly.
+  std::unique_lock lock(mutex_, std::defer_lock);
+  for (int attempt = 0; attempt < 100 && !lock.try_lock(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  if (lock.owns_lock()) EndRecordingLocked(lock);
+}
+
+std::optional<std::string> Recorder::EndRecordingLocked(std::unique_lock<std::mutex>& lock) {
+  accepting_.store(false, std::memory_order_relaxed);
+  OpenFile open = std::move(open_);
+  open_ = OpenFile{};
+  OpenFile failed = std::move(failed_);
+  failed_ = OpenFile{};
+  const Failure failure = failure_;
+  failure_ = Failure{};
+  lock.unlock();
   // From here no block reaches either file, and none is half written.
   std::optional<std::string> report;
   if (failure.trouble != Trouble::kNone) report = Explain(failure);

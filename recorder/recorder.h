@@ -62,6 +62,9 @@ class Recorder : public streaming::BlockSink {
   // For a module being unloaded: finishes an open recording without touching
   // the window or the host, which may be gone.
   void FinishAtUnload();
+  // For a process that is ending: its other threads are gone, perhaps one
+  // with the lock held, so this waits for the lock only briefly.
+  void FinishAtProcessExit();
 
   // From a start to the end that the window thread carries out.
   bool IsRecording() const { return recording_.load(std::memory_order_acquire); }
@@ -96,6 +99,7 @@ class Recorder : public streaming::BlockSink {
 
   // Takes every file away from the delivery thread and finishes it.
   std::optional<std::string> EndRecording();
+  std::optional<std::string> EndRecordingLocked(std::unique_lock<std::mutex>& lock);
   std::string Explain(const Failure& failure) const;
   void ShowFileName(const char* name);
 

@@ -465,6 +465,33 @@ TEST_F(RecorderTest, UnloadAfterAFailedWriteFinishesTheFileTakenAside) {
   EXPECT_EQ(SampleBytes(scratch_ / kName).size(), 6144u + 6);
 }
 
+TEST_F(RecorderTest, AtProcessExitTheFileIsFinishedWithoutWindowOrHost) {
+  Make();
+  recorder_->StartRecording();
+  const Bytes blocks = DeliverCounting(0, 3);
+  ui_.ClearEvents();
+  CallbackRecorder::Instance().Reset();
+  recorder_->FinishAtProcessExit();
+  EXPECT_FALSE(recorder_->IsRecording());
+  EXPECT_TRUE(ui_.events().empty());
+  EXPECT_TRUE(CallbackRecorder::Instance().statuses().empty());
+  ExpectFinished(scratch_ / kName);
+  EXPECT_EQ(SampleBytes(scratch_ / kName), blocks);
+}
+
+TEST_F(RecorderTest, AtProcessExitAWriteThatNeverEndsIsNotWaitedFor) {
+  Make();
+  recorder_->StartRecording();
+  DeliverCounting(0, 1);
+  faults_->hold_writes = true;
+  std::thread caught([this] { DeliverCounting(1, 1); });  // holds the lock, as a thread killed mid-write would
+  while (faults_->writes_held == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  recorder_->FinishAtProcessExit();  // returns: waiting would hang the ending process
+  EXPECT_TRUE(recorder_->IsRecording());
+  faults_->hold_writes = false;
+  caught.join();
+}
+
 TEST_F(RecorderTest, IdleStopsAndLateTicksDoNothing) {
   Make();
   EXPECT_EQ(recorder_->StopRecording(), std::nullopt);

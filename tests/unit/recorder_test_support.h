@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -132,6 +134,9 @@ struct Faults {
   std::atomic<bool> fail_write_at{false};
   std::atomic<bool> fail_truncate{false};
   std::atomic<int> creates{0};
+  // While set, a Write waits: a thread caught in a write.
+  std::atomic<bool> hold_writes{false};
+  std::atomic<int> writes_held{0};
 };
 
 class FaultyFile final : public recorder::RecordingFile {
@@ -140,6 +145,10 @@ class FaultyFile final : public recorder::RecordingFile {
       : real_(std::move(real)), faults_(std::move(faults)) {}
 
   std::size_t Write(const std::uint8_t* data, std::size_t bytes) override {
+    if (faults_->hold_writes) {
+      ++faults_->writes_held;
+      while (faults_->hold_writes) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     long long budget = faults_->write_budget.load();
     if (budget < 0 || static_cast<std::size_t>(budget) >= bytes) {
       if (budget >= 0) faults_->write_budget -= static_cast<long long>(bytes);
