@@ -22,6 +22,7 @@
 #include "receiver/sample_rate_table.h"
 #include "recorder/recorder.h"
 #include "recorder/sample_reduction.h"
+#include "bench/no_window.h"
 #include "bench/ratio_reporter.h"
 
 namespace {
@@ -52,22 +53,6 @@ std::vector<std::uint8_t> NoiseBlock() {
   return block;
 }
 
-// The panel is not there while benchmarking; what the recorder shows goes nowhere.
-class NoWindow final : public UserInterface {
- public:
-  void ShowError(const char*) override {}
-  void SetCheck(int, bool) override {}
-  int GetCheck(int) override { return 0; }
-  void Enable(int, bool) override {}
-  void SetText(int, const char*) override {}
-  void BeginWaitCursor() override {}
-  void EndWaitCursor() override {}
-  void StartStatusTimer() override {}
-  void StopStatusTimer() override {}
-  void ShowPanel() override {}
-  void MinimisePanel() override {}
-};
-
 // The recorder with the receiver it reads, the device library never loaded.
 struct RecorderRig {
   explicit RecorderRig(int sample_rate_index) {
@@ -78,7 +63,7 @@ struct RecorderRig {
   }
   ~RecorderRig() { recorder_.reset(); }
 
-  NoWindow ui;
+  bench::NoWindow ui;
   Trace trace;
   HostLink host{trace};
   std::unique_ptr<device::LibraryLoader> loader = device::MakePlatformLibraryLoader();

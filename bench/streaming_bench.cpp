@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/no_window.h"
 #include "bench/ratio_reporter.h"
 #include "device/device_library.h"
 #include "panel/user_interface.h"
@@ -80,21 +81,6 @@ class BenchLibrary final : public device::LibraryLoader {
     return nullptr;
   }
   bool Unload(Handle) override { return true; }
-};
-
-class NoWindow final : public UserInterface {
- public:
-  void ShowError(const char*) override {}
-  void SetCheck(int, bool) override {}
-  int GetCheck(int) override { return 0; }
-  void Enable(int, bool) override {}
-  void SetText(int, const char*) override {}
-  void BeginWaitCursor() override {}
-  void EndWaitCursor() override {}
-  void StartStatusTimer() override {}
-  void StopStatusTimer() override {}
-  void ShowPanel() override {}
-  void MinimisePanel() override {}
 };
 
 std::atomic<std::uint64_t> g_delivered{0};
