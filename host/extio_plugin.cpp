@@ -2,15 +2,23 @@
 
 namespace halvorn::host {
 
-std::unique_ptr<ExtIoPlugin> ExtIoPlugin::Load(const std::string& path, std::string* error) {
+std::unique_ptr<ExtIoPlugin> ExtIoPlugin::Load(const std::string& path, std::string* error, Required required) {
   HMODULE module = LoadLibraryA(path.c_str());
   if (module == nullptr) {
-    if (error) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    const DWORD code = GetLastError();
+    if (error) *error = "cannot load " + path + " (error " + std::to_string(code) + ": " + SystemErrorText(code) + ")";
     return nullptr;
   }
   std::unique_ptr<ExtIoPlugin> plugin(new ExtIoPlugin(module));
-  if (!plugin->Resolve(error)) return nullptr;
+  if (!plugin->Resolve(required, error)) return nullptr;
   return plugin;
+}
+
+bool ExtIoPlugin::Provides(const char* name) const {
+  for (const Entry& entry : entries_) {
+    if (std::string(entry.name) == name) return entry.plain_address != nullptr || entry.decorated_address != nullptr;
+  }
+  return false;
 }
 
 ExtIoPlugin::~ExtIoPlugin() { Unload(); }
@@ -22,11 +30,12 @@ bool ExtIoPlugin::Unload() {
   return released;
 }
 
-bool ExtIoPlugin::Resolve(std::string* error) {
+bool ExtIoPlugin::Resolve(Required required, std::string* error) {
   struct Wanted {
     const char* name;
     const char* decorated;
     void** slot;
+    bool optional_for_hosts = false;
   };
   const Wanted wanted[] = {
       {"InitHW", "_InitHW@12", reinterpret_cast<void**>(&init_hw_)},
@@ -35,20 +44,20 @@ bool ExtIoPlugin::Resolve(std::string* error) {
       {"StopHW", "_StopHW@0", reinterpret_cast<void**>(&stop_hw_)},
       {"CloseHW", "_CloseHW@0", reinterpret_cast<void**>(&close_hw_)},
       {"SetHWLO", "_SetHWLO@4", reinterpret_cast<void**>(&set_hw_lo_)},
-      {"GetHWLO", "_GetHWLO@0", reinterpret_cast<void**>(&get_hw_lo_)},
-      {"GetHWSR", "_GetHWSR@0", reinterpret_cast<void**>(&get_hw_sr_)},
+      {"GetHWLO", "_GetHWLO@0", reinterpret_cast<void**>(&get_hw_lo_), true},
+      {"GetHWSR", "_GetHWSR@0", reinterpret_cast<void**>(&get_hw_sr_), true},
       {"GetStatus", "_GetStatus@0", reinterpret_cast<void**>(&get_status_)},
       {"SetCallback", "_SetCallback@4", reinterpret_cast<void**>(&set_callback_)},
-      {"ShowGUI", "_ShowGUI@0", reinterpret_cast<void**>(&show_gui_)},
-      {"HideGUI", "_HideGUI@0", reinterpret_cast<void**>(&hide_gui_)},
-      {"TuneChanged", "_TuneChanged@4", reinterpret_cast<void**>(&tune_changed_)},
+      {"ShowGUI", "_ShowGUI@0", reinterpret_cast<void**>(&show_gui_), true},
+      {"HideGUI", "_HideGUI@0", reinterpret_cast<void**>(&hide_gui_), true},
+      {"TuneChanged", "_TuneChanged@4", reinterpret_cast<void**>(&tune_changed_), true},
   };
   for (const Wanted& entry : wanted) {
     void* plain = reinterpret_cast<void*>(GetProcAddress(module_, entry.name));
     void* decorated = reinterpret_cast<void*>(GetProcAddress(module_, entry.decorated));
     entries_.push_back({entry.name, entry.decorated, plain, decorated});
     *entry.slot = plain != nullptr ? plain : decorated;
-    if (*entry.slot == nullptr) {
+    if (*entry.slot == nullptr && !(entry.optional_for_hosts && required == Required::kHostMinimum)) {
       if (error) *error = std::string("the plug-in has no entry point ") + entry.name;
       return false;
     }
@@ -68,6 +77,19 @@ void PumpMessagesFor(DWORD milliseconds) {
     if (now >= deadline) return;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
   }
+}
+
+std::string SystemErrorText(DWORD error) {
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, sizeof text, nullptr);
+  std::string message(text, length);
+  // Some texts name the file as an insert, "%1", which is not filled in here.
+  for (std::size_t at; (at = message.find("%1")) != std::string::npos;) message.replace(at, 2, "the file");
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message.empty() ? "no description" : message;
 }
 
 std::string ProgramDirectory() {

@@ -22,14 +22,26 @@ class ExtIoPlugin {
     void* decorated_address;
   };
 
+  // Which entry points a load insists on.
+  enum class Required {
+    kAll,  // all thirteen, as the Halvorn plug-in exports them
+    // The ones no host can do without: InitHW, OpenHW, StartHW, StopHW,
+    // CloseHW, SetHWLO, GetStatus, SetCallback. The others may be missing;
+    // their calls then do nothing and give 0.
+    kHostMinimum,
+  };
+
   // Null with `error` set when the DLL cannot be loaded or lacks an entry.
-  static std::unique_ptr<ExtIoPlugin> Load(const std::string& path, std::string* error);
+  static std::unique_ptr<ExtIoPlugin> Load(const std::string& path, std::string* error,
+                                           Required required = Required::kAll);
   ~ExtIoPlugin();
   ExtIoPlugin(const ExtIoPlugin&) = delete;
   ExtIoPlugin& operator=(const ExtIoPlugin&) = delete;
 
   HMODULE module() const { return module_; }
   const std::vector<Entry>& entries() const { return entries_; }
+  // Whether the entry point `name` (its plain name) was found.
+  bool Provides(const char* name) const;
   // Releases the DLL now (the destructor does it otherwise).
   bool Unload();
 
@@ -39,17 +51,23 @@ class ExtIoPlugin {
   void StopHW() { stop_hw_(); }
   bool CloseHW() { return close_hw_(); }
   int SetHWLO(int lo_hz) { return set_hw_lo_(lo_hz); }
-  int GetHWLO() { return get_hw_lo_(); }
-  int GetHWSR() { return get_hw_sr_(); }
+  int GetHWLO() { return get_hw_lo_ ? get_hw_lo_() : 0; }
+  int GetHWSR() { return get_hw_sr_ ? get_hw_sr_() : 0; }
   int GetStatus() { return get_status_(); }
   void SetCallback(HostCallback callback) { set_callback_(callback); }
-  void ShowGUI() { show_gui_(); }
-  void HideGUI() { hide_gui_(); }
-  void TuneChanged(int frequency_hz) { tune_changed_(frequency_hz); }
+  void ShowGUI() {
+    if (show_gui_) show_gui_();
+  }
+  void HideGUI() {
+    if (hide_gui_) hide_gui_();
+  }
+  void TuneChanged(int frequency_hz) {
+    if (tune_changed_) tune_changed_(frequency_hz);
+  }
 
  private:
   explicit ExtIoPlugin(HMODULE module) : module_(module) {}
-  bool Resolve(std::string* error);
+  bool Resolve(Required required, std::string* error);
 
   HMODULE module_;
   std::vector<Entry> entries_;
@@ -74,5 +92,8 @@ void PumpMessagesFor(DWORD milliseconds);
 
 // The directory of the running program, with a trailing backslash.
 std::string ProgramDirectory();
+
+// The system's text for a Win32 error code, without the line break at its end.
+std::string SystemErrorText(DWORD error);
 
 }  // namespace halvorn::host

@@ -4,7 +4,7 @@
 
 namespace halvorn::host {
 
-MessageBoxWatcher::MessageBoxWatcher() : thread_([this] { Run(); }) {}
+MessageBoxWatcher::MessageBoxWatcher(Kind kind) : kind_(kind), thread_([this] { Run(); }) {}
 
 MessageBoxWatcher::~MessageBoxWatcher() {
   stop_ = true;
@@ -49,6 +49,7 @@ BOOL CALLBACK MessageBoxWatcher::Visit(HWND window, LPARAM self_pointer) {
   char class_name[16] = {};
   GetClassNameA(window, class_name, sizeof class_name);
   if (std::string(class_name) != "#32770") return TRUE;
+  if (self.kind_ == Kind::kMessageBoxesOnly && !LooksLikeMessageBox(window)) return TRUE;
 
   std::lock_guard lock(self.mutex_);
   // A box stays visible for a moment after it is told to close.
@@ -61,6 +62,28 @@ BOOL CALLBACK MessageBoxWatcher::Visit(HWND window, LPARAM self_pointer) {
   self.closing_.push_back(window);
   PostMessageA(window, WM_COMMAND, IDOK, 0);
   return TRUE;
+}
+
+bool MessageBoxWatcher::LooksLikeMessageBox(HWND window) {
+  bool has_text = false;
+  bool has_standard_button = false;
+  bool only_buttons_and_texts = true;
+  int children = 0;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    ++children;
+    char class_name[16] = {};
+    GetClassNameA(child, class_name, sizeof class_name);
+    const int id = GetDlgCtrlID(child);
+    if (lstrcmpiA(class_name, "Static") == 0) {
+      has_text = has_text || id == 0xFFFF;
+    } else if (lstrcmpiA(class_name, "Button") == 0) {
+      has_standard_button = has_standard_button || (id >= IDOK && id <= IDCONTINUE);
+    } else {
+      only_buttons_and_texts = false;
+    }
+  }
+  // The largest box has three buttons, a help button, its icon and its text.
+  return has_text && has_standard_button && only_buttons_and_texts && children <= 8;
 }
 
 }  // namespace halvorn::host

@@ -20,7 +20,16 @@ class MessageBoxWatcher {
     std::string text;
   };
 
-  MessageBoxWatcher();
+  enum class Kind {
+    kAnyDialog,  // every visible top-level dialog-class window (#32770)
+    // Only what a message box is made of: a dialog whose children are
+    // buttons and static texts, the text being the static 0xFFFF, with at
+    // least one standard button (IDOK to IDCONTINUE). A plug-in's own panel
+    // built as a top-level dialog is left alone.
+    kMessageBoxesOnly,
+  };
+
+  explicit MessageBoxWatcher(Kind kind = Kind::kAnyDialog);
   ~MessageBoxWatcher();
   MessageBoxWatcher(const MessageBoxWatcher&) = delete;
   MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
@@ -33,7 +42,9 @@ class MessageBoxWatcher {
  private:
   void Run();
   static BOOL CALLBACK Visit(HWND window, LPARAM self);
+  static bool LooksLikeMessageBox(HWND window);
 
+  const Kind kind_;
   mutable std::mutex mutex_;
   std::vector<Seen> seen_;
   std::vector<HWND> closing_;

@@ -1,0 +1,191 @@
+#include "host/extio_host_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "receiver/sample_rate_table.h"
+
+namespace halvorn::host {
+
+const char* const kHostUsage =
+    "usage: extio_host [options]\n"
+    "\n"
+    "Loads an ExtIO receiver plug-in as an SDR host program does, runs one\n"
+    "session (InitHW, OpenHW, SetCallback, StartHW, StopHW, CloseHW) and shows\n"
+    "once a second what arrives: the sample rate measured from the blocks\n"
+    "against the rate the plug-in reports (GetHWSR), blocks received, blocks\n"
+    "dropped and the recording's size. Ends with a summary.\n"
+    "\n"
+    "  --plugin PATH      the plug-in DLL (default: ExtIO_halvorn.dll beside this\n"
+    "                     program). Its device library is looked for beside this\n"
+    "                     program first, then beside the plug-in.\n"
+    "  --lo HZ            LO for StartHW: 7050000, 7050k or 7.05M (default: the\n"
+    "                     plug-in's own, from GetHWLO)\n"
+    "  --rate INDEX|HZ    sample rate, chosen on the Halvorn panel before the\n"
+    "                     stream starts: a row 0-8 or a rate (125k 250k 500k 1M\n"
+    "                     2M 95238 48k 96k 192k)\n"
+    "  --seconds N        length of the session (default 10; decimals allowed)\n"
+    "  --record           record through the panel's Rec and Stop buttons; the\n"
+    "                     files go to the current directory\n"
+    "  --source scene|counting\n"
+    "                     what the simulated receiver sends (HALVORNSIM_SOURCE):\n"
+    "                     the radio scene around 7.05 MHz, or a counting pattern\n"
+    "                     that lets every lost pair be counted exactly\n"
+    "  --capture FILE     keep the raw I/Q pairs the host received, as delivered\n"
+    "  --panel-picture FILE\n"
+    "                     save a picture of the Halvorn panel (BMP) halfway\n"
+    "                     through the session\n"
+    "  --watchdog S       fail when no block arrives for S seconds (default 3)\n"
+    "  --quiet            no progress lines, only the summary and problems\n"
+    "  --help             this text\n"
+    "\n"
+    "--rate, --record and --panel-picture work the Halvorn plug-in's panel as a\n"
+    "user would (a click on an enabled control); other plug-ins have no such\n"
+    "panel, and the session then runs without them.\n"
+    "\n"
+    "Exit status: 0 the session ran as asked; 1 wrong command line; 2 the\n"
+    "plug-in cannot be loaded or is no ExtIO plug-in; 3 the receiver could not be\n"
+    "opened (InitHW or OpenHW failed); 4 blocks did not arrive, stopped arriving,\n"
+    "or the plug-in hung; 5 the recording, the capture or the panel picture\n"
+    "failed; 6 the counting pattern showed lost, repeated or damaged blocks.\n"
+    "Ctrl+C ends the session early, cleanly.\n";
+
+namespace {
+
+// A decimal number with an optional k or M multiplier, and nothing else.
+std::optional<double> ScaledNumber(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::string digits = text;
+  double scale = 1.0;
+  const char last = digits.back();
+  if (last == 'k' || last == 'K') {
+    scale = 1e3;
+    digits.pop_back();
+  } else if (last == 'M' || last == 'm') {
+    scale = 1e6;
+    digits.pop_back();
+  }
+  if (digits.empty() || digits.find_first_not_of("+-0123456789.") != std::string::npos) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(digits.c_str(), &end);
+  if (errno != 0 || end == digits.c_str() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+  return value * scale;
+}
+
+std::optional<double> Seconds(const char* text, double low, double high) {
+  if (text == nullptr) return std::nullopt;
+  const std::optional<double> value = ScaledNumber(text);
+  if (!value || std::strpbrk(text, "kKmM") != nullptr || *value < low || *value > high) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> ParseFrequencyHz(const std::string& text) {
+  const std::optional<double> hz = ScaledNumber(text);
+  if (!hz) return std::nullopt;
+  const double whole = std::round(*hz);
+  // "7.0515M" is whole hertz once the decimal's rounding is forgiven;
+  // "7.0515005M" asks for a fraction of a hertz.
+  if (std::fabs(*hz - whole) > 1e-3) return std::nullopt;
+  if (whole < -2147483648.0 || whole > 2147483647.0) return std::nullopt;
+  return static_cast<std::int32_t>(whole);
+}
+
+std::optional<int> ParseRateChoice(const std::string& text) {
+  if (text.size() == 1 && text[0] >= '0' && text[0] < '0' + receiver::kSampleRateCount) return text[0] - '0';
+  const std::optional<double> hz = ScaledNumber(text);
+  if (!hz || *hz <= 0) return std::nullopt;
+  std::optional<int> nearest;
+  double nearest_error = 0.005;
+  for (int index = 0; index < receiver::kSampleRateCount; ++index) {
+    const double rate = receiver::kSampleRateTable[index].rate_hz;
+    const double error = std::fabs(*hz - rate) / rate;
+    if (error <= nearest_error) {
+      nearest = index;
+      nearest_error = error;
+    }
+  }
+  return nearest;
+}
+
+std::optional<HostOptions> ParseHostOptions(int argc, const char* const* argv, std::string& error) {
+  HostOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    // Options that take a value consume it; a missing one is an error.
+    const auto take = [&]() -> const char* {
+      if (value == nullptr || *value == '\0') {
+        error = argument + " wants a value";
+        return nullptr;
+      }
+      ++i;
+      return value;
+    };
+    if (argument == "--help" || argument == "-h" || argument == "/?") {
+      options.help = true;
+    } else if (argument == "--plugin") {
+      if (!take()) return std::nullopt;
+      options.plugin_path = value;
+    } else if (argument == "--lo") {
+      if (!take()) return std::nullopt;
+      options.lo_hz = ParseFrequencyHz(value);
+      if (!options.lo_hz) {
+        error = std::string("--lo wants a frequency in whole hertz (7050000, 7050k, 7.05M), not ") + value;
+        return std::nullopt;
+      }
+    } else if (argument == "--rate") {
+      if (!take()) return std::nullopt;
+      options.rate_index = ParseRateChoice(value);
+      if (!options.rate_index) {
+        error = std::string("--rate wants a row 0-8 or one of the rates 125k 250k 500k 1M 2M 95238 48k 96k 192k, "
+                            "not ") +
+                value;
+        return std::nullopt;
+      }
+    } else if (argument == "--seconds") {
+      if (!take()) return std::nullopt;
+      const std::optional<double> seconds = Seconds(value, 0.1, 7 * 86400.0);
+      if (!seconds) {
+        error = std::string("--seconds wants a number of seconds from 0.1 to 604800, not ") + value;
+        return std::nullopt;
+      }
+      options.seconds = *seconds;
+    } else if (argument == "--watchdog") {
+      if (!take()) return std::nullopt;
+      const std::optional<double> seconds = Seconds(value, 0.5, 600.0);
+      if (!seconds) {
+        error = std::string("--watchdog wants a number of seconds from 0.5 to 600, not ") + value;
+        return std::nullopt;
+      }
+      options.watchdog_s = *seconds;
+    } else if (argument == "--record") {
+      options.record = true;
+    } else if (argument == "--source") {
+      if (!take()) return std::nullopt;
+      if (std::strcmp(value, "scene") != 0 && std::strcmp(value, "counting") != 0) {
+        error = std::string("--source wants scene or counting, not ") + value;
+        return std::nullopt;
+      }
+      options.source = value;
+    } else if (argument == "--capture") {
+      if (!take()) return std::nullopt;
+      options.capture_path = value;
+    } else if (argument == "--panel-picture") {
+      if (!take()) return std::nullopt;
+      options.panel_picture_path = value;
+    } else if (argument == "--quiet" || argument == "-q") {
+      options.quiet = true;
+    } else {
+      error = "unknown argument " + argument;
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+}  // namespace halvorn::host
