@@ -11,16 +11,19 @@
 #     session.txt          what the host program printed: progress and summary
 #     <start time>.wav     the recording (WAV with the receiver's "rcvr" chunk)
 #     recording.txt        halvorn-inspect's description of it
-#     spectrum.png         halvorn-spectrum's picture of it, with its peaks in
-#     spectrum.txt           spectrum.txt
+#     spectrum.png         halvorn-spectrum's picture of it
+#     spectrum.txt         halvorn-spectrum's report, with the strongest peaks
 #     panel.png            the panel as the screen showed it mid-recording
 #
 #   scripts/demo.sh [--lo HZ] [--seconds N]     (defaults 7050000 and 8)
 #
-# HALVORN_BUILD_JOBS limits the build's parallel jobs (default: all cores).
+# HALVORN_BUILD_JOBS limits the build's parallel jobs (default: all cores);
+# HALVORN_BUILD_ROOT puts the two builds elsewhere than build/ (native and
+# windows below it); WINEPREFIX, as for scripts/wine-session.sh.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root="$(pwd)"
+build="${HALVORN_BUILD_ROOT:-build}"
 
 lo=7050000
 seconds=8
@@ -28,7 +31,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --lo) lo="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
     *) echo "demo.sh: unknown argument $1 (demo.sh --help)" >&2; exit 1 ;;
   esac
 done
@@ -44,10 +47,10 @@ configure() {  # build-dir extra-cmake-args... (as scripts/build.sh configures)
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   fi
 }
-configure build/native
-configure build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-ninja -C build/windows -j "$jobs" extio_host windows_package
-ninja -C build/native -j "$jobs" halvorn-inspect halvorn-spectrum
+configure "$build/native"
+configure "$build/windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+ninja -C "$build/windows" -j "$jobs" extio_host windows_package
+ninja -C "$build/native" -j "$jobs" halvorn-inspect halvorn-spectrum
 
 out="$root/out/demo-$(date -u +%Y%m%dT%H%M%SZ)"
 mkdir -p "$out"
@@ -69,7 +72,7 @@ export FONTCONFIG_FILE="$fonts_conf"
 echo "== a ${seconds}-second session at LO $lo Hz, 250 kS/s, recording (Wine's first start takes a while)"
 # The host program records into its current directory: the output folder.
 set +e
-(cd "$out" && "$root/scripts/wine-session.sh" wine "$root/build/windows/extio_host.exe" \
+(cd "$out" && "$root/scripts/wine-session.sh" wine "$root/$build/windows/extio_host.exe" \
   --lo "$lo" --rate 250k --seconds "$seconds" --record --source scene --panel-picture panel.bmp) 2>&1 |
   tee "$out/session.txt"
 status="${PIPESTATUS[0]}"
@@ -88,8 +91,8 @@ fi
 recording="${recordings[0]}"
 
 echo "== the recording, read back"
-build/native/tools/inspector/halvorn-inspect "$recording" | tee "$out/recording.txt"
-build/native/tools/spectrum/halvorn-spectrum "$recording" -o "$out/spectrum.png" --peaks 8 |
+"$build/native/tools/inspector/halvorn-inspect" "$recording" | tee "$out/recording.txt"
+"$build/native/tools/spectrum/halvorn-spectrum" "$recording" -o "$out/spectrum.png" --peaks 8 |
   tee "$out/spectrum.txt"
 if [ -f "$out/panel.bmp" ]; then
   convert "$out/panel.bmp" "$out/panel.png"

@@ -191,6 +191,37 @@ print(f"capture: {blocks} blocks, every pair in order")
 PY
   ;;
 
+ARateChosenOnThePanelMidStreamRestartsTheStream)
+  # A user clicks "500 kS/s" with the real X pointer while the stream runs at
+  # 125 kS/s: the plug-in sends status 100, and the host starts the stream
+  # again so that the new rate takes effect, losing nothing.
+  command -v xdotool >/dev/null || { echo "xdotool is not installed" >&2; exit 77; }
+  "$wine_run" "$host" --seconds 6 --source counting >host.log 2>&1 &
+  host_pid=$!
+  for _ in $(seq 1 100); do grep -q "^streaming:" host.log && break; sleep 0.2; done
+  grep -q "^streaming:" host.log || { kill "$host_pid"; fail "the stream did not start"; }
+  sleep 1
+  frame="$(xdotool search --name '^HALVORN SDR$' | head -1)"
+  [ -n "$frame" ] || { kill "$host_pid"; fail "no panel on the X screen"; }
+  eval "$(xdotool getwindowgeometry --shell "$frame")"
+  # The frame is the dialog (139 x 343 dialog units) plus 4 pixels of border
+  # at the sides and the bottom and 28 at the top; "500 kS/s" is the control
+  # at 12, 117, 97 x 11 dialog units.
+  x=$((X + 4 + (12 + 97 / 2) * (WIDTH - 8) / 139))
+  y=$((Y + 28 + (117 + 11 / 2) * (HEIGHT - 32) / 343))
+  xdotool mousemove "$x" "$y" click 1
+  set +e
+  wait "$host_pid"
+  status=$?
+  set -e
+  cat host.log
+  expect_status 0
+  expect_output "status 100: the sample rate is now 500000 Hz (GetHWSR)"
+  expect_output "restarting the stream at the new rate"
+  expect_output "restarted after a rate change"
+  check_rate_and_drops 2 500000
+  ;;
+
 RateRow[0-8]MeasuresAsReportedWithoutDrops)
   row="${case_name:7:1}"
   rates=(125000 250000 500000 1000000 2000000 95238 48077 96154 192308)

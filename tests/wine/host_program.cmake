@@ -26,7 +26,8 @@ endif()
 
 set(halvorn_host_cases
   Help UsageErrors MissingPlugin NotAPlugin InitHwFailsWithoutTheDeviceLibrary BlocksThatNeverComeTripTheWatchdog
-  RecordsTheSceneAndTheToolsFindItsCarriers CaptureHoldsEveryPairInOrder)
+  RecordsTheSceneAndTheToolsFindItsCarriers CaptureHoldsEveryPairInOrder
+  ARateChosenOnThePanelMidStreamRestartsTheStream)
 foreach(row RANGE 0 8)
   list(APPEND halvorn_host_cases RateRow${row}MeasuresAsReportedWithoutDrops)
 endforeach()
