@@ -29,6 +29,9 @@ constexpr std::size_t kSmallestCaptureRing = std::size_t{4} << 20;
 constexpr std::size_t kLargestCaptureRing = std::size_t{256} << 20;
 // Two rates further apart than this are worth a warning.
 constexpr double kRateWarningRatio = 0.01;
+// The LO for a plug-in that neither gets one on the command line nor tells
+// its own (GetHWLO is optional): the middle of the 40 m band.
+constexpr std::int32_t kFallbackLoHz = 7050000;
 
 std::atomic<bool> g_stop_requested{false};
 
@@ -102,8 +105,6 @@ HostSession::HostSession(const HostOptions& options) : options_(options) {
 
 HostSession::~HostSession() { SetConsoleCtrlHandler(&OnConsoleControl, FALSE); }
 
-void HostSession::RequestStop() { g_stop_requested.store(true); }
-
 int HostSession::Run() {
   if (LoadPlugin() && OpenReceiver() && ChooseRate() && StartStream()) {
     if (!options_.record || StartRecording()) Stream();
@@ -132,8 +133,8 @@ bool HostSession::LoadPlugin() {
   ReportMessageBoxes();
   if (!plugin_) {
     // A DLL that loads but lacks an entry point is some other library.
-    const bool loaded = error.rfind("cannot load", 0) != 0;
-    Fail(kExitLoadFailed, loaded ? plugin_path_ + " is not an ExtIO plug-in: " + error : error);
+    const bool lacks_entry = error.find("has no entry point") != std::string::npos;
+    Fail(kExitLoadFailed, lacks_entry ? plugin_path_ + " is not an ExtIO plug-in: " + error : error);
     return false;
   }
   Say("plug-in: %s", plugin_path_.c_str());
@@ -187,7 +188,9 @@ bool HostSession::OpenReceiver() {
   plugin_->SetCallback(&SessionCallback::Callback);
   PumpMessagesFor(kAfterClickMs);
   HandleStatuses();
-  lo_hz_ = options_.lo_hz ? *options_.lo_hz : plugin_->Provides("GetHWLO") ? plugin_->GetHWLO() : 7050000;
+  lo_hz_ = options_.lo_hz               ? *options_.lo_hz
+           : plugin_->Provides("GetHWLO") ? plugin_->GetHWLO()
+                                          : kFallbackLoHz;
   reported_rate_hz_ = plugin_->GetHWSR();
   return true;
 }
@@ -250,12 +253,13 @@ bool HostSession::StartStream() {
     block_pairs_ = plugin_->StartHW(lo_hz_);
   }
   stream_start_ = Clock::now();
+  // Even a refused start is followed by StopHW, which undoes whatever began.
+  streaming_ = true;
   ReportMessageBoxes();
   if (block_pairs_ <= 0) {
     Fail(kExitNoBlocks, "StartHW refused to start: it returned " + std::to_string(block_pairs_));
     return false;
   }
-  streaming_ = true;
   reported_rate_hz_ = plugin_->GetHWSR();
   Say("streaming: LO %d Hz, %d pairs a block, GetHWSR %d Hz%s", lo_hz_, block_pairs_, reported_rate_hz_,
       counting ? ", counting pattern checked" : "");
@@ -292,7 +296,9 @@ bool HostSession::StartRecording() {
 void HostSession::Stream() {
   const double seconds = options_.seconds;
   const Clock::time_point start = stream_start_;
-  const auto at = [&](double s) { return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s)); };
+  const auto at = [&](double s) {
+    return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+  };
   const Clock::time_point end = at(seconds);
   const bool want_picture = panel_ && !options_.panel_picture_path.empty();
   const Clock::time_point repaint_at = at(std::max(0.0, seconds / 2 - kRepaintLeadS));
@@ -308,10 +314,9 @@ void HostSession::Stream() {
     HandleStatuses();
     ReportMessageBoxes();
     if (restart_wanted_) {
-      RestartStream();
+      if (!RestartStream()) break;
       last_pairs = 0;
       last_change = Clock::now();
-      if (!streaming_) break;
     }
     const Clock::time_point now = Clock::now();
     if (g_stop_requested.load()) {
@@ -354,7 +359,7 @@ void HostSession::Stream() {
   if (want_picture && !pictured) panel_picture_result_ = "not taken: the session ended before its middle";
 }
 
-void HostSession::RestartStream() {
+bool HostSession::RestartStream() {
   restart_wanted_ = false;
   Say("restarting the stream at the new rate, as a host does after status 100");
   {
@@ -373,12 +378,13 @@ void HostSession::RestartStream() {
     auto call = guard_.Enter("StartHW", kCallLimitMs);
     block_pairs_ = plugin_->StartHW(lo_hz_);
   }
+  streaming_ = true;
   if (block_pairs_ <= 0) {
     Fail(kExitNoBlocks, "StartHW refused to start again: it returned " + std::to_string(block_pairs_));
-    return;
+    return false;
   }
-  streaming_ = true;
   reported_rate_hz_ = plugin_->GetHWSR();
+  return true;
 }
 
 void HostSession::HandleStatuses() {
@@ -494,11 +500,11 @@ void HostSession::PrintProgress(double elapsed_s) {
       std::snprintf(rate, sizeof rate, "rate %.0f Hz", *measured);
     }
   }
-  std::string line;
   char text[64];
   std::snprintf(text, sizeof text, "%7.1f s  ", elapsed_s);
-  line = text + std::string(rate);
-  std::snprintf(text, sizeof text, "  blocks %llu", static_cast<unsigned long long>(earlier_blocks_ + callback_.blocks()));
+  std::string line = text + std::string(rate);
+  const std::uint64_t blocks = earlier_blocks_ + callback_.blocks();
+  std::snprintf(text, sizeof text, "  blocks %llu", static_cast<unsigned long long>(blocks));
   line += text;
   line += "  dropped " + DroppedText(false);
   if (recording_) line += "  recording " + MebibyteText(RecordingBytes());

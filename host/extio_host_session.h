@@ -39,11 +39,9 @@ class HostSession {
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
-  // Runs the whole session and gives the program's exit status.
+  // Runs the whole session and gives the program's exit status. Ctrl+C ends
+  // the stream early and the session then ends as usual.
   int Run();
-
-  // Asks a running session to end early and cleanly (Ctrl+C).
-  static void RequestStop();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -59,7 +57,8 @@ class HostSession {
   void PrintSummary();
 
   void HandleStatuses();
-  void RestartStream();
+  // StopHW and StartHW again; false when the new start was refused.
+  bool RestartStream();
   void SavePanelPicture();
   void FollowRecordingNames();
   std::uint64_t RecordingBytes() const;

@@ -7,6 +7,8 @@
 set -euo pipefail
 case_name="$1" wine_run="$2" windows_build="$3" native_build="$4" work="$5"
 case "$work" in /*) ;; *) echo "the work directory must be absolute: $work" >&2; exit 2 ;; esac
+# A locked directory left by an earlier run is opened for removal.
+[ -d "$work/locked" ] && { chattr -i "$work/locked" 2>/dev/null || true; chmod u+w "$work/locked"; }
 
 host="$windows_build/extio_host.exe"
 inspect="$native_build/tools/inspector/halvorn-inspect"
@@ -24,17 +26,17 @@ fail() {
 }
 windows_path() { local p="${1//\//\\}"; echo "Z:$p"; }
 
-# Runs extio_host with the arguments given; its output lands in host.log and
-# on this script's output, its exit status in $status.
+# Runs extio_host with the arguments given; its output lands in
+# $work/host.log and on this script's output, its exit status in $status.
 run_host() {
   set +e
-  "$wine_run" "$host" "$@" >host.log 2>&1
+  "$wine_run" "$host" "$@" >"$work/host.log" 2>&1
   status=$?
   set -e
-  cat host.log
+  cat "$work/host.log"
 }
 expect_status() { [ "$status" -eq "$1" ] || fail "extio_host exited with $status, expected $1"; }
-expect_output() { grep -qF -- "$1" host.log || fail "extio_host did not say: $1"; }
+expect_output() { grep -qF -- "$1" "$work/host.log" || fail "extio_host did not say: $1"; }
 need_tools() {
   if [ ! -x "$inspect" ] || [ ! -x "$spectrum" ]; then
     echo "the native tools are not built ($native_build): build them to read the recording back" >&2
@@ -110,7 +112,8 @@ InitHwFailsWithoutTheDeviceLibrary)
   host="$work/lonely/extio_host.exe"
   run_host --seconds 5
   expect_status 3
-  expect_output 'the plug-in showed a message box "Halvorn DLL for Winrad": "halvornusb.dll not found" (closed by extio_host)'
+  expect_output 'the plug-in showed a message box "Halvorn DLL for Winrad": "halvornusb.dll not found"'
+  expect_output '(closed by extio_host)'
   expect_output 'InitHW failed: the plug-in said "halvornusb.dll not found"'
   ;;
 
@@ -172,6 +175,47 @@ with open("unfinished.wav", "r+b") as f:
         f.seek(offset); f.write(bytes(4))'
   "$spectrum" unfinished.wav -o unfinished.png | tee unfinished.txt
   grep -qF "note: unfinished recording" unfinished.txt || fail "halvorn-spectrum did not call the file unfinished"
+  ;;
+
+CtrlCEndsTheSessionCleanly)
+  # Ctrl+C (SIGINT, which Wine turns into the console's Ctrl+C event) ends a
+  # 30-second session after a few seconds with the recording completed.
+  "$wine_run" "$host" --seconds 30 --record --source counting >host.log 2>&1 &
+  host_pid=$!
+  for _ in $(seq 1 100); do grep -q "^recording:" host.log && break; sleep 0.2; done
+  sleep 1.5
+  kill -INT "$host_pid"
+  set +e
+  wait "$host_pid"
+  status=$?
+  set -e
+  cat host.log
+  expect_status 0
+  expect_output "interrupted: ending the session"
+  expect_output "status 103: recording stopped"
+  grep -qE "session: +[1-9]\.[0-9] s streamed" host.log || fail "the session did not end at the interruption"
+  grep -qE "recording: +.*\.wav: complete" host.log || fail "the recording was not completed"
+  grep -qE "dropped: +0 blocks \(exact" host.log || fail "blocks were lost"
+  ;;
+
+ARecordingThatCannotStartIsReported)
+  # The recording's directory (the current one) takes no new file: the
+  # plug-in says so in a box, which the host closes and reports.
+  mkdir locked
+  chmod a-w locked
+  if [ "$(id -u)" -eq 0 ]; then
+    chattr +i locked 2>/dev/null || true
+    trap 'chattr -i "$work/locked" 2>/dev/null || true' EXIT
+  fi
+  if touch locked/probe 2>/dev/null; then
+    echo "no way to make a directory unwritable here" >&2
+    exit 77
+  fi
+  cd locked
+  run_host --record --seconds 5
+  expect_status 5
+  expect_output 'the plug-in showed a message box "Halvorn DLL for Winrad": "Recording not started: cannot create'
+  expect_output "the recording did not start: Recording not started: cannot create"
   ;;
 
 CaptureHoldsEveryPairInOrder)

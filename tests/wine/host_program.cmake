@@ -27,7 +27,7 @@ endif()
 set(halvorn_host_cases
   Help UsageErrors MissingPlugin NotAPlugin InitHwFailsWithoutTheDeviceLibrary BlocksThatNeverComeTripTheWatchdog
   RecordsTheSceneAndTheToolsFindItsCarriers CaptureHoldsEveryPairInOrder
-  ARateChosenOnThePanelMidStreamRestartsTheStream)
+  ARateChosenOnThePanelMidStreamRestartsTheStream ARecordingThatCannotStartIsReported CtrlCEndsTheSessionCleanly)
 foreach(row RANGE 0 8)
   list(APPEND halvorn_host_cases RateRow${row}MeasuresAsReportedWithoutDrops)
 endforeach()
