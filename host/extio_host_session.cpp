@@ -540,10 +540,12 @@ std::string HostSession::DroppedText(bool for_summary) const {
     std::snprintf(text, sizeof text, "~%llu", static_cast<unsigned long long>(estimate.missing_blocks));
   } else {
     std::snprintf(text, sizeof text,
-                  "%llu blocks (estimated: %.0f blocks received against %.0f expected from the elapsed time and "
-                  "GetHWSR; losses under %.0f blocks do not show this way, --source counting counts them exactly)",
+                  "%llu blocks, estimated: %.0f arrived in the %.1f s measured, %.0f expected from GetHWSR\n"
+                  "                 (losses under %.0f blocks do not show this way; --source counting counts "
+                  "them exactly)",
                   static_cast<unsigned long long>(estimate.missing_blocks), estimate.received_pairs / pairs_per_block,
-                  estimate.expected_pairs / pairs_per_block, std::ceil(estimate.tolerance_pairs / pairs_per_block));
+                  meter_.span_s(), estimate.expected_pairs / pairs_per_block,
+                  std::ceil(estimate.tolerance_pairs / pairs_per_block));
   }
   return text;
 }
