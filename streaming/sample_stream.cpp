@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "receiver/sample_rate_table.h"
+#include "streaming/arrival_spinner.h"
 #include "streaming/sample_ring.h"
 
 namespace halvorn::streaming {
@@ -80,8 +81,15 @@ void DrainRing(StreamSession& session) {
 
 void BufferReadyProc(void* argument) {
   auto& session = *static_cast<StreamSession*>(argument);
-  while (!session.stop_request.load(std::memory_order_acquire)) {
-    DrainRing(session);
+  ArrivalSpinner spinner;
+  const auto stopping = [&session] { return session.stop_request.load(std::memory_order_acquire); };
+  while (!stopping()) {
+    if (session.ring.HasBlockReady()) {
+      spinner.BlocksArrived();
+      DrainRing(session);
+      continue;
+    }
+    if (spinner.SpinUntil([&] { return session.ring.HasBlockReady() || stopping(); })) continue;
     // Announce the wait, then look again: a producer that completed a slot
     // after the drain either sees the announcement and signals, or its slot is
     // seen here.

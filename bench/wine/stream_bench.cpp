@@ -1,0 +1,271 @@
+// The stream through the real DLL under Windows (Wine here), against the
+// simulated receiver, as a host sees it: unpaced throughput at every rate as a
+// multiple of that rate's real time, the plug-in's CPU time at 2 MS/s as a
+// share of one core, the delay from a transfer's hand-over to its first block
+// reaching the host, and how long StopHW takes.
+//   stream_bench.exe [--quick]
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/extio_plugin.h"
+#include "host/halvorn_panel.h"
+
+namespace {
+
+using namespace halvorn;
+using Clock = std::chrono::steady_clock;
+
+struct Row {
+  int button;
+  const char* name;
+  double rate_hz;
+  int packets;
+};
+const Row kRows[] = {{1006, "125 kS/s", 125000, 1},  {1007, "250 kS/s", 250000, 2},
+                     {1008, "500 kS/s", 500000, 4},  {1009, "1 MS/s", 1000000, 8},
+                     {1010, "2 MS/s", 2000000, 16},  {1011, "2/21 MS/s", 95238, 1},
+                     {1012, "48 kS/s", 48077, 1},    {1013, "96 kS/s", 96154, 1},
+                     {1014, "192 kS/s", 192308, 2}};
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// What the host callback measures, on the delivery thread, allocating nothing
+// and reading no more than it must: a host's own work is not the plug-in's.
+struct Measure {
+  std::atomic<std::uint64_t> blocks{0};
+  // Counting pattern: blocks that did not start where the last one ended.
+  std::atomic<std::uint64_t> gaps{0};
+  std::uint64_t next_pair = 0;
+  std::atomic<DWORD> delivery_thread{0};
+  std::atomic<bool> stamped{false};
+  int packets = 1;
+  std::vector<double> delays_ms = std::vector<double>(1 << 20);
+  std::atomic<std::size_t> delay_count{0};
+};
+Measure g_measure;
+
+void __cdecl HostCallback(int count, int /*status*/, float, void* data) {
+  if (count <= 0 || data == nullptr) return;
+  const std::uint64_t block = g_measure.blocks.fetch_add(1, std::memory_order_relaxed);
+  if (block == 0) g_measure.delivery_thread = GetCurrentThreadId();
+  if (!g_measure.stamped) {
+    std::uint64_t first_pair = 0;
+    std::memcpy(&first_pair, data, 6);
+    if (block != 0 && first_pair != g_measure.next_pair) g_measure.gaps.fetch_add(1, std::memory_order_relaxed);
+    g_measure.next_pair = first_pair + 1024;
+  }
+  if (g_measure.stamped && block % g_measure.packets == 0) {
+    std::int64_t stamp = 0;
+    std::memcpy(&stamp, data, sizeof stamp);
+    const std::size_t n = g_measure.delay_count.load(std::memory_order_relaxed);
+    if (n < g_measure.delays_ms.size()) {
+      g_measure.delays_ms[n] = static_cast<double>(NowNs() - stamp) / 1e6;
+      g_measure.delay_count.store(n + 1, std::memory_order_relaxed);
+    }
+  }
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<std::size_t>(fraction * static_cast<double>(values.size())))];
+}
+
+double ThreadSeconds(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  const auto seconds = [](FILETIME t) {
+    return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+// CPU seconds of every thread of this process but the calling one.
+std::map<DWORD, double> OtherThreadsSeconds() {
+  std::map<DWORD, double> seconds;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId() || entry.th32ThreadID == GetCurrentThreadId()) continue;
+    if (HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID)) {
+      seconds[entry.th32ThreadID] = ThreadSeconds(thread);
+      CloseHandle(thread);
+    }
+  }
+  CloseHandle(snapshot);
+  return seconds;
+}
+
+class Bench {
+ public:
+  explicit Bench(bool quick) : quick_(quick) {}
+
+  bool Open() {
+    const std::string directory = host::ProgramDirectory();
+    SetDllDirectoryA(directory.c_str());
+    std::string error;
+    plugin_ = host::ExtIoPlugin::Load(directory + "ExtIO_halvorn.dll", &error);
+    if (!plugin_) {
+      std::fprintf(stderr, "stream_bench: %s\n", error.c_str());
+      return false;
+    }
+    char name[64], model[64];
+    int type = 0;
+    SetEnvironmentVariableA("HALVORNSIM_SOURCE", "counting");
+    if (!plugin_->InitHW(name, model, &type) || !plugin_->OpenHW()) {
+      std::fprintf(stderr, "stream_bench: the receiver did not come up\n");
+      return false;
+    }
+    plugin_->SetCallback(&HostCallback);
+    panel_ = host::HalvornPanel::Find(plugin_->module());
+    if (!panel_) {
+      std::fprintf(stderr, "stream_bench: the plug-in shows no panel\n");
+      return false;
+    }
+    return true;
+  }
+
+  void SelectRow(const Row& row) {
+    std::string why;
+    panel_->Click(row.button, &why);
+    g_measure.packets = row.packets;
+  }
+
+  void Throughput() {
+    std::printf("Unpaced end-to-end throughput (counting pattern, simulator as fast as the plug-in takes it)\n");
+    std::printf("  %-10s %14s %12s %10s %s\n", "rate", "pairs/s", "x real time", "gaps", "");
+    SetEnvironmentVariableA("HALVORNSIM_PACING", "unpaced");
+    const double seconds = quick_ ? 0.4 : 1.5;
+    for (const Row& row : kRows) {
+      SelectRow(row);
+      Reset();
+      plugin_->StartHW(7050000);
+      host::PumpMessagesFor(100);
+      const std::uint64_t first = g_measure.blocks;
+      const auto start = Clock::now();
+      host::PumpMessagesFor(static_cast<DWORD>(seconds * 1000));
+      const std::uint64_t blocks = g_measure.blocks - first;
+      const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+      plugin_->StopHW();
+      const double pairs_per_second = static_cast<double>(blocks) * 1024 / elapsed;
+      const double ratio = pairs_per_second / row.rate_hz;
+      std::printf("  %-10s %14.0f %12.0f %10llu %s\n", row.name, pairs_per_second, ratio,
+                  static_cast<unsigned long long>(g_measure.gaps.load()), ratio >= 1000 ? "" : "(below 1000 x)");
+    }
+    SetEnvironmentVariableA("HALVORNSIM_PACING", "realtime");
+  }
+
+  void CpuAtTwoMegaSamples() {
+    const double seconds = quick_ ? 3 : 10;
+    SelectRow(kRows[4]);
+    Reset();
+    plugin_->StartHW(7050000);
+    host::PumpMessagesFor(300);
+    const auto before = OtherThreadsSeconds();
+    const auto start = Clock::now();
+    host::PumpMessagesFor(static_cast<DWORD>(seconds * 1000));
+    const auto after = OtherThreadsSeconds();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    plugin_->StopHW();
+    const DWORD delivery = g_measure.delivery_thread;
+    double delivery_seconds = 0, busiest_other = 0;
+    for (const auto& [thread, cpu] : after) {
+      const auto was = before.find(thread);
+      const double used = cpu - (was == before.end() ? 0 : was->second);
+      if (thread == delivery) {
+        delivery_seconds = used;
+      } else {
+        busiest_other = std::max(busiest_other, used);
+      }
+    }
+    std::printf("\nCPU time at 2 MS/s, paced, over %.1f s\n", elapsed);
+    std::printf("  plug-in delivery thread (BufferReadyProc + the host's trivial callback): %.3f %% of a core%s\n",
+                100 * delivery_seconds / elapsed, delivery_seconds / elapsed < 0.005 ? "" : " (above 0.5 %)");
+    std::printf("  simulator input thread, with the plug-in's transfer callback in it:     %.3f %% of a core\n",
+                100 * busiest_other / elapsed);
+  }
+
+  void Delay() {
+    std::printf("\nDelay from a transfer's hand-over to its first block in the host callback (paced)\n");
+    SetEnvironmentVariableA("HALVORNSIM_STAMP", "1");
+    for (const Row& row : {kRows[4], kRows[0]}) {
+      SelectRow(row);
+      Reset();
+      g_measure.stamped = true;
+      plugin_->StartHW(7050000);
+      host::PumpMessagesFor(quick_ ? 2000 : 6000);
+      plugin_->StopHW();
+      g_measure.stamped = false;
+      const std::vector<double> delays(g_measure.delays_ms.begin(),
+                                       g_measure.delays_ms.begin() + static_cast<long>(g_measure.delay_count));
+      const double period_ms = row.packets * 1024 / row.rate_hz * 1000;
+      const double p99 = Percentile(delays, 0.99);
+      std::printf("  %-9s %5zu transfers: median %.3f ms, 99th percentile %.3f ms (%.3f of a transfer's %.3f ms), "
+                  "max %.3f ms%s\n",
+                  row.name, delays.size(), Percentile(delays, 0.5), p99, p99 / period_ms, period_ms,
+                  delays.empty() ? 0 : *std::max_element(delays.begin(), delays.end()),
+                  p99 < 1 ? "" : " (above 1 ms)");
+    }
+    SetEnvironmentVariableA("HALVORNSIM_STAMP", nullptr);
+  }
+
+  void StopLatency() {
+    SelectRow(kRows[4]);
+    std::vector<double> stops;
+    for (int i = 0; i < (quick_ ? 10 : 40); ++i) {
+      Reset();
+      plugin_->StartHW(7050000);
+      host::PumpMessagesFor(40);
+      const auto start = Clock::now();
+      plugin_->StopHW();
+      stops.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    const double p99 = Percentile(stops, 0.99);
+    std::printf("\nStopHW while streaming at 2 MS/s, %zu stops: median %.3f ms, 99th percentile %.3f ms, max %.3f ms%s\n",
+                stops.size(), Percentile(stops, 0.5), p99, *std::max_element(stops.begin(), stops.end()),
+                p99 < 20 ? "" : " (above 20 ms)");
+  }
+
+  void Close() {
+    plugin_->CloseHW();
+    plugin_.reset();
+  }
+
+ private:
+  static void Reset() {
+    g_measure.blocks = 0;
+    g_measure.gaps = 0;
+    g_measure.next_pair = 0;
+    g_measure.delay_count = 0;
+  }
+
+  bool quick_;
+  std::unique_ptr<host::ExtIoPlugin> plugin_;
+  std::optional<host::HalvornPanel> panel_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  Bench bench(quick);
+  if (!bench.Open()) return 1;
+  bench.Throughput();
+  bench.CpuAtTwoMegaSamples();
+  bench.Delay();
+  bench.StopLatency();
+  bench.Close();
+  return 0;
+}
