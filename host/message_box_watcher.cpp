@@ -2,9 +2,15 @@
 
 #include <algorithm>
 
+#include "host/window_system.h"
+
 namespace halvorn::host {
 
-MessageBoxWatcher::MessageBoxWatcher(Kind kind) : kind_(kind), thread_([this] { Run(); }) {}
+MessageBoxWatcher::MessageBoxWatcher(Kind kind) : kind_(kind) {
+  // The watcher's looks at the windows must never be the first of the process.
+  StartWindowSystem();
+  thread_ = std::thread([this] { Run(); });
+}
 
 MessageBoxWatcher::~MessageBoxWatcher() {
   stop_ = true;
