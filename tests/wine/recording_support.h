@@ -398,9 +398,11 @@ class RecordingTest : public PanelTest {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    // Parameterised tests have slashes in their names.
+    std::string test = std::string(info->test_suite_name()) + "." + info->name();
+    std::replace(test.begin(), test.end(), '/', '_');
     scratch_ = std::make_unique<ScratchDirectory>(std::string(temp) + "halvorn-recordings-" +
-                                                  std::to_string(GetCurrentProcessId()) + "-" +
-                                                  info->test_suite_name() + "." + info->name());
+                                                  std::to_string(GetCurrentProcessId()) + "-" + test);
     ASSERT_TRUE(scratch_->ready()) << scratch_->path();
   }
 
