@@ -45,7 +45,11 @@ void Receiver::InitReceiver(bool recording_open) {
 
   {
     std::lock_guard lock(mutex_);
-    record_.Update([](ControlRecord& record) { record = ControlRecord{kFlagAdcDither, 0}; });
+    // The streaming bit is the stream's: an OpenHW while the input runs must
+    // not tell the receiver it stopped.
+    record_.Update([](ControlRecord& record) {
+      record = ControlRecord{static_cast<std::uint8_t>(kFlagAdcDither | (record.flags & kFlagStreaming)), 0};
+    });
   }
   trace_("ADC set");
 

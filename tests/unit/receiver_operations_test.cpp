@@ -313,6 +313,16 @@ TEST_F(ReceiverTest, ASecondOpenResetsTheFrontEndButKeepsRateAndClock) {
   EXPECT_TRUE(device().calls("FpgaConfig").empty());
 }
 
+TEST_F(ReceiverTest, OpenWhileStreamingKeepsTheStreamingBit) {
+  plugin().OpenHW();
+  plugin().StartHW(7050000);
+  device().Reset();
+  plugin().OpenHW();
+  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x03, 0, 0, 0, 0}));
+  plugin().StopHW();
+  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
+}
+
 TEST_F(ReceiverTest, OpenWhileRecordingLeavesTheRecorderControlsAlone) {
   receiver().InitReceiver(/*recording_open=*/true);
   for (const auto& event : module_.ui.events()) {

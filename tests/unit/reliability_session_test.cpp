@@ -252,7 +252,8 @@ class SessionRun {
     model_.preselector = true;
     model_.dither = true;
     model_.preamp = false;
-    model_.flags = receiver::kFlagAdcDither;
+    // The streaming bit stays the stream's.
+    model_.flags = static_cast<std::uint8_t>(receiver::kFlagAdcDither | (model_.streaming ? receiver::kFlagStreaming : 0));
     model_.nco = 0;
     if (!model_.recording) {
       model_.stop_enabled = false;
@@ -455,11 +456,12 @@ class SessionRun {
   // or asks for values.
   void DoInCallback() {
     if (!model_.input_running || !model_.callback_registered) return DoRun(5);
-    const int what = Uniform(0, 4);
-    const std::int32_t lo_hz = what == 0 ? 0 : HostileFrequency();
+    const int what = Uniform(0, 6);
+    const std::int32_t lo_hz = HostileFrequency();
     AllowLo(lo_hz);
-    static constexpr const char* kNames[] = {"StopHW", "StopHW+StartHW", "SetHWLO", "StartHW", "GetHWLO+GetHWSR"};
-    Begin(std::string("in callback: ") + kNames[what] + (what == 0 || what == 4 ? "" : "(" + std::to_string(lo_hz) + ")"));
+    static constexpr const char* kNames[] = {"StopHW",          "StopHW+StartHW", "SetHWLO", "StartHW",
+                                             "GetHWLO+GetHWSR", "CloseHW",        "InitHW"};
+    Begin(std::string("in callback: ") + kNames[what] + (what == 1 || what == 2 || what == 3 ? "(" + std::to_string(lo_hz) + ")" : ""));
     std::int32_t result = 0;
     std::int32_t rate = 0;
     CallbackAction action;
@@ -476,6 +478,8 @@ class SessionRun {
           result = plugin().GetHWLO();
           rate = plugin().GetHWSR();
           break;
+        case 5: result = plugin().CloseHW() ? 1 : 0; break;
+        case 6: result = plugin().InitHW(nullptr, nullptr, nullptr) ? 1 : 0; break;
       }
     };
     const bool ran = host_.RunInCallback(action, std::chrono::seconds(kSanitized ? 30 : 10));
@@ -499,6 +503,15 @@ class SessionRun {
       case 4:
         EXPECT_EQ(result, model_.host_lo) << Where();
         EXPECT_EQ(rate, kRatesHz[model_.row]) << Where();
+        break;
+      case 5:
+        EXPECT_EQ(result, 1) << Where();
+        StreamStopped();
+        model_.library_loaded = false;
+        break;
+      case 6:
+        EXPECT_EQ(result, 1) << Where();
+        StreamStopped();
         break;
     }
   }
