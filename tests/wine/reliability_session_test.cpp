@@ -219,7 +219,8 @@ class WineSession : public RecordingTest {
     model_.preselector = true;
     model_.dither = true;
     model_.preamp = false;
-    model_.flags = 0x02;
+    // The streaming bit stays the stream's.
+    model_.flags = static_cast<std::uint8_t>(0x02 | (model_.streaming ? 0x01 : 0));
     model_.nco = 0;
     if (!model_.recording) {
       model_.stop_enabled = false;
@@ -342,10 +343,10 @@ class WineSession : public RecordingTest {
 
   void DoInCallback() {
     if (!model_.input_running || !model_.callback_registered) return DoPump(5);
-    const int what = Uniform(0, 3);
+    const int what = Uniform(0, 5);
     const std::int32_t lo_hz = HostileFrequency();
     AllowLo(lo_hz);
-    static constexpr const char* kNames[] = {"StopHW", "StopHW+StartHW", "SetHWLO", "StartHW"};
+    static constexpr const char* kNames[] = {"StopHW", "StopHW+StartHW", "SetHWLO", "StartHW", "CloseHW", "InitHW"};
     Begin(std::string("in callback: ") + kNames[what] + "(" + std::to_string(lo_hz) + ")");
     int result = 0;
     rel::CallbackAction action;
@@ -358,6 +359,8 @@ class WineSession : public RecordingTest {
           break;
         case 2: result = plugin_->SetHWLO(lo_hz); break;
         case 3: result = plugin_->StartHW(lo_hz); break;
+        case 4: result = plugin_->CloseHW() ? 1 : 0; break;
+        case 5: result = plugin_->InitHW(nullptr, nullptr, nullptr) ? 1 : 0; break;
       }
     };
     // The plug-in moves its panel from the delivery thread: the window
@@ -379,6 +382,15 @@ class WineSession : public RecordingTest {
       case 3:
         EXPECT_EQ(result, 1024) << Where();
         Started(lo_hz);
+        break;
+      case 4:
+        EXPECT_EQ(result, 1) << Where();
+        Stopped();
+        model_.library_loaded = false;
+        break;
+      case 5:
+        EXPECT_EQ(result, 1) << Where();
+        Stopped();
         break;
     }
   }
