@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every benchmark of the project and prints its figures, each as a ratio
+# against a baseline measured in the same run (see BENCHMARKS.md):
+#   native: streaming_bench (against memcpy), recorder_bench (against a plain
+#           write and memcpy), the simulator's scene cost (against real time);
+#   Wine:   stream_bench through the real DLL (against real time).
+# Run it on an otherwise idle machine; `--quick` for shorter Wine runs.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+scripts/build.sh >/dev/null
+
+echo "== streaming (native)"
+build/native/bench/streaming_bench --benchmark_color=false
+echo
+echo "== recorder (native)"
+build/native/bench/recorder_bench --benchmark_color=false
+echo
+echo "== simulated scene (native)"
+build/native/simulator/halvornsim_scene_timing
+echo
+echo "== stream through the real DLL (Wine)"
+(cd build/windows && ../../scripts/wine-session.sh wine stream_bench.exe "$@")
