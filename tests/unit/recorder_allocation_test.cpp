@@ -23,17 +23,7 @@ void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 namespace halvorn::recorder {
 namespace {
 
-class RecorderAllocationTest : public ::testing::TestWithParam<int> {
- protected:
-  testing::FakeUserInterface ui_;
-  Trace trace_;
-  HostLink host_{trace_};
-  testing::FakeDeviceLoader loader_;
-  device::DeviceLibrary device_{loader_};
-  receiver::ControlRecordLink record_{device_};
-  receiver::Receiver receiver_{device_, record_, host_, ui_, trace_};
-  testing::ScratchDirectory scratch_;
-};
+class RecorderAllocationTest : public ::testing::TestWithParam<int>, protected testing::RecordingReceiverFixture {};
 
 TEST_P(RecorderAllocationTest, WritingBlocksAllocatesNothing) {
   receiver_.SelectSampleRate(GetParam());

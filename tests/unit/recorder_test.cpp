@@ -91,7 +91,7 @@ Bytes Concatenate(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-class RecorderTest : public ::testing::Test {
+class RecorderTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
   RecorderTest() {
     CallbackRecorder::Instance().Reset();
@@ -135,14 +135,6 @@ class RecorderTest : public ::testing::Test {
     return std::find(events.begin(), events.end(), event) != events.end();
   }
 
-  testing::FakeUserInterface ui_;
-  Trace trace_;
-  HostLink host_{trace_};
-  testing::FakeDeviceLoader loader_;
-  device::DeviceLibrary device_{loader_};
-  receiver::ControlRecordLink record_{device_};
-  receiver::Receiver receiver_{device_, record_, host_, ui_, trace_};
-  testing::ScratchDirectory scratch_;
   testing::ManualClock clock_{kStart};
   std::shared_ptr<testing::Faults> faults_ = std::make_shared<testing::Faults>();
   std::unique_ptr<Recorder> recorder_;

@@ -19,9 +19,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "device/device_library.h"
+#include "plugin/host_link.h"
+#include "plugin/trace.h"
+#include "receiver/control_record_link.h"
+#include "receiver/receiver.h"
 #include "recorder/recorder.h"
 #include "recorder/recording_file.h"
 #include "simulator/counting_pattern.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/fake_user_interface.h"
 
 namespace halvorn::testing {
 
@@ -208,6 +215,20 @@ class FaultyDirectory final : public recorder::RecordingDirectory {
  private:
   std::unique_ptr<recorder::RecordingDirectory> real_;
   std::shared_ptr<Faults> faults_;
+};
+
+// The receiver a recorder under test records from, over the fake device and
+// panel, and the scratch directory its files go to.
+class RecordingReceiverFixture {
+ protected:
+  FakeUserInterface ui_;
+  Trace trace_;
+  HostLink host_{trace_};
+  FakeDeviceLoader loader_;
+  device::DeviceLibrary device_{loader_};
+  receiver::ControlRecordLink record_{device_};
+  receiver::Receiver receiver_{device_, record_, host_, ui_, trace_};
+  ScratchDirectory scratch_;
 };
 
 }  // namespace halvorn::testing

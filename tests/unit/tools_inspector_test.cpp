@@ -50,7 +50,7 @@ long long SndfileFrames(const testing::fs::path& path) {
   return static_cast<long long>(info.frames);
 }
 
-class InspectorTest : public ::testing::Test {
+class InspectorTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
   InspectorTest() { host::CallbackRecorder::Instance().Reset(); }
 
@@ -83,14 +83,6 @@ class InspectorTest : public ::testing::Test {
     EXPECT_EXIT(crash(), ::testing::ExitedWithCode(0), "");
   }
 
-  testing::FakeUserInterface ui_;
-  Trace trace_;
-  HostLink host_{trace_};
-  testing::FakeDeviceLoader loader_;
-  device::DeviceLibrary device_{loader_};
-  receiver::ControlRecordLink record_{device_};
-  receiver::Receiver receiver_{device_, record_, host_, ui_, trace_};
-  testing::ScratchDirectory scratch_;
   testing::ManualClock clock_{kStart};
 };
 
