@@ -55,19 +55,7 @@ ninja -C "$build/native" -j "$jobs" halvorn-inspect halvorn-spectrum
 out="$root/out/demo-$(date -u +%Y%m%dT%H%M%SZ)"
 mkdir -p "$out"
 
-# Wine's own fonts draw the panel's caption buttons and texts as Windows
-# would (as scripts/panel-screenshot.sh does it).
-fonts_conf="$(mktemp)"
-trap 'rm -f "$fonts_conf"' EXIT
-cat >"$fonts_conf" <<'CONF'
-<?xml version="1.0"?>
-<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
-<fontconfig>
-  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
-  <dir>/usr/share/wine/fonts</dir>
-</fontconfig>
-CONF
-export FONTCONFIG_FILE="$fonts_conf"
+source scripts/wine-fonts.sh
 
 echo "== a ${seconds}-second session at LO $lo Hz, 250 kS/s, recording (Wine's first start takes a while)"
 # The host program records into its current directory: the output folder.

@@ -26,23 +26,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 
-# Wine's own fonts (Debian package fonts-wine) draw the caption buttons and
-# the dialog text as Windows would; Wine finds them through fontconfig.
-fonts_conf="$(mktemp)"
-trap 'rm -f "$fonts_conf"' EXIT
-if [ -d /usr/share/wine/fonts ]; then
-  cat >"$fonts_conf" <<'CONF'
-<?xml version="1.0"?>
-<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
-<fontconfig>
-  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
-  <dir>/usr/share/wine/fonts</dir>
-</fontconfig>
-CONF
-  export FONTCONFIG_FILE="$fonts_conf"
-else
-  echo "fonts-wine is not installed: the caption buttons will show letters" >&2
-fi
+source scripts/wine-fonts.sh
 
 mkdir -p docs
 HALVORN_PANEL_SCREENSHOT="$root/docs/panel.png" xvfb-run -a -s "-screen 0 1280x1024x24" \
