@@ -7,6 +7,7 @@ namespace halvorn::simulator {
 
 std::unique_ptr<SampleSource> MakeSampleSource(SourceKind kind) {
   if (kind == SourceKind::kCounting) return std::make_unique<CountingSource>();
+  if (kind == SourceKind::kBlockCounting) return std::make_unique<BlockCountingSource>();
   return std::make_unique<SceneSource>();
 }
 

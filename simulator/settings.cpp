@@ -40,7 +40,9 @@ bool FailureInjected(const char* entry) {
 }
 
 SourceKind ReadSourceKind() {
-  return SettingIs(kSourceVariable, "counting") ? SourceKind::kCounting : SourceKind::kScene;
+  if (SettingIs(kSourceVariable, "counting")) return SourceKind::kCounting;
+  if (SettingIs(kSourceVariable, "blocks")) return SourceKind::kBlockCounting;
+  return SourceKind::kScene;
 }
 
 Pacing ReadPacing() { return SettingIs(kPacingVariable, "unpaced") ? Pacing::kUnpaced : Pacing::kRealtime; }

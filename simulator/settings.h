@@ -17,7 +17,7 @@ inline constexpr const char* kStampVariable = "HALVORNSIM_STAMP";
 // Room for a path or a list of entry names.
 inline constexpr int kSettingChars = 1024;
 
-enum class SourceKind { kScene, kCounting };
+enum class SourceKind { kScene, kCounting, kBlockCounting };
 enum class Pacing { kRealtime, kUnpaced };
 
 // The receiver's true reference clock unless HALVORNSIM_CLOCK_HZ says
@@ -34,7 +34,8 @@ bool ListContains(const char* list, const char* entry);
 // HALVORNSIM_FAIL names the entry.
 bool FailureInjected(const char* entry);
 
-// HALVORNSIM_SOURCE: "scene" (also when unset or unknown) or "counting".
+// HALVORNSIM_SOURCE: "scene" (also when unset or unknown), "counting" or
+// "blocks".
 SourceKind ReadSourceKind();
 // HALVORNSIM_PACING: "realtime" (also when unset or unknown) or "unpaced".
 Pacing ReadPacing();

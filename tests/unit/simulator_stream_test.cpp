@@ -143,6 +143,22 @@ TEST_F(SimulatorStreamTest, TransfersThatCutAPairKeepTheByteStreamWhole) {
   }
 }
 
+TEST_F(SimulatorStreamTest, TheBlockSourceCountsOnlyAtBlockStarts) {
+  Set("HALVORNSIM_SOURCE", "blocks");
+  Load(4);
+  constexpr int kBytes = 98304;
+  g_capture.Reset(0);
+  g_capture.keep_bytes = kBytes * 3;
+  g_capture.bytes_per_transfer = kBytes;
+  ASSERT_TRUE(device_->StartAsyncInput(kBytes, &CountingCallback));
+  ASSERT_TRUE(WaitForCalls(4));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  ASSERT_EQ(g_capture.bytes.size(), static_cast<std::size_t>(kBytes * 3));
+  for (std::size_t pair = 0; pair * kPairBytes < g_capture.bytes.size(); ++pair) {
+    ASSERT_EQ(ReadCountingPair(g_capture.bytes.data() + pair * kPairBytes), pair % 1024 == 0 ? pair : 0) << pair;
+  }
+}
+
 TEST_F(SimulatorStreamTest, StartIsRefusedWithoutABitstreamOrWhileRunning) {
   EXPECT_FALSE(Start(6144));
   EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=no_bitstream");
