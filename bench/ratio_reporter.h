@@ -13,6 +13,9 @@ namespace halvorn::bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: the figures are read from logs and copied into documents.
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {

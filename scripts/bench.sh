@@ -10,10 +10,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/build.sh >/dev/null
 
 echo "== streaming (native)"
-build/native/bench/streaming_bench --benchmark_color=false
+build/native/bench/streaming_bench
 echo
 echo "== recorder (native)"
-build/native/bench/recorder_bench --benchmark_color=false
+build/native/bench/recorder_bench
 echo
 echo "== simulated scene (native)"
 build/native/simulator/halvornsim_scene_timing

@@ -48,6 +48,8 @@ struct Measure {
   // the ring dropped when an unpaced producer outran the delivery thread (a
   // block out of order counts one).
   std::atomic<std::uint64_t> gaps{0};
+  // Blocks that did not carry a block start, or went backwards: never right.
+  std::atomic<std::uint64_t> disordered{0};
   std::uint64_t next_pair = 0;
   std::atomic<DWORD> delivery_thread{0};
   std::atomic<bool> stamped{false};
@@ -65,8 +67,11 @@ void __cdecl HostCallback(int count, int /*status*/, float, void* data) {
     std::uint64_t first_pair = 0;
     std::memcpy(&first_pair, data, 6);
     if (block != 0 && first_pair != g_measure.next_pair) {
-      const std::uint64_t skipped = first_pair > g_measure.next_pair ? (first_pair - g_measure.next_pair) / 1024 : 1;
-      g_measure.gaps.fetch_add(skipped, std::memory_order_relaxed);
+      if (first_pair % 1024 != 0 || first_pair < g_measure.next_pair) {
+        g_measure.disordered.fetch_add(1, std::memory_order_relaxed);
+      } else {
+        g_measure.gaps.fetch_add((first_pair - g_measure.next_pair) / 1024, std::memory_order_relaxed);
+      }
     }
     g_measure.next_pair = first_pair + 1024;
   }
@@ -150,7 +155,7 @@ class Bench {
 
   void Throughput() {
     std::printf("Unpaced end-to-end throughput (block-counting pattern, simulator as fast as the plug-in takes it)\n");
-    std::printf("  %-10s %14s %12s %10s %s\n", "rate", "pairs/s", "x real time", "dropped", "");
+    std::printf("  %-10s %14s %12s %10s %10s %s\n", "rate", "pairs/s", "x real time", "dropped", "disordered", "");
     SetEnvironmentVariableA("HALVORNSIM_PACING", "unpaced");
     const double seconds = quick_ ? 0.4 : 1.5;
     for (const Row& row : kRows) {
@@ -166,8 +171,9 @@ class Bench {
       plugin_->StopHW();
       const double pairs_per_second = static_cast<double>(blocks) * 1024 / elapsed;
       const double ratio = pairs_per_second / row.rate_hz;
-      std::printf("  %-10s %14.0f %12.0f %10llu %s\n", row.name, pairs_per_second, ratio,
-                  static_cast<unsigned long long>(g_measure.gaps.load()), ratio >= 1000 ? "" : "(below 1000 x)");
+      std::printf("  %-10s %14.0f %12.0f %10llu %10llu %s\n", row.name, pairs_per_second, ratio,
+                  static_cast<unsigned long long>(g_measure.gaps.load()),
+                  static_cast<unsigned long long>(g_measure.disordered.load()), ratio >= 1000 ? "" : "(below 1000 x)");
     }
     SetEnvironmentVariableA("HALVORNSIM_PACING", "realtime");
   }
@@ -252,6 +258,7 @@ class Bench {
   static void Reset() {
     g_measure.blocks = 0;
     g_measure.gaps = 0;
+    g_measure.disordered = 0;
     g_measure.next_pair = 0;
     g_measure.delay_count = 0;
   }
