@@ -22,7 +22,7 @@ for sanitizer in address thread; do
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE slow
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 done
 
 echo "== Windows tests under Wine"
