@@ -16,6 +16,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   // Plain text: the figures are read from logs and copied into documents.
   RatioReporter() : ConsoleReporter(OO_Tabular) {}
 
+  // Runs the benchmarks the command line names, reported through this; false
+  // on an argument Google Benchmark does not know.
+  bool RunBenchmarks(int* argc, char** argv) {
+    benchmark::Initialize(argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(*argc, argv)) return false;
+    benchmark::RunSpecifiedBenchmarks(this);
+    std::printf("\n");
+    return true;
+  }
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {

@@ -162,11 +162,8 @@ BENCHMARK(BM_ReduceBlock);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   halvorn::bench::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n");
+  if (!reporter.RunBenchmarks(&argc, argv)) return 1;
   reporter.Ratio("WriteBlock at 2 MS/s (reduce, lock, write 4096 B)", "BM_WriteBlockAt2MSps", "BM_PlainWrite4096");
   reporter.Ratio("WriteBlock at 1 MS/s (lock, write 6144 B)", "BM_WriteBlockAt1MSps", "BM_PlainWrite6144");
   reporter.Ratio("ReduceBlock (6144 B in, 4096 B out)", "BM_ReduceBlock", "BM_MemcpyBlock");

@@ -127,11 +127,8 @@ BENCHMARK(BM_StreamEndToEnd)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   halvorn::bench::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n");
+  if (!reporter.RunBenchmarks(&argc, argv)) return 1;
   reporter.Ratio("Ring reassembly and drain, one 98304 B transfer", "BM_RingReassemblyAndDrain",
                  "BM_MemcpyTransfer");
   reporter.Ratio("Whole stream with its delivery thread", "BM_StreamEndToEnd/real_time", "BM_MemcpyTransfer");

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/control_ids.h"
 #include "simulator/counting_pattern.h"
 #include "tests/wine/panel_fixture.h"
 
@@ -32,12 +33,12 @@ inline constexpr std::size_t kHeaderBytes = 90;
 inline constexpr int kTwoMegaRow = 4;
 inline constexpr std::int32_t kTestLoHz = 7050000;
 
-inline constexpr int kFirstRateButton = 1006;
-inline constexpr int kStopButton = 1021;
-inline constexpr int kRecButton = 1022;
-inline constexpr int kFileSizeField = 1023;
-inline constexpr int kFileNameField = 1024;
-inline constexpr int kRecordingTimeField = 1025;
+using panel::kFileNameField;
+using panel::kFileSizeField;
+using panel::kFirstRateButton;
+using panel::kRecButton;
+using panel::kRecordingTimeField;
+using panel::kStopButton;
 
 // ---- What a recording must hold for what the host received ----------------
 
