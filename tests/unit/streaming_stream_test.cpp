@@ -180,12 +180,16 @@ class StreamTest : public ::testing::Test {
   }
 
   SampleStream& stream() { return module_.plugin.stream(); }
-  static void WaitForBlocks(std::uint64_t blocks) {
+  template <typename Done>
+  static void WaitUntil(Done&& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (CallbackRecorder::Instance().blocks() < blocks) {
+    while (!done()) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "blocks stopped arriving";
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+  }
+  static void WaitForBlocks(std::uint64_t blocks) {
+    WaitUntil([blocks] { return CallbackRecorder::Instance().blocks() >= blocks; });
   }
 
   CountingResources* resources_ = new CountingResources;
@@ -222,6 +226,9 @@ TEST_F(StreamTest, TransfersReachTheHostAsWholeBlocksInOrderOnTheDeliveryThread)
   stream().StartAsyncProcessingExt(4, &recorder);  // 16 blocks per transfer
   input.WaitUntilSent(1000);
   WaitForBlocks(16000);
+  // The recorder has each block after the host: a stop between the two leaves
+  // that block out of the file, so the stop waits for the recorder's last.
+  WaitUntil([&recorder] { return recorder.checker.pairs_checked() >= 16000u * 1024; });
   stream().StopAsyncProcessing();
   auto& recorded = CallbackRecorder::Instance();
   EXPECT_EQ(recorded.blocks(), 16000u);
