@@ -21,6 +21,20 @@ struct JournalLine {
     return it == fields.end() ? kEmpty : it->second;
   }
   long long Number(const std::string& key) const { return std::stoll((*this)[key], nullptr, 0); }
+
+  // One line's text, without its line end; words without "=" are skipped.
+  static JournalLine Parse(const std::string& text) {
+    std::istringstream words(text);
+    JournalLine line;
+    words >> line.entry;
+    std::string word;
+    while (words >> word) {
+      const auto equals = word.find('=');
+      if (equals == std::string::npos) continue;
+      line.fields[word.substr(0, equals)] = word.substr(equals + 1);
+    }
+    return line;
+  }
 };
 
 class Journal {
@@ -36,16 +50,7 @@ class Journal {
     while (std::getline(in, text)) {
       if (!text.empty() && text.back() == '\r') text.pop_back();
       if (text.empty()) continue;
-      std::istringstream words(text);
-      JournalLine line;
-      words >> line.entry;
-      std::string word;
-      while (words >> word) {
-        const auto equals = word.find('=');
-        if (equals == std::string::npos) continue;
-        line.fields[word.substr(0, equals)] = word.substr(equals + 1);
-      }
-      lines.push_back(std::move(line));
+      lines.push_back(JournalLine::Parse(text));
     }
     return lines;
   }

@@ -131,22 +131,9 @@ class JournalFollower {
       offset_ += text.size() + 1;
       if (!text.empty() && text.back() == '\r') text.pop_back();
       if (text.empty()) continue;
-      lines.push_back(Parse(text));
+      lines.push_back(testing::JournalLine::Parse(text));
     }
     return lines;
-  }
-
-  static testing::JournalLine Parse(const std::string& text) {
-    std::istringstream words(text);
-    testing::JournalLine line;
-    words >> line.entry;
-    std::string word;
-    while (words >> word) {
-      const auto equals = word.find('=');
-      if (equals == std::string::npos) continue;
-      line.fields[word.substr(0, equals)] = word.substr(equals + 1);
-    }
-    return line;
   }
 
  private:
