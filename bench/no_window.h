@@ -9,6 +9,7 @@ namespace halvorn::bench {
 class NoWindow final : public UserInterface, public PanelView {
  public:
   void ShowError(const char*) override {}
+  void ShowNotice(const char*) override {}
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
   void StartStatusTimer() override {}

@@ -101,7 +101,8 @@ void BM_StreamEndToEnd(benchmark::State& state) {
   HostLink host(trace);
   host.SetCallback(&CountBlock);
   auto resources = streaming::MakePlatformStreamResources();
-  streaming::SampleStream stream(device, record, host, trace, *resources);
+  bench::NoWindow ui;
+  streaming::SampleStream stream(device, record, host, ui, trace, *resources);
   stream.StartAsyncProcessing(kTransferBytes, kBlockBytes, streaming::kSlotCount, nullptr);
   auto transfer = Transfer();
   g_delivered = 0;

@@ -43,20 +43,46 @@ void ControlPanel::OnTimer() {
   if (std::optional<std::string> failure = recorder_.UpdateRecordingStatus()) ShowIdleAndReport(*failure);
 }
 
-void ControlPanel::OnAttenuator(int control_id) { receiver_.SetAttenuatorStep(control_id - kAttenuator0dB); }
+void ControlPanel::OnAttenuator(int control_id) {
+  if (!SettingsFixed()) receiver_.SetAttenuatorStep(control_id - kAttenuator0dB);
+}
 
-void ControlPanel::OnAdcDither(int control_id) { receiver_.SetAdcDither(IsChecked(control_id)); }
+void ControlPanel::OnAdcDither(int control_id) {
+  if (!SettingsFixed()) receiver_.SetAdcDither(IsChecked(control_id));
+}
 
-void ControlPanel::OnAdcPreamp(int control_id) { receiver_.SetAdcPreamp(IsChecked(control_id)); }
+void ControlPanel::OnAdcPreamp(int control_id) {
+  if (!SettingsFixed()) receiver_.SetAdcPreamp(IsChecked(control_id));
+}
 
-void ControlPanel::OnClockCalibrate(int /*control_id*/) { receiver_.CalibrateClock(); }
+void ControlPanel::OnClockCalibrate(int /*control_id*/) {
+  if (!SettingsFixed()) receiver_.CalibrateClock();
+}
 
-void ControlPanel::OnPreselector(int control_id) { receiver_.EnablePreselector(IsChecked(control_id)); }
+void ControlPanel::OnPreselector(int control_id) {
+  if (!SettingsFixed()) receiver_.EnablePreselector(IsChecked(control_id));
+}
 
-void ControlPanel::OnSampleRate(int control_id) { receiver_.SelectSampleRate(control_id - kFirstRateButton); }
+void ControlPanel::OnSampleRate(int control_id) {
+  if (!SettingsFixed()) receiver_.SelectSampleRate(control_id - kFirstRateButton);
+}
+
+bool ControlPanel::SettingsFixed() {
+  if (!recorder_.IsRecording()) return false;
+  const receiver::ReceiverSettings settings = receiver_.Settings();
+  view_.ShowAttenuatorStep(settings.attenuator_step);
+  view_.ShowPreselector(settings.preselector_on);
+  view_.ShowAdcPreamp(settings.adc_preamp_on);
+  view_.ShowAdcDither(settings.adc_dither_on);
+  view_.ShowSampleRate(settings.sample_rate_index);
+  return true;
+}
 
 void ControlPanel::OnRec(int /*control_id*/) {
   EnableSettings(false);
+  // A rate chosen while streaming is loaded now, so the header tells the rate
+  // the recorded samples have.
+  receiver_.LoadPendingBitstream();
   if (std::optional<std::string> failure = recorder_.StartRecording()) {
     ShowIdleAndReport(*failure);
     return;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "panel/dialog_controls.h"
+#include "ports/panel_view.h"
 #include "ports/user_interface.h"
 #include "receiver/receiver.h"
 #include "recorder/recorder.h"
@@ -15,9 +16,9 @@ namespace halvorn::panel {
 
 class ControlPanel {
  public:
-  ControlPanel(receiver::Receiver& receiver, recorder::Recorder& recorder, DialogControls& controls,
+  ControlPanel(receiver::Receiver& receiver, recorder::Recorder& recorder, DialogControls& controls, PanelView& view,
                UserInterface& ui)
-      : receiver_(receiver), recorder_(recorder), controls_(controls), ui_(ui) {}
+      : receiver_(receiver), recorder_(recorder), controls_(controls), view_(view), ui_(ui) {}
   ControlPanel(const ControlPanel&) = delete;
   ControlPanel& operator=(const ControlPanel&) = delete;
 
@@ -42,6 +43,10 @@ class ControlPanel {
   void OnPreselector(int control_id);
   void OnSampleRate(int control_id);
 
+  // While a recording runs the settings are the header's and stay as they
+  // are: a command for one (from a host, as the buttons are disabled) is not
+  // taken, and the panel's marks go back to the receiver's settings.
+  bool SettingsFixed();
   void ShowIdleArrangement();
   // When a recording could not start or ended badly the panel is idle before
   // the message shows: the box is modal, and the panel stays usable behind it.
@@ -52,6 +57,7 @@ class ControlPanel {
   receiver::Receiver& receiver_;
   recorder::Recorder& recorder_;
   DialogControls& controls_;
+  PanelView& view_;
   UserInterface& ui_;
 };
 

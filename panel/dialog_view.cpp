@@ -6,7 +6,11 @@
 
 namespace halvorn::panel {
 
-void DialogView::ShowAttenuatorStep(int step) { controls_.SetCheck(kAttenuator0dB + step, true); }
+// A radio group shows exactly one mark, the receiver's: marks left by an
+// earlier setting, or by a click that was not taken, are cleared.
+void DialogView::ShowAttenuatorStep(int step) {
+  for (int id = kAttenuator0dB; id <= kAttenuator30dB; ++id) controls_.SetCheck(id, id - kAttenuator0dB == step);
+}
 
 void DialogView::ShowPreselector(bool on) { controls_.SetCheck(kPreselector, on); }
 
@@ -15,7 +19,9 @@ void DialogView::ShowAdcDither(bool on) { controls_.SetCheck(kAdcDither, on); }
 void DialogView::ShowAdcPreamp(bool on) { controls_.SetCheck(kAdcPreamp, on); }
 
 void DialogView::ShowSampleRate(int sample_rate_index) {
-  controls_.SetCheck(RateButtonFor(sample_rate_index), true);
+  for (int id = kFirstRateButton; id <= kLastRateButton; ++id) {
+    controls_.SetCheck(id, id == RateButtonFor(sample_rate_index));
+  }
 }
 
 void DialogView::ShowRecorderReady() {

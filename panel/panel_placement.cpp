@@ -1,5 +1,7 @@
 #include "panel/panel_placement.h"
 
+#include <algorithm>
+
 namespace halvorn::panel {
 
 std::optional<PanelSize> PanelSizeFor(const std::optional<ScreenRect>& dialog_window) {
@@ -11,8 +13,8 @@ std::optional<PanelSize> PanelSizeFor(const std::optional<ScreenRect>& dialog_wi
 PlacementRecord ShowPlacement(const ScreenRect& desktop_window, PanelSize panel) {
   PlacementRecord record;
   record.show_command = kShowNormal;
-  record.normal = {desktop_window.right - panel.width, desktop_window.bottom - panel.height,
-                   desktop_window.right, desktop_window.bottom};
+  const std::int32_t top = std::max(desktop_window.top, desktop_window.bottom - panel.height);
+  record.normal = {desktop_window.right - panel.width, top, desktop_window.right, top + panel.height};
   return record;
 }
 

@@ -60,7 +60,9 @@ struct PlacementRecord {
 // window, since a frame with nothing in it is not worth showing.
 std::optional<PanelSize> PanelSizeFor(const std::optional<ScreenRect>& dialog_window);
 
-// Restored, with the panel's bottom-right corner on the desktop window's.
+// Restored, with the panel's bottom-right corner on the desktop window's. On
+// a desktop lower than the panel, its top (and with it the title bar) stays on
+// the desktop's top and the bottom goes below instead.
 PlacementRecord ShowPlacement(const ScreenRect& desktop_window, PanelSize panel);
 
 // Minimised, keeping the rectangle the panel is restored to.

@@ -1,14 +1,35 @@
 // The thirteen entry points, on the module's parts.
+#include <algorithm>
 #include <cstring>
 
 #include "plugin/module.h"
 
 namespace halvorn {
+namespace {
 
-bool Module::InitHW(char* name, char* model, int* sample_type) {
-  trace_("InitHW");
-  // The library is about to be loaded afresh: never leave its input running.
-  stream_.StopAsyncProcessing();
+using streaming::StreamStart;
+
+const char* StartFailure(StreamStart start, bool device_loaded) {
+  switch (start) {
+    case StreamStart::kDeviceStillRunning: return "StartHW failed: the receiver's input did not take its last stop";
+    case StreamStart::kNoRing: return "StartHW failed: no memory for the sample ring";
+    case StreamStart::kNoEvent: return "StartHW failed: no event for the delivery thread";
+    case StreamStart::kNoThread: return "StartHW failed: the delivery thread did not start";
+    case StreamStart::kEarlierThreadInCallback:
+      return "StartHW failed: the last stream's delivery thread is still inside the host's callback";
+    case StreamStart::kDeviceRefused:
+      return device_loaded ? "StartHW failed: the receiver refused to start its input"
+                           : "StartHW failed: the receiver is not open";
+    case StreamStart::kStarted:
+    case StreamStart::kAlreadyStreaming: break;
+  }
+  return "";
+}
+
+}  // namespace
+
+bool Module::BringUpDevice() {
+  device_open_ = false;
   if (!device_.Load()) {
     ui_.ShowError(kLibraryMissingMessage);
     trace_("Unable to load halvornusb.dll");
@@ -19,6 +40,15 @@ bool Module::InitHW(char* name, char* model, int* sample_type) {
   trace_("Halvorn Open ok");
   if (device_.FirmwareDownload(nullptr) != 0) return false;
   trace_("Halvorn Firmware download ok");
+  device_open_ = true;
+  return true;
+}
+
+bool Module::InitHW(char* name, char* model, int* sample_type) {
+  trace_("InitHW");
+  // The library is about to be loaded afresh: never leave its input running.
+  stream_.StopAsyncProcessing();
+  if (!BringUpDevice()) return false;
 
   if (sample_type != nullptr) *sample_type = kSampleTypeInt24;
   // No tuning has reached the receiver before its first opening.
@@ -33,6 +63,8 @@ bool Module::InitHW(char* name, char* model, int* sample_type) {
 bool Module::OpenHW() {
   trace_("OpenHW");
   trace_("Initializing CtlDialog");
+  // A receiver closed by CloseHW (or never opened) comes back up first.
+  if (!device_open_ && !BringUpDevice()) return false;
   InitReceiver();
   ui_.ShowPanel();
   return true;
@@ -40,10 +72,17 @@ bool Module::OpenHW() {
 
 std::int32_t Module::StartHW(std::int32_t lo_hz) {
   trace_("StartHW");
-  receiver_.SetLO(lo_hz);
+  // An LO outside the range is tuned at its nearer end, and the host, told
+  // the LO changed, reads the one really tuned.
+  const std::int32_t tuned_lo_hz = std::clamp(lo_hz, receiver::kLowestLoHz, receiver::kHighestLoHz);
+  if (tuned_lo_hz != lo_hz) trace_.Format("LO out of range, tuned to %d Hz", tuned_lo_hz);
+  const bool tuned = receiver_.SetLO(tuned_lo_hz);
   ui_.ShowPanel();
-  stream_.StartAsyncProcessingExt(receiver_.sample_rate_index(), &recorder_);
-  return kBlockPairs;
+  const StreamStart start = stream_.StartAsyncProcessingExt(receiver_.sample_rate_index(), &recorder_);
+  if (tuned_lo_hz != lo_hz || !tuned) host_.NotifyLoChange();
+  if (start == StreamStart::kStarted || start == StreamStart::kAlreadyStreaming) return kBlockPairs;
+  trace_(StartFailure(start, device_.IsLoaded()));
+  return kStartFailed;
 }
 
 void Module::StopHW() {
@@ -56,15 +95,18 @@ bool Module::CloseHW() {
   trace_("CloseHW");
   // The library's input thread must be gone before the library is.
   stream_.StopAsyncProcessing();
+  device_open_ = false;
   device_.Close();
   return device_.Unload();
 }
 
 std::int32_t Module::SetHWLO(std::int32_t lo_hz) {
   trace_("SetHWLO");
-  if (lo_hz > receiver::kHighestLoHz) return 1;
+  // Out of range: the highest LO, or a negative number below the lowest.
+  if (lo_hz > receiver::kHighestLoHz) return receiver::kHighestLoHz;
   if (lo_hz < receiver::kLowestLoHz) return -1;
-  receiver_.SetLO(lo_hz);
+  // Refused by the receiver: the host, told the LO changed, reads the old one.
+  if (!receiver_.SetLO(lo_hz)) host_.NotifyLoChange();
   return 0;
 }
 

@@ -8,8 +8,8 @@ Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorde
       view_(platform.controls),
       receiver_(device_, control_record_, host_, ui_, view_, trace_),
       recorder_(receiver_, host_, ui_, view_, trace_, std::move(recorder_options)),
-      stream_(device_, control_record_, host_, trace_, platform.stream_resources),
-      panel_(receiver_, recorder_, platform.controls, ui_) {}
+      stream_(device_, control_record_, host_, ui_, trace_, platform.stream_resources),
+      panel_(receiver_, recorder_, platform.controls, view_, ui_) {}
 
 void Module::InitReceiver() {
   receiver_.ResetFrontEnd();

@@ -24,6 +24,8 @@
 namespace halvorn {
 
 inline constexpr std::int32_t kSampleTypeInt24 = 5;
+// StartHW's answer when no stream runs after it, as hosts understand it.
+inline constexpr std::int32_t kStartFailed = -1;
 inline constexpr const char* kLibraryMissingMessage = "halvornusb.dll not found";
 
 // What the module needs from the system it runs on; all of it outlives the module.
@@ -68,6 +70,9 @@ class Module {
   panel::ControlPanel& panel() { return panel_; }
 
  private:
+  // Loads the device library, opens the receiver and downloads its firmware,
+  // with the message for a missing library.
+  bool BringUpDevice();
   // The receiver's open-time state, with the panel to match.
   void InitReceiver();
 
@@ -87,6 +92,8 @@ class Module {
   panel::ControlPanel panel_;
 
   std::atomic<bool> first_init_{true};
+  // Between a bring-up that got past the firmware and CloseHW.
+  std::atomic<bool> device_open_{false};
 };
 
 }  // namespace halvorn

@@ -9,6 +9,13 @@ void HostLink::NotifySampleRateChange() const {
   trace_("SR change signaled to Winrad");
 }
 
+void HostLink::NotifyLoChange() const {
+  HostCallback registered = registered_callback();
+  if (registered == nullptr) return;
+  registered(-1, kStatusLoChanged, 0.0f, nullptr);
+  trace_("LO change signaled to Winrad");
+}
+
 void HostLink::NotifyRecordingState(bool started) const {
   HostCallback registered = registered_callback();
   if (registered == nullptr) return;

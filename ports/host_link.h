@@ -18,6 +18,7 @@ using HostCallback = void(HALVORN_CDECL*)(std::int32_t count, std::int32_t statu
 enum HostStatus : std::int32_t {
   kStatusSampleBlock = 0,
   kStatusSampleRateChanged = 100,
+  kStatusLoChanged = 101,
   kStatusRecordingStarted = 102,
   kStatusRecordingStopped = 103,
 };
@@ -38,6 +39,8 @@ class HostLink {
   }
 
   void NotifySampleRateChange() const;
+  // The LO is not the one the host asked for: it calls GetHWLO again.
+  void NotifyLoChange() const;
   void NotifyRecordingState(bool started) const;
 
  private:

@@ -15,6 +15,9 @@ class UserInterface {
   // A modal message box with the error icon; returns when the user has
   // closed it.
   virtual void ShowError(const char* text) = 0;
+  // The same message, shown by the panel's own thread: the caller, on any
+  // thread, never waits for the user.
+  virtual void ShowNotice(const char* text) = 0;
 
   // Remembers the current cursor and shows the wait cursor, then puts the
   // remembered one back.

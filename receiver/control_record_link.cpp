@@ -2,9 +2,11 @@
 
 namespace halvorn::receiver {
 
-void ControlRecordLink::Send() {
-  auto bytes = EncodeControlRecord(record_);
-  device_.Sio(bytes.data(), kControlRecordBytes);
+// A negative answer is a refusal (a missing entry answers -1); any other is
+// taken as done, since the library's success value is its own.
+bool ControlRecordLink::Send(const ControlRecord& record) {
+  auto bytes = EncodeControlRecord(record);
+  return device_.Sio(bytes.data(), kControlRecordBytes) >= 0;
 }
 
 }  // namespace halvorn::receiver

@@ -15,16 +15,30 @@ class ControlRecordLink {
  public:
   explicit ControlRecordLink(device::DeviceLibrary& device) : device_(device) {}
 
-  // Applies `change` to the record and sends all five bytes.
+  // Applies `change` to the record and sends all five bytes. The change is
+  // kept even when the receiver refuses the record, so the next send carries
+  // it. True when the receiver took the record.
   template <typename Change>
-  void Update(Change&& change) {
+  bool Update(Change&& change) {
     std::lock_guard lock(mutex_);
     change(record_);
-    Send();
+    return Send(record_);
   }
 
-  void SetStreaming(bool on) {
-    Update([on](ControlRecord& record) { record.SetFlag(kFlagStreaming, on); });
+  // As Update, but a change the receiver refuses is not kept: the record
+  // stays what the receiver last took.
+  template <typename Change>
+  bool Offer(Change&& change) {
+    std::lock_guard lock(mutex_);
+    ControlRecord offered = record_;
+    change(offered);
+    if (!Send(offered)) return false;
+    record_ = offered;
+    return true;
+  }
+
+  bool SetStreaming(bool on) {
+    return Update([on](ControlRecord& record) { record.SetFlag(kFlagStreaming, on); });
   }
 
   ControlRecord Current() const {
@@ -33,7 +47,7 @@ class ControlRecordLink {
   }
 
  private:
-  void Send();
+  bool Send(const ControlRecord& record);
 
   device::DeviceLibrary& device_;
   mutable std::mutex mutex_;

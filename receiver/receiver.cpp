@@ -60,10 +60,10 @@ void Receiver::LoadSelectedBitstream() {
   state_.fpga_reload_pending = 0;
 }
 
-void Receiver::SetLO(std::int32_t lo_hz) {
+bool Receiver::SetLO(std::int32_t lo_hz) {
   LoadPendingBitstream();
   std::lock_guard lock(mutex_);
-  TuneLocked(lo_hz, true);
+  return TuneLocked(lo_hz, true);
 }
 
 void Receiver::LoadPendingBitstream() {
@@ -71,14 +71,18 @@ void Receiver::LoadPendingBitstream() {
   if (state_.fpga_reload_pending.exchange(0) == 1) bitstream_.Load(state_.sample_rate_index);
 }
 
-void Receiver::TuneLocked(std::int32_t lo_hz, bool remember) {
+bool Receiver::TuneLocked(std::int32_t lo_hz, bool remember) {
+  const std::uint32_t word = NcoWord(lo_hz, state_.reference_clock_hz);
+  if (!record_.Offer([word](ControlRecord& record) { record.nco_word = word; })) {
+    trace_("Control record refused: the receiver was not retuned");
+    return false;
+  }
   if (remember) {
     state_.lo_hz = lo_hz;
     state_.lo_tuned = true;
   }
-  const std::uint32_t word = NcoWord(lo_hz, state_.reference_clock_hz);
-  record_.Update([word](ControlRecord& record) { record.nco_word = word; });
   if (state_.preselector_on == 1) SelectPreselectorBandLocked(lo_hz);
+  return true;
 }
 
 void Receiver::SetAttenuatorStep(int step) {
@@ -116,16 +120,20 @@ void Receiver::SetAdcDither(bool on) {
 }
 
 void Receiver::CalibrateClock() {
-  {
-    std::lock_guard lock(mutex_);
-    const auto clock_hz = CalibratedClock(state_.last_tuned_hz, state_.reference_clock_hz);
-    if (!clock_hz) return;
-    state_.reference_clock_hz = *clock_hz;
+  // Only the window thread writes the clock, so it is read here without the lock.
+  const auto clock_hz = CalibratedClock(state_.last_tuned_hz, state_.reference_clock_hz);
+  if (!clock_hz) {
+    trace_("Clock calibration refused");
+    ui_.ShowError(kCalibrationRefusedMessage);
+    return;
   }
   LoadPendingBitstream();
   // The LO is read under the lock, so a host retune in between is not undone.
   // Before any tune the receiver's LO is 0, and it stays untuned for the host.
   std::lock_guard lock(mutex_);
+  // A receiver that refuses the record keeps its tuning; the clock applies to
+  // the next tune that reaches it.
+  state_.reference_clock_hz = *clock_hz;
   TuneLocked(state_.tuned_lo_hz(), state_.lo_tuned);
 }
 

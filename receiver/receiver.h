@@ -30,14 +30,19 @@ class Receiver {
   // is pending afterwards, whether or not the load succeeded.
   void LoadSelectedBitstream();
   // Performs a pending bitstream load, then sends the NCO word for lo_hz and,
-  // with the preselector on, selects its band.
-  void SetLO(std::int32_t lo_hz);
+  // with the preselector on, selects its band. False when the receiver refused
+  // the control record: it, and the LO the host sees, stay as they were.
+  bool SetLO(std::int32_t lo_hz);
+  // Loads the bitstream of a rate chosen since the last load, if any, so that
+  // what follows (a tune, a recording's header) meets the rate the samples have.
+  void LoadPendingBitstream();
   void SetAttenuatorStep(int step);
   void EnablePreselector(bool on);
   void SetAdcPreamp(bool on);
   void SetAdcDither(bool on);
   // Puts the last tuned frequency on its nearest whole kilohertz by correcting
-  // the reference clock, then retunes. Does nothing when no sound clock follows.
+  // the reference clock, then retunes. A correction no crystal needs (more
+  // than 1000 ppm, or none at all computable) is refused with a message.
   void CalibrateClock();
   // Changes the rate at once for the host; the bitstream follows at the next SetLO.
   void SelectSampleRate(int index);
@@ -54,10 +59,10 @@ class Receiver {
 
  private:
   void SelectPreselectorBandLocked(std::int32_t frequency_hz);
-  void LoadPendingBitstream();
   // Sends the NCO word for lo_hz and follows the band plan; `remember` makes
-  // it the LO the host and the recordings see.
-  void TuneLocked(std::int32_t lo_hz, bool remember);
+  // it the LO the host and the recordings see. Nothing changes when the
+  // receiver refuses the record.
+  bool TuneLocked(std::int32_t lo_hz, bool remember);
 
   device::DeviceLibrary& device_;
   ControlRecordLink& record_;

@@ -28,6 +28,7 @@ std::optional<std::int32_t> CalibratedClock(std::int32_t tuned_hz, std::int32_t 
   if (nearest_khz == 0.0) return std::nullopt;
   const double clock = ((nearest_khz * 1000.0) / tuned) * reference_clock_hz;
   if (!(clock >= 1.0 && clock < 2147483648.0)) return std::nullopt;
+  if (std::fabs(clock - reference_clock_hz) > reference_clock_hz * kMaxClockCorrectionPpm * 1e-6) return std::nullopt;
   return static_cast<std::int32_t>(clock);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "receiver/sample_rate_table.h"
@@ -60,6 +61,8 @@ std::optional<std::string> Recorder::StartRecording() {
     std::lock_guard lock(mutex_);
     open_ = std::move(file);
     shown_generation_ = ++file_generation_;
+    lost_blocks_.store(0, std::memory_order_relaxed);
+    has_blocks_.store(false, std::memory_order_relaxed);
     accepting_.store(true, std::memory_order_release);
   }
   recording_.store(true, std::memory_order_release);
@@ -134,6 +137,7 @@ void Recorder::AppendLocked(const std::uint8_t* pairs, int pair_count, int sampl
   }
   const std::size_t written = open_.file->Write(bytes, size);
   open_.data_bytes += static_cast<std::uint32_t>(written);
+  has_blocks_.store(true, std::memory_order_relaxed);
   shown_bytes_.store(open_.data_bytes, std::memory_order_relaxed);
   if (written < size) InterruptLocked(Trouble::kWriteFailed, open_.file->error(), open_.name);
 }
@@ -240,23 +244,43 @@ std::optional<std::string> Recorder::EndRecordingLocked(std::unique_lock<std::mu
   open_ = OpenFile{};
   OpenFile failed = std::move(failed_);
   failed_ = OpenFile{};
+  const int sample_rate_index = open.file ? open.sample_rate_index : failed.sample_rate_index;
   const Failure failure = failure_;
   failure_ = Failure{};
   lock.unlock();
   // From here no block reaches either file, and none is half written.
   std::optional<std::string> report;
   if (failure.trouble != Trouble::kNone) report = Explain(failure);
+  const auto add = [&report](const std::string& text) { report = report ? *report + "\n" + text : text; };
   for (OpenFile* file : {&failed, &open}) {
     FileError error;
     if (file->file && !FinishFile(*file, error)) {
-      const std::string text = "The recording file \"" + directory_->PathOf(file->name.c_str()) +
-                               "\" could not be completed (" + directory_->Describe(error) + ").";
-      report = report ? *report + "\n" + text : text;
+      add("The recording file \"" + directory_->PathOf(file->name.c_str()) + "\" could not be completed (" +
+          directory_->Describe(error) + ").");
     }
   }
+  if (const std::uint64_t lost = lost_blocks_.exchange(0); lost != 0) add(ExplainLoss(lost, sample_rate_index));
   recording_.store(false, std::memory_order_release);
   if (report) trace_(report->c_str());
   return report;
+}
+
+std::string Recorder::ExplainLoss(std::uint64_t blocks, int sample_rate_index) {
+  const double seconds = static_cast<double>(blocks) * kBlockPairs /
+                         receiver::SampleRateRowAt(sample_rate_index).rate_hz;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "Recording incomplete: %llu blocks of samples (%.2f s) were lost while the host or the disk could "
+                "not keep up. The recording holds everything else, with a gap wherever blocks are missing.",
+                static_cast<unsigned long long>(blocks), seconds);
+  return text;
+}
+
+void Recorder::BlocksLost(std::uint64_t blocks) {
+  // A gap before the recording's first block lies outside it.
+  if (accepting_.load(std::memory_order_acquire) && has_blocks_.load(std::memory_order_relaxed)) {
+    lost_blocks_.fetch_add(blocks, std::memory_order_relaxed);
+  }
 }
 
 std::string Recorder::Explain(const Failure& failure) const {

@@ -59,6 +59,9 @@ class Recorder : public streaming::BlockSink {
 
   // Delivery thread: appends the block to the open file, if any.
   void WriteBlock(const std::uint8_t* data, std::int32_t pair_count) override;
+  // Delivery thread: blocks lost before the next one; the user learns of them
+  // when the recording ends.
+  void BlocksLost(std::uint64_t blocks) override;
 
   // For a module being unloaded: finishes an open recording without touching
   // the window or the host, which may be gone.
@@ -102,6 +105,7 @@ class Recorder : public streaming::BlockSink {
   std::optional<std::string> EndRecording();
   std::optional<std::string> EndRecordingLocked(std::unique_lock<std::mutex>& lock);
   std::string Explain(const Failure& failure) const;
+  static std::string ExplainLoss(std::uint64_t blocks, int sample_rate_index);
 
   const receiver::Receiver& receiver_;
   const HostLink& host_;
@@ -117,6 +121,9 @@ class Recorder : public streaming::BlockSink {
   std::atomic<bool> accepting_{false};
   // The open file's data byte count, for the display.
   std::atomic<std::uint32_t> shown_bytes_{0};
+  // Blocks the stream dropped between blocks of this recording.
+  std::atomic<std::uint64_t> lost_blocks_{0};
+  std::atomic<bool> has_blocks_{false};
 
   std::mutex mutex_;
   // Guarded by mutex_.

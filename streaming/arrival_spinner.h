@@ -22,6 +22,8 @@ class ArrivalSpinner {
     last_arrival_ = now;
   }
 
+  Clock::time_point last_arrival() const { return last_arrival_; }
+
   // Spins until `ready()` holds or the spin's time is up; true when ready.
   template <typename Ready>
   bool SpinUntil(Ready&& ready) const {

@@ -7,6 +7,7 @@
 #include "receiver/sample_rate_table.h"
 #include "streaming/arrival_spinner.h"
 #include "streaming/sample_ring.h"
+#include "streaming/stall_watch.h"
 
 namespace halvorn::streaming {
 
@@ -18,13 +19,15 @@ struct StreamSession {
 
   StreamSession(StreamResources& resources_in, std::atomic<int>& live_sessions_in, void* memory_in,
                 int bytes_per_transfer_in, int slot_count, int slot_size, const HostLink& host_in,
-                BlockSink* recorder_in)
+                UserInterface& ui_in, const Trace& trace_in, BlockSink* recorder_in)
       : resources(resources_in),
         live_sessions(live_sessions_in),
         bytes_per_transfer(static_cast<std::size_t>(bytes_per_transfer_in)),
         memory(memory_in),
         ring(memory_in, slot_count, slot_size),
         host(host_in),
+        ui(ui_in),
+        trace(trace_in),
         recorder(recorder_in) {}
   ~StreamSession() { resources.FreeRing(memory); }
 
@@ -42,7 +45,10 @@ struct StreamSession {
   void* memory;
   SampleRing ring;
   const HostLink& host;
+  UserInterface& ui;
+  const Trace& trace;
   BlockSink* recorder;
+  std::uint64_t drops_told = 0;  // delivery thread only
   std::unique_ptr<WakeEvent> block_event;
   std::unique_ptr<WakeEvent> exit_event;
   std::unique_ptr<WorkerThread> thread;
@@ -74,20 +80,30 @@ void DrainRing(StreamSession& session) {
         session.host.DeliverBlock(block);
         // A stop that gave up waiting for the host may already have let the
         // recorder go: after a stop request it is not touched again.
-        if (session.recorder != nullptr && !session.stop_request.load(std::memory_order_acquire)) {
-          session.recorder->WriteBlock(block, kBlockPairs);
+        if (session.recorder == nullptr || session.stop_request.load(std::memory_order_acquire)) return;
+        if (const std::uint64_t dropped = session.ring.dropped_blocks(); dropped != session.drops_told) {
+          session.recorder->BlocksLost(dropped - session.drops_told);
+          session.drops_told = dropped;
         }
+        session.recorder->WriteBlock(block, kBlockPairs);
       },
       session.stop_request);
+}
+
+void TellReceiverSilent(StreamSession& session) {
+  session.trace("No samples from the receiver for 2 s");
+  session.ui.ShowNotice(kReceiverSilentMessage);
 }
 
 void BufferReadyProc(void* argument) {
   auto& session = *static_cast<StreamSession*>(argument);
   ArrivalSpinner spinner;
+  StallWatch stall_watch(StallWatch::Clock::now());
   const auto stopping = [&session] { return session.stop_request.load(std::memory_order_acquire); };
   while (!stopping()) {
     if (session.ring.HasBlockReady()) {
       spinner.BlocksArrived();
+      stall_watch.SamplesArrived(spinner.last_arrival());
       DrainRing(session);
       continue;
     }
@@ -103,6 +119,7 @@ void BufferReadyProc(void* argument) {
     }
     session.block_event->Wait(1000);
     session.consumer_waiting.store(false, std::memory_order_relaxed);
+    if (!stopping() && stall_watch.QuietTooLong(StallWatch::Clock::now())) TellReceiverSilent(session);
   }
   session.exit_event->Signal();
   if (session.owner.exchange(StreamSession::kThreadExited) == StreamSession::kAbandoned) {
@@ -114,8 +131,13 @@ void BufferReadyProc(void* argument) {
 }  // namespace
 
 SampleStream::SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record,
-                           const HostLink& host, const Trace& trace, StreamResources& resources)
-    : device_(device), control_record_(control_record), host_(host), trace_(trace), resources_(resources) {}
+                           const HostLink& host, UserInterface& ui, const Trace& trace, StreamResources& resources)
+    : device_(device),
+      control_record_(control_record),
+      host_(host),
+      ui_(ui),
+      trace_(trace),
+      resources_(resources) {}
 
 SampleStream::~SampleStream() {
   StopAsyncProcessing();
@@ -147,6 +169,8 @@ StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_
   std::lock_guard lock(start_stop_mutex_);
   if (IsStreaming()) return StreamStart::kAlreadyStreaming;
   trace_("StartAsyncProcessing...");
+  // Never two threads in the host's callback at once.
+  if (live_sessions_.load(std::memory_order_acquire) != 0) return StreamStart::kEarlierThreadInCallback;
   // Transfers of an input that never stopped would be read as transfers of
   // the new size: the device must take the stop before anything starts.
   if (input_may_run_) {
@@ -157,7 +181,8 @@ StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_
   void* memory = resources_.AllocateRing(SampleRing::MemoryBytes(slot_count, slot_size));
   if (memory == nullptr) return StreamStart::kNoRing;
   auto* fresh = new (std::nothrow)
-      StreamSession(resources_, live_sessions_, memory, bytes_per_transfer, slot_count, slot_size, host_, recorder);
+      StreamSession(resources_, live_sessions_, memory, bytes_per_transfer, slot_count, slot_size, host_, ui_, trace_,
+                    recorder);
   if (fresh == nullptr) {
     resources_.FreeRing(memory);
     return StreamStart::kNoRing;
@@ -176,7 +201,11 @@ StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_
 
   StreamSession* running = session.release();
   g_route.receiving_session.store(running, std::memory_order_release);
-  device_.StartAsyncInput(bytes_per_transfer, &SampleStream::TransferCallback);
+  if (!device_.StartAsyncInput(bytes_per_transfer, &SampleStream::TransferCallback)) {
+    CloseRoute();
+    EndSession(running);
+    return StreamStart::kDeviceRefused;
+  }
   trace_("Halvorn AsyncInput started...");
 
   control_record_.SetStreaming(true);
@@ -192,16 +221,25 @@ StreamStop SampleStream::StopAsyncProcessing() {
   // After this returns the library calls back no more, unless a library that
   // is there refused (or lacks) the stop.
   if (!device_.StopAsyncInput() && device_.IsLoaded()) input_may_run_ = true;
-  const StreamStop stopped = input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
-  g_route.receiving_session.store(nullptr, std::memory_order_seq_cst);
-  while (g_route.transfers_in_progress.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+  CloseRoute();
   control_record_.SetStreaming(false);
 
+  const std::uint64_t dropped = session->ring.dropped_blocks();
+  dropped_before_ += dropped;
+  trace_.Format("Blocks dropped: %d", static_cast<int>(dropped));
+  session_.store(nullptr, std::memory_order_release);
+  if (!EndSession(session)) return StreamStop::kThreadLeftInCallback;
+  return input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
+}
+
+void SampleStream::CloseRoute() {
+  g_route.receiving_session.store(nullptr, std::memory_order_seq_cst);
+  while (g_route.transfers_in_progress.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+}
+
+bool SampleStream::EndSession(StreamSession* session) {
   session->stop_request.store(true, std::memory_order_seq_cst);
   session->block_event->Signal();
-  dropped_before_ += session->ring.dropped_blocks();
-  session_.store(nullptr, std::memory_order_release);
-
   const bool thread_left = !session->thread->IsCurrentThread() && session->exit_event->Wait(kStopWaitMs);
   if (thread_left) {
     // The thread's last touch of the session follows its exit signal at once.
@@ -209,11 +247,11 @@ StreamStop SampleStream::StopAsyncProcessing() {
       std::this_thread::yield();
     }
   } else if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
-    return StreamStop::kThreadLeftInCallback;  // the thread frees the session when it leaves the callback
+    return false;  // the thread frees the session when it leaves the callback
   }
   session->thread->Join(kThreadEndWaitMs);
   StreamSession::Free(session);
-  return stopped;
+  return true;
 }
 
 bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void* /*unused*/) {

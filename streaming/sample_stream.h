@@ -12,6 +12,7 @@
 #include "ports/host_link.h"
 #include "ports/sample_block.h"
 #include "ports/trace.h"
+#include "ports/user_interface.h"
 #include "receiver/control_record_link.h"
 #include "streaming/block_sink.h"
 #include "streaming/stream_resources.h"
@@ -26,6 +27,10 @@ inline constexpr std::uint32_t kStopWaitMs = 1000;
 // How long the stream, when it goes away, waits for such a thread to finish.
 inline constexpr std::uint32_t kAbandonedWaitMs = 5000;
 
+inline constexpr const char* kReceiverSilentMessage =
+    "The receiver has delivered no samples for more than 2 seconds.\n"
+    "Check its USB connection and power. The stream goes on as soon as samples come again.";
+
 struct StreamSession;
 
 enum class StreamStart {
@@ -36,6 +41,10 @@ enum class StreamStart {
   kNoRing,
   kNoEvent,
   kNoThread,
+  // The device refused or lacks the start of its input.
+  kDeviceRefused,
+  // A delivery thread of an earlier stream is still inside the host's callback.
+  kEarlierThreadInCallback,
 };
 
 enum class StreamStop {
@@ -50,8 +59,8 @@ enum class StreamStop {
 
 class SampleStream {
  public:
-  SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record,
-               const HostLink& host, const Trace& trace, StreamResources& resources);
+  SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record, const HostLink& host,
+               UserInterface& ui, const Trace& trace, StreamResources& resources);
   ~SampleStream();
   SampleStream(const SampleStream&) = delete;
   SampleStream& operator=(const SampleStream&) = delete;
@@ -74,9 +83,16 @@ class SampleStream {
   static bool HALVORN_STDCALL TransferCallback(std::uint8_t* transfer, void* unused);
 
  private:
+  // After this the device's callback reaches no session, and none is inside one.
+  static void CloseRoute();
+  // Stops the session's delivery thread and frees the session; false when the
+  // thread is still inside the host's callback and frees it itself later.
+  bool EndSession(StreamSession* session);
+
   device::DeviceLibrary& device_;
   receiver::ControlRecordLink& control_record_;
   const HostLink& host_;
+  UserInterface& ui_;
   const Trace& trace_;
   StreamResources& resources_;
 

@@ -10,7 +10,8 @@ namespace halvorn::panel {
 
 class CExtIO_halvornApp final : public win::Application {
  public:
-  CExtIO_halvornApp(HINSTANCE instance, ControlPanel& panel) : win::Application(instance), panel_(panel) {}
+  CExtIO_halvornApp(HINSTANCE instance, ControlPanel& panel, win::NoticeQueue& notices)
+      : win::Application(instance), panel_(panel), notices_(notices) {}
 
   // The panel; null outside the module's lifetime.
   CMainFrame* main_frame() const { return static_cast<CMainFrame*>(main_window()); }
@@ -21,6 +22,7 @@ class CExtIO_halvornApp final : public win::Application {
 
  private:
   ControlPanel& panel_;
+  win::NoticeQueue& notices_;
 };
 
 }  // namespace halvorn::panel

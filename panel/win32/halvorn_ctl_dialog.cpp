@@ -1,10 +1,12 @@
 #include "panel/win32/halvorn_ctl_dialog.h"
 
 #include "panel/control_ids.h"
+#include "panel/win32/message_box.h"
 
 namespace halvorn::panel {
 
-CHalvornCtlDialog::CHalvornCtlDialog(ControlPanel& panel) : win::Dialog(kDialogTemplateId), panel_(panel) {}
+CHalvornCtlDialog::CHalvornCtlDialog(ControlPanel& panel, win::NoticeQueue& notices)
+    : win::Dialog(kDialogTemplateId), panel_(panel), notices_(notices) {}
 
 HWND CHalvornCtlDialog::Control(int control_id) const {
   const HWND dialog = hwnd();
@@ -27,6 +29,9 @@ bool CHalvornCtlDialog::OnMessage(UINT message, WPARAM wparam, LPARAM /*lparam*/
       return true;
     case WM_TIMER:
       panel_.OnTimer();
+      return true;
+    case kShowNotices:
+      for (const std::string& text : notices_.TakeAll()) ShowMessage(text.c_str());
       return true;
     default:
       return false;

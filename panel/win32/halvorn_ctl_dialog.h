@@ -7,13 +7,14 @@
 #include "panel/control_panel.h"
 
 #include "panel/win32/dialog.h"
+#include "panel/win32/notice_queue.h"
 
 namespace halvorn::panel {
 
 class CHalvornCtlDialog final : public win::Dialog {
  public:
   // With template 103 and no window yet.
-  explicit CHalvornCtlDialog(ControlPanel& panel);
+  CHalvornCtlDialog(ControlPanel& panel, win::NoticeQueue& notices);
 
   // The control with this identifier; null without a dialog window.
   HWND Control(int control_id) const;
@@ -24,6 +25,10 @@ class CHalvornCtlDialog final : public win::Dialog {
 
  private:
   ControlPanel& panel_;
+  win::NoticeQueue& notices_;
 };
+
+// Posted to the dialog when notices wait in its queue.
+inline constexpr UINT kShowNotices = WM_APP + 0x102;
 
 }  // namespace halvorn::panel

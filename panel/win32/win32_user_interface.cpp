@@ -1,6 +1,7 @@
 #include "panel/win32/win32_user_interface.h"
 
 #include "panel/control_ids.h"
+#include "panel/win32/message_box.h"
 
 namespace halvorn::panel {
 
@@ -21,8 +22,11 @@ HWND Win32UserInterface::control(int control_id) const {
 
 // No owner: the panel stays usable behind the box, and the box's modal loop
 // dispatches its clicks and timer ticks as the host's loop would.
-void Win32UserInterface::ShowError(const char* text) {
-  MessageBoxA(nullptr, text, kMessageTitle, MB_OK | MB_ICONERROR);
+void Win32UserInterface::ShowError(const char* text) { ShowMessage(text); }
+
+void Win32UserInterface::ShowNotice(const char* text) {
+  notices_.Push(text);
+  if (const HWND window = dialog_window()) PostMessageA(window, kShowNotices, 0, 0);
 }
 
 void Win32UserInterface::SetCheck(int control_id, bool marked) {

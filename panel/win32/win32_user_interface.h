@@ -18,9 +18,11 @@ namespace halvorn::panel {
 
 class Win32UserInterface final : public UserInterface, public DialogControls {
  public:
-  explicit Win32UserInterface(const CExtIO_halvornApp& application) : application_(application) {}
+  Win32UserInterface(const CExtIO_halvornApp& application, win::NoticeQueue& notices)
+      : application_(application), notices_(notices) {}
 
   void ShowError(const char* text) override;
+  void ShowNotice(const char* text) override;
   void BeginWaitCursor() override;
   void EndWaitCursor() override;
   void StartStatusTimer() override;
@@ -40,6 +42,7 @@ class Win32UserInterface final : public UserInterface, public DialogControls {
   HWND control(int control_id) const;
 
   const CExtIO_halvornApp& application_;
+  win::NoticeQueue& notices_;
   // Window thread only.
   HCURSOR saved_cursor_ = nullptr;
 };

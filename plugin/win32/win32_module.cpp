@@ -10,9 +10,9 @@ Win32Module* g_module = nullptr;
 Win32Module::Win32Module(HINSTANCE instance)
     : loader_(device::MakePlatformLibraryLoader()),
       stream_resources_(streaming::MakePlatformStreamResources()),
-      ui_(application_),
+      ui_(application_, notices_),
       module_({*loader_, *stream_resources_, ui_, ui_}),
-      application_(instance, module_.panel()) {
+      application_(instance, module_.panel(), notices_) {
   application_.Start();
 }
 

@@ -22,6 +22,7 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
   };
 
   void ShowError(const char* text) override { Record("error " + std::string(text)); }
+  void ShowNotice(const char* text) override { Record("notice " + std::string(text)); }
   void SetCheck(int id, bool marked) override {
     std::lock_guard lock(mutex_);
     controls_[id].check = marked ? 1 : 0;
@@ -72,13 +73,8 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  std::vector<std::string> errors() {
-    std::vector<std::string> errors;
-    for (const auto& event : events()) {
-      if (event.rfind("error ", 0) == 0) errors.push_back(event.substr(6));
-    }
-    return errors;
-  }
+  std::vector<std::string> errors() { return EventsOf("error "); }
+  std::vector<std::string> notices() { return EventsOf("notice "); }
   void ClearEvents() {
     std::lock_guard lock(mutex_);
     events_.clear();
@@ -86,6 +82,13 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
   bool timer_running() const { return timer_running_; }
 
  private:
+  std::vector<std::string> EventsOf(const std::string& kind) {
+    std::vector<std::string> texts;
+    for (const auto& event : events()) {
+      if (event.rfind(kind, 0) == 0) texts.push_back(event.substr(kind.size()));
+    }
+    return texts;
+  }
   void Record(std::string event) {
     std::lock_guard lock(mutex_);
     events_.push_back(std::move(event));

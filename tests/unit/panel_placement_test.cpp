@@ -29,8 +29,14 @@ TEST(PanelPlacementTest, ShowPlacementFollowsADesktopThatDoesNotStartAtTheOrigin
   // A desktop window that extends left of and above the primary screen.
   EXPECT_EQ(ShowPlacement({-1280, -200, 1920, 1080}, {216, 589}).normal,
             (ScreenRect{1704, 491, 1920, 1080}));
-  // A desktop smaller than the panel still gets the corner right.
-  EXPECT_EQ(ShowPlacement({0, 0, 200, 400}, {216, 589}).normal, (ScreenRect{-16, -189, 200, 400}));
+}
+
+TEST(PanelPlacementTest, OnADesktopLowerThanThePanelTheTitleBarStaysOnScreen) {
+  EXPECT_EQ(ShowPlacement({0, 0, 1024, 480}, {216, 589}).normal, (ScreenRect{808, 0, 1024, 589}));
+  EXPECT_EQ(ShowPlacement({0, 0, 200, 400}, {216, 589}).normal, (ScreenRect{-16, 0, 200, 589}));
+  EXPECT_EQ(ShowPlacement({0, -200, 1024, 300}, {216, 589}).normal, (ScreenRect{808, -200, 1024, 389}));
+  // Exactly as tall as the panel: the corner rule and the top rule agree.
+  EXPECT_EQ(ShowPlacement({0, 0, 1024, 589}, {216, 589}).normal, (ScreenRect{808, 0, 1024, 589}));
 }
 
 TEST(PanelPlacementTest, MinimisedPlacementKeepsTheRestoredRectangle) {

@@ -58,9 +58,14 @@ TEST_F(EntryPointTest, TheLoStartsAt7050000AndSurvivesLaterInits) {
 
 TEST_F(EntryPointTest, TheFirstSuccessfulInitSetsTheDefaultLo) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
-  module.plugin().SetHWLO(3500000);
+  // No library yet: the tune reaches nothing and the LO stays the default.
+  EXPECT_EQ(module.plugin().SetHWLO(3500000), 0);
+  EXPECT_EQ(module.plugin().GetHWLO(), 7050000);
+  // Loaded but not opened: the record goes out, but no receiver was opened
+  // for it, so the first InitHW that opens one starts from the default.
   FakeDevice::Instance().SetResult("Open", 0);
   ASSERT_FALSE(Init(module));
+  EXPECT_EQ(module.plugin().SetHWLO(3500000), 0);
   EXPECT_EQ(module.plugin().GetHWLO(), 3500000);
   FakeDevice::Instance().SetResult("Open", 1);
   ASSERT_TRUE(Init(module));
@@ -109,11 +114,14 @@ TEST_F(EntryPointTest, CloseHwClosesAndReleasesTheLibrary) {
   EXPECT_TRUE(module.plugin().CloseHW());
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"Close"}));
   EXPECT_EQ(counts.unloads(), 1);
-  // After unloading nothing reaches the library any more.
-  module.plugin().OpenHW();
-  module.plugin().SetHWLO(7050000);
+  // After unloading nothing reaches the library any more, and the LO the
+  // host sees stays the one last tuned.
+  const std::int32_t lo_hz = module.plugin().GetHWLO();
+  EXPECT_EQ(module.plugin().SetHWLO(7000000), 0);
+  EXPECT_EQ(module.plugin().StartHW(7000000), -1);
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"Close"}));
-  EXPECT_EQ(module.ui.errors(), (Strings{"FPGA configuration file not found\nPlease check installation and retry"}));
+  EXPECT_EQ(module.plugin().GetHWLO(), lo_hz);
+  EXPECT_TRUE(module.ui.errors().empty());
 }
 
 TEST_F(EntryPointTest, CloseOrInitWhileStreamingStopsTheStreamFirst) {

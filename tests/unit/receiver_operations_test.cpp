@@ -49,9 +49,11 @@ TEST_F(ReceiverTest, OpenBringsTheReceiverToItsOpenTimeStateInOrder) {
   EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn125k24v21");
 
   EXPECT_EQ(module_.ui.events(),
-            (Strings{"check 1002 1", "check 1026 1", "check 1019 1", "check 1018 0", "enable 1021 0",
-                     "enable 1022 1", "text 1024 ' '", "text 1023 ' '", "text 1025 ' '", "check 1006 1",
-                     "show-panel"}));
+            (Strings{"check 1002 1", "check 1003 0", "check 1004 0", "check 1005 0", "check 1026 1",
+                     "check 1019 1", "check 1018 0", "enable 1021 0", "enable 1022 1", "text 1024 ' '",
+                     "text 1023 ' '", "text 1025 ' '", "check 1006 1", "check 1007 0", "check 1008 0",
+                     "check 1009 0", "check 1010 0", "check 1011 0", "check 1012 0", "check 1013 0",
+                     "check 1014 0", "show-panel"}));
   EXPECT_EQ(module_.trace.texts(),
             (Strings{"OpenHW", "Initializing CtlDialog", "Attenuator set", "Preselector ...", "Set to WB",
                      "ADC set", "Halvorn FpgaConfig ok..."}));
@@ -89,7 +91,7 @@ TEST_F(ReceiverTest, TuningSendsTheNcoWordAndFollowsTheBandPlan) {
     EXPECT_EQ(device().records().back().nco_word, word) << lo_hz;
     EXPECT_EQ(device().calls("SetPreselector").size(), 1u);
   }
-  // StartHW has no range check: a negative LO is tuned as given.
+  // The receiver's own tuning has no range check: a negative LO is tuned as given.
   receiver().SetLO(-1000);
   EXPECT_EQ(device().records().back().nco_word, 0xFFFF2E49u);
 }
@@ -98,8 +100,11 @@ TEST_F(ReceiverTest, SetHwLoRefusesOutOfRangeValuesWithoutTouchingAnything) {
   plugin().OpenHW();
   plugin().SetHWLO(7050000);
   device().Reset();
-  EXPECT_EQ(plugin().SetHWLO(40000001), 1);
+  // Above: the highest LO supported; below: a negative number.
+  EXPECT_EQ(plugin().SetHWLO(40000001), 40000000);
+  EXPECT_EQ(plugin().SetHWLO(2147483647), 40000000);
   EXPECT_EQ(plugin().SetHWLO(-1), -1);
+  EXPECT_LT(plugin().SetHWLO(-2147483647 - 1), 0);
   EXPECT_TRUE(device().calls().empty());
   EXPECT_EQ(plugin().GetHWLO(), 7050000);
   EXPECT_EQ(receiver().state().lo_hz, 7050000);

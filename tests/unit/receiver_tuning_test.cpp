@@ -61,10 +61,9 @@ TEST(ClockCalibrationTest, RefusesWhenNoSoundClockFollows) {
   for (std::int32_t tuned : {0, 1, -1, 499, -500, 250, -250}) {
     EXPECT_FALSE(CalibratedClock(tuned, 80000000).has_value()) << tuned;
   }
-  EXPECT_TRUE(CalibratedClock(500, 80000000).has_value());
-  EXPECT_TRUE(CalibratedClock(-501, 80000000).has_value());
-  // 500 Hz taken for 1 kHz doubles the clock; from 1.2 GHz that no longer fits.
-  EXPECT_EQ(CalibratedClock(500, 80000000), 160000000);
+  // 500 Hz taken for 1 kHz would double the clock: no crystal is that far off.
+  EXPECT_FALSE(CalibratedClock(500, 80000000).has_value());
+  EXPECT_FALSE(CalibratedClock(-501, 80000000).has_value());
   EXPECT_FALSE(CalibratedClock(500, 1200000000).has_value());
   // A negative tuned frequency with a negative kilohertz keeps the clock positive.
   EXPECT_EQ(CalibratedClock(-1000, 80000000), 80000000);
@@ -120,4 +119,14 @@ TEST(SampleRateTableTest, OutOfRangeIndicesFallBackToTheFirstRow) {
 }
 
 }  // namespace
+TEST(ClockCalibrationTest, TakesCorrectionsUpTo1000PpmAndNoMore) {
+  // Half a kilohertz off is under 1000 ppm of anything above 500 kHz: the
+  // limit only bites on carriers below that, or far off their kilohertz.
+  EXPECT_EQ(CalibratedClock(400300, 80000000), static_cast<std::int32_t>((400000.0 / 400300.0) * 80000000));
+  EXPECT_EQ(CalibratedClock(500500, 80000000), static_cast<std::int32_t>((501000.0 / 500500.0) * 80000000));
+  EXPECT_FALSE(CalibratedClock(499500, 80000000).has_value());  // +1001 ppm
+  EXPECT_FALSE(CalibratedClock(300400, 80000000).has_value());  // -1332 ppm
+  EXPECT_FALSE(CalibratedClock(1499, 80000000).has_value());    // a third of the clock
+}
+
 }  // namespace halvorn::receiver

@@ -222,6 +222,9 @@ class FaultyDirectory final : public recorder::RecordingDirectory {
 // panel, and the scratch directory its files go to.
 class RecordingReceiverFixture {
  protected:
+  // The receiver takes its settings only from a library that is there.
+  RecordingReceiverFixture() { device_.Load(); }
+
   FakeUserInterface ui_;
   panel::DialogView view_{ui_};
   Trace trace_;

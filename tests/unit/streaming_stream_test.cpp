@@ -158,7 +158,9 @@ class RecordingSink : public BlockSink {
     EXPECT_EQ(pair_count, 1024);
     checker.Check(data, pair_count);
   }
+  void BlocksLost(std::uint64_t blocks) override { lost += blocks; }
   host::CountingPatternChecker checker;
+  std::atomic<std::uint64_t> lost{0};
 };
 
 class StreamTest : public ::testing::Test {
@@ -214,7 +216,7 @@ TEST_F(StreamTest, EachRowAsksForItsTransferSizeAndSetsTheStreamingBit) {
                        "NumPackets:" + std::to_string(receiver::kSampleRateTable[row].packets_per_transfer),
                        "BytesPerTransfer:" + std::to_string(expected_bytes), "StartAsyncProcessing...",
                        "Buffer allocated...", "BufferReadyProc Thread started...",
-                       "Halvorn AsyncInput started..."}));
+                       "Halvorn AsyncInput started...", "Blocks dropped: 0"}));
   }
   EXPECT_EQ(resources_->live_rings, 0);
   EXPECT_EQ(resources_->live_events, 0);
