@@ -19,7 +19,8 @@ class LibraryLoader {
   virtual bool Unload(Handle library) = 0;
 };
 
-// LoadLibraryA / GetProcAddress / FreeLibrary on Windows. Natively the same
+// LoadLibrary / GetProcAddress / FreeLibrary on Windows, looking in
+// `search_directory` first and then where Windows looks. Natively the same
 // name "x.dll" is looked up as "libx.so" in `search_directory` (empty: the
 // dynamic linker's own search path).
 std::unique_ptr<LibraryLoader> MakePlatformLibraryLoader(const char* search_directory = "");

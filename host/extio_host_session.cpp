@@ -46,11 +46,6 @@ std::string FullPath(const std::string& path) {
   return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::optional<std::uint64_t> FileBytes(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
@@ -122,8 +117,6 @@ bool HostSession::LoadPlugin() {
     return false;
   }
   if (!options_.source.empty()) SetEnvironmentVariableA("HALVORNSIM_SOURCE", options_.source.c_str());
-  // A device library beside the plug-in is found as a host's own folder would be.
-  SetDllDirectoryA(DirectoryOf(plugin_path_).c_str());
 
   std::string error;
   {

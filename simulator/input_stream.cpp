@@ -24,6 +24,7 @@ class InputSession {
         source_(std::move(source)),
         pacing_(pacing),
         stamp_(ReadStampTransfers() && bytes_per_transfer >= 8),
+        stall_(ReadStall()),
         transfer_(static_cast<std::size_t>(bytes_per_transfer)) {}
 
   static void ThreadBody(void* context) {
@@ -60,6 +61,7 @@ class InputSession {
   const std::unique_ptr<SampleSource> source_;
   const Pacing pacing_;
   const bool stamp_;
+  const Stall stall_;
   std::vector<std::uint8_t> transfer_;
   // A pair cut by the end of the previous transfer: its bytes still to send.
   std::uint8_t split_pair_[kPairBytes] = {};
@@ -95,7 +97,9 @@ void InputSession::FillTransfer() {
 
 void InputSession::Run() {
   FrontEndState& front_end_state = owner_.front_end_;
-  Pacer pacer(Pacer::Clock::now());
+  const Pacer::Clock::time_point started = Pacer::Clock::now();
+  Pacer pacer(started);
+  bool stalled = stall_.for_ms == 0;
   std::uint32_t seen_version = 0;
   FrontEnd front_end = front_end_state.Snapshot(&seen_version);
   source_->Configure(front_end);
@@ -112,6 +116,12 @@ void InputSession::Run() {
     if (pacing_ == Pacing::kRealtime && front_end.bitstream >= 0) {
       const auto deadline = pacer.Advance(transfer_.size(), kBitstreams[front_end.bitstream].nominal_rate_hz());
       wake_.wait_until(lock, deadline, [this, deadline] { return stop_ || Pacer::Clock::now() >= deadline; });
+    }
+    if (!stalled && Pacer::Clock::now() - started >= std::chrono::milliseconds(stall_.after_ms)) {
+      stalled = true;
+      wake_.wait_for(lock, std::chrono::milliseconds(stall_.for_ms), [this] { return stop_; });
+      // What the stall held back is gone; the input goes on at its pace.
+      pacer = Pacer(Pacer::Clock::now());
     }
     if (stop_) break;
     in_callback_ = true;

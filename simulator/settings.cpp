@@ -49,6 +49,28 @@ Pacing ReadPacing() { return SettingIs(kPacingVariable, "unpaced") ? Pacing::kUn
 
 bool ReadStampTransfers() { return SettingIs(kStampVariable, "1"); }
 
+Stall ReadStall() {
+  char value[64];
+  if (!ReadEnvironment(kStallVariable, value, sizeof value)) return {};
+  std::uint64_t numbers[2] = {0, 0};
+  int at = 0;
+  bool digits = false;
+  for (const char* c = value; *c != '\0'; ++c) {
+    if (*c >= '0' && *c <= '9') {
+      numbers[at] = numbers[at] * 10 + static_cast<std::uint64_t>(*c - '0');
+      if (numbers[at] > 3600000) return {};
+      digits = true;
+    } else if (*c == ',' && at == 0 && digits) {
+      at = 1;
+      digits = false;
+    } else {
+      return {};
+    }
+  }
+  if (at != 1 || !digits) return {};
+  return {static_cast<std::uint32_t>(numbers[0]), static_cast<std::uint32_t>(numbers[1])};
+}
+
 std::int32_t ReadTrueClockHz() {
   char value[32];
   if (!ReadEnvironment(kClockVariable, value, sizeof value) || value[0] == '\0') return kDefaultTrueClockHz;

@@ -13,6 +13,7 @@ inline constexpr const char* kSourceVariable = "HALVORNSIM_SOURCE";
 inline constexpr const char* kPacingVariable = "HALVORNSIM_PACING";
 inline constexpr const char* kClockVariable = "HALVORNSIM_CLOCK_HZ";
 inline constexpr const char* kStampVariable = "HALVORNSIM_STAMP";
+inline constexpr const char* kStallVariable = "HALVORNSIM_STALL";
 
 // Room for a path or a list of entry names.
 inline constexpr int kSettingChars = 1024;
@@ -43,6 +44,14 @@ Pacing ReadPacing();
 // handed over (steady clock, nanoseconds, little-endian), for measuring how
 // long a plug-in takes to pass it on.
 bool ReadStampTransfers();
+// HALVORNSIM_STALL=<after_ms>,<for_ms>: once a stream has run after_ms, its
+// input delivers nothing for for_ms, as a receiver whose USB link hangs, then
+// goes on at its pace. No stall when unset or malformed.
+struct Stall {
+  std::uint32_t after_ms = 0;
+  std::uint32_t for_ms = 0;
+};
+Stall ReadStall();
 // HALVORNSIM_CLOCK_HZ: a whole number of hertz from kLowestClockHz to
 // kHighestClockHz; the default when unset or anything else.
 std::int32_t ReadTrueClockHz();

@@ -1,14 +1,26 @@
 #include "plugin/win32/win32_module.h"
 
+#include <string>
+
 namespace halvorn {
 namespace {
 
 Win32Module* g_module = nullptr;
 
+// The folder the plug-in was loaded from, without a trailing separator.
+std::string FolderOf(HINSTANCE instance) {
+  char path[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameA(instance, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return {};
+  std::string folder(path, length);
+  const std::size_t separator = folder.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : folder.substr(0, separator);
+}
+
 }  // namespace
 
 Win32Module::Win32Module(HINSTANCE instance)
-    : loader_(device::MakePlatformLibraryLoader()),
+    : loader_(device::MakePlatformLibraryLoader(FolderOf(instance).c_str())),
       stream_resources_(streaming::MakePlatformStreamResources()),
       ui_(application_, notices_),
       module_({*loader_, *stream_resources_, ui_, ui_}),

@@ -23,6 +23,8 @@ struct Capture {
   std::atomic<int> pause_us{0};
   std::atomic<std::uint64_t> stop_at_call{0};  // 0: never stop from inside
   std::atomic<bool> inner_start_refused{false};
+  std::atomic<std::int64_t> longest_gap_ms{0};
+  Clock::time_point last_call{};       // callback only
   std::size_t bytes_per_transfer = 0;
   std::uint64_t next_pair = 0;         // callback only
   std::vector<std::uint8_t> bytes;     // callback only: the first bytes received
@@ -37,6 +39,8 @@ struct Capture {
     pause_us = 0;
     stop_at_call = 0;
     inner_start_refused = false;
+    longest_gap_ms = 0;
+    last_call = {};
     bytes_per_transfer = transfer_bytes;
     next_pair = 0;
     bytes.clear();
@@ -49,6 +53,12 @@ Capture g_capture;
 bool HALVORN_STDCALL CountingCallback(std::uint8_t* transfer, void*) {
   Capture& c = g_capture;
   if (c.inside.exchange(true)) c.overlapped = true;
+  const Clock::time_point now = Clock::now();
+  if (c.last_call != Clock::time_point{}) {
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.last_call).count();
+    if (gap > c.longest_gap_ms) c.longest_gap_ms = gap;
+  }
+  c.last_call = now;
   for (std::size_t offset = 0; offset + kPairBytes <= c.bytes_per_transfer; offset += kPairBytes) {
     if (ReadCountingPair(transfer + offset) != c.next_pair) ++c.wrong_pairs;
     ++c.next_pair;
@@ -255,6 +265,29 @@ TEST_F(SimulatorStreamTest, UnpacedTransfersComeFasterThanRealTime) {
   const double elapsed_s = std::chrono::duration<double>(Clock::now() - started).count();
   ASSERT_TRUE(device_->StopAsyncInput());
   EXPECT_LT(elapsed_s, 200 * 0.0213 / 4);
+}
+
+TEST_F(SimulatorStreamTest, AStallHoldsTheInputBackOnceThenItGoesOn) {
+  Set("HALVORNSIM_STALL", "50,400");
+  Set("HALVORNSIM_PACING", "realtime");
+  Load(0);  // one transfer every 8.192 ms
+  ASSERT_TRUE(Start(6144));
+  ASSERT_TRUE(WaitForCalls(20));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  EXPECT_GE(g_capture.longest_gap_ms, 400);
+  // The pattern runs on across the gap: what was held back is not resent.
+  EXPECT_EQ(g_capture.wrong_pairs, 0u);
+}
+
+TEST_F(SimulatorStreamTest, AMalformedStallSettingStallsNothing) {
+  for (const char* setting : {"400", "x,400", "20,", ",400", "20,400,5", "20;400"}) {
+    Set("HALVORNSIM_STALL", setting);
+    Load(6);
+    ASSERT_TRUE(Start(6144)) << setting;
+    ASSERT_TRUE(WaitForCalls(100)) << setting;
+    ASSERT_TRUE(device_->StopAsyncInput());
+    EXPECT_LT(g_capture.longest_gap_ms, 400) << setting;
+  }
 }
 
 TEST_F(SimulatorStreamTest, CloseEndsARunningStream) {

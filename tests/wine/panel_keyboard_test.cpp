@@ -155,7 +155,7 @@ TEST_F(PanelKeyboardTest, LoadingThePluginLeavesTheHostsActiveWindowAndFocusAlon
 
   // The panel is built on this thread while the host's window has the keyboard.
   std::string error;
-  plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+  plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
   ASSERT_TRUE(plugin_) << error;
   host::PumpMessagesFor(100);
   EXPECT_EQ(GetActiveWindow(), host_window);

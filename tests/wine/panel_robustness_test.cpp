@@ -42,7 +42,7 @@ class PanelWithoutWindowsTest : public PluginTest {
     const HHOOK hook = SetWindowsHookExA(WH_CBT, &RefusePanelWindows, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     std::string error;
-    plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+    plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
     UnhookWindowsHookEx(hook);
     g_refuse = Refuse::kNothing;
     ASSERT_TRUE(plugin_) << error;
@@ -93,7 +93,7 @@ TEST_F(PanelWithoutWindowsTest, APanelWhoseThreadEndedLeavesEveryEntryPointWorki
   // system takes the panel's windows with the thread.
   plugin_.reset();
   std::string error;
-  std::thread loader([&] { plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error); });
+  std::thread loader([&] { plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error); });
   loader.join();
   ASSERT_TRUE(plugin_) << error;
   host::PumpMessagesFor(100);

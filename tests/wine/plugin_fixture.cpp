@@ -5,7 +5,7 @@ namespace {
 
 const char* const kSimulatorSettings[] = {"HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING", "HALVORNSIM_FAIL",
                                           "HALVORNSIM_SOURCE", "HALVORNSIM_PACING", "HALVORNSIM_CLOCK_HZ",
-                                          "HALVORNSIM_STAMP"};
+                                          "HALVORNSIM_STAMP", "HALVORNSIM_STALL"};
 
 std::string JournalPathForCurrentTest() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -22,6 +22,15 @@ std::string JournalPathForCurrentTest() {
 
 std::string PluginTest::BuildDirectory() { return host::ProgramDirectory() + "..\\"; }
 
+std::string PluginTest::PluginPath() {
+  const std::string folder = host::ProgramDirectory() + "plugin-alone\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string copy = folder + "ExtIO_halvorn.dll";
+  // Fails harmlessly while this process still has the copy loaded.
+  CopyFileA((BuildDirectory() + "ExtIO_halvorn.dll").c_str(), copy.c_str(), FALSE);
+  return copy;
+}
+
 void PluginTest::SetUp() {
   for (const char* setting : kSimulatorSettings) SetEnvironmentVariableA(setting, nullptr);
   journal_ = testing::Journal(JournalPathForCurrentTest());
@@ -30,7 +39,7 @@ void PluginTest::SetUp() {
   UseSimulator(true);
   callback_.Reset();
   std::string error;
-  plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+  plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
   ASSERT_TRUE(plugin_) << error;
 }
 

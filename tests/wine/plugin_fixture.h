@@ -20,7 +20,8 @@ class PluginTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Whether LoadLibraryA("halvornusb.dll") finds the simulator; decide before InitHW.
+  // Whether the standard search for "halvornusb.dll" finds the simulator;
+  // decide before InitHW.
   void UseSimulator(bool available);
   // Sets one of the simulator's HALVORNSIM_* settings for its next load/call.
   static void SetSimulator(const char* name, const std::string& value);
@@ -28,6 +29,9 @@ class PluginTest : public ::testing::Test {
   bool Init();
 
   static std::string BuildDirectory();  // where the two DLLs are
+  // A copy of the plug-in in a folder of its own, without the device library
+  // beside it, so UseSimulator decides whether the library is found.
+  static std::string PluginPath();
 
   std::unique_ptr<host::ExtIoPlugin> plugin_;
   host::MessageBoxWatcher boxes_;

@@ -110,7 +110,7 @@ TEST_F(ReceiverWireTest, ClockCalibrationsRetuneWithTheCorrectedClock) {
     // A fresh module starts from the nominal clock.
     ASSERT_TRUE(plugin_->Unload());
     std::string error;
-    plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+    plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
     ASSERT_TRUE(plugin_) << error;
     OpenReceiver();
     ASSERT_EQ(plugin_->SetHWLO(10000000), 0);

@@ -56,7 +56,7 @@ class WineDeviceFaults : public RecordingTest {
     boxes_.Clear();
     host_.Reset();
     std::string error;
-    plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+    plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
     ASSERT_TRUE(plugin_) << error;
     watchdog_ = std::make_unique<rel::Watchdog>("Wine fault walk " + label, std::chrono::seconds(60));
     step_ = 0;
