@@ -53,7 +53,7 @@ void BM_RingReassemblyAndDrain(benchmark::State& state) {
   std::uint64_t blocks = 0;
   for (auto _ : state) {
     ring.Write(transfer.data(), transfer.size());
-    ring.Drain([&blocks](std::uint8_t* block) { benchmark::DoNotOptimize(block); ++blocks; }, stop);
+    ring.Drain([&blocks](std::uint8_t* block, std::uint32_t) { benchmark::DoNotOptimize(block); ++blocks; }, stop);
   }
   if (ring.dropped_blocks() != 0 || blocks != static_cast<std::uint64_t>(state.iterations()) * 16) state.SkipWithError("blocks lost");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTransferBytes);

@@ -10,8 +10,8 @@ class BlockSink {
   virtual ~BlockSink() = default;
   // `pair_count` 24-bit I/Q pairs (6 bytes each), at most 1024.
   virtual void WriteBlock(const std::uint8_t* data, std::int32_t pair_count) = 0;
-  // Whole blocks the ring had to drop since the last block written: the next
-  // block does not follow the last one.
+  // Whole blocks the ring had to drop right before the next block: it does
+  // not follow the last one.
   virtual void BlocksLost(std::uint64_t blocks) = 0;
 };
 

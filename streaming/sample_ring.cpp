@@ -26,7 +26,7 @@ SampleRing::SampleRing(void* memory, int slot_count, int slot_size)
 }
 
 std::size_t SampleRing::MemoryBytes(int slot_count, int slot_size) {
-  return FlagsOffset(slot_count, slot_size) + static_cast<std::size_t>(slot_count) * sizeof(std::uint32_t);
+  return FlagsOffset(slot_count, slot_size) + 2 * static_cast<std::size_t>(slot_count) * sizeof(std::uint32_t);
 }
 
 int SampleRing::Write(const std::uint8_t* data, std::size_t bytes) {
@@ -43,6 +43,7 @@ int SampleRing::Write(const std::uint8_t* data, std::size_t bytes) {
     // A slot still full when we come to fill it is being read or waits to be:
     // drop this block of input rather than tear the one the host gets.
     if (space_left_ == slot_size && IsFull(write_index_)) {
+      ++drops_pending_;
       dropped_blocks_.fetch_add(1, std::memory_order_relaxed);
       discard_left_ = slot_size;
       continue;
@@ -53,6 +54,8 @@ int SampleRing::Write(const std::uint8_t* data, std::size_t bytes) {
     bytes -= copied;
     space_left_ -= copied;
     if (space_left_ == 0) {
+      *DropsBefore(write_index_) = drops_pending_;
+      drops_pending_ = 0;
       FullFlag(write_index_).store(1, std::memory_order_release);
       write_index_ = (write_index_ + 1) % slot_count_;
       space_left_ = slot_size;

@@ -14,8 +14,8 @@ namespace halvorn::streaming {
 
 class SampleRing {
  public:
-  // `memory`, MemoryBytes() long, holds the slots and then their full flags,
-  // and outlives the ring.
+  // `memory`, MemoryBytes() long, holds the slots, then their full flags and
+  // their counts of blocks dropped before them, and outlives the ring.
   SampleRing(void* memory, int slot_count, int slot_size);
 
   static std::size_t MemoryBytes(int slot_count, int slot_size);
@@ -27,7 +27,8 @@ class SampleRing {
   int Write(const std::uint8_t* data, std::size_t bytes);
   std::uint64_t dropped_blocks() const { return dropped_blocks_.load(std::memory_order_relaxed); }
 
-  // Consumer. Hands each complete slot, in order, to `deliver` and frees it
+  // Consumer. Hands each complete slot, in order, to `deliver` with the
+  // number of blocks dropped between it and the slot before, and frees it
   // afterwards; stops early once `stop` is set.
   template <typename Deliver>
   void Drain(Deliver&& deliver, const std::atomic<bool>& stop);
@@ -39,6 +40,7 @@ class SampleRing {
  private:
   std::uint8_t* Slot(int index) const { return memory_ + static_cast<std::size_t>(index) * slot_size_; }
   std::atomic<std::uint32_t>& FullFlag(int index) const { return full_flags_[index]; }
+  std::uint32_t* DropsBefore(int index) const { return reinterpret_cast<std::uint32_t*>(full_flags_ + slot_count_) + index; }
   bool IsFull(int index) const { return FullFlag(index).load(std::memory_order_acquire) != 0; }
 
   std::uint8_t* const memory_;
@@ -50,6 +52,7 @@ class SampleRing {
   alignas(64) int write_index_ = 0;
   std::size_t space_left_;
   std::size_t discard_left_ = 0;
+  std::uint32_t drops_pending_ = 0;  // dropped since the last completed slot
   std::atomic<std::uint64_t> dropped_blocks_{0};
 
   // Consumer side, on a cache line of its own.
@@ -59,7 +62,7 @@ class SampleRing {
 template <typename Deliver>
 void SampleRing::Drain(Deliver&& deliver, const std::atomic<bool>& stop) {
   while (!stop.load(std::memory_order_acquire) && IsFull(read_index_)) {
-    deliver(Slot(read_index_));
+    deliver(Slot(read_index_), *DropsBefore(read_index_));
     FullFlag(read_index_).store(0, std::memory_order_release);
     read_index_ = (read_index_ + 1) % slot_count_;
   }

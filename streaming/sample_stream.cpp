@@ -48,7 +48,6 @@ struct StreamSession {
   UserInterface& ui;
   const Trace& trace;
   BlockSink* recorder;
-  std::uint64_t drops_told = 0;  // delivery thread only
   std::unique_ptr<WakeEvent> block_event;
   std::unique_ptr<WakeEvent> exit_event;
   std::unique_ptr<WorkerThread> thread;
@@ -76,15 +75,12 @@ TransferRoute g_route;
 
 void DrainRing(StreamSession& session) {
   session.ring.Drain(
-      [&session](std::uint8_t* block) {
+      [&session](std::uint8_t* block, std::uint32_t drops_before) {
         session.host.DeliverBlock(block);
         // A stop that gave up waiting for the host may already have let the
         // recorder go: after a stop request it is not touched again.
         if (session.recorder == nullptr || session.stop_request.load(std::memory_order_acquire)) return;
-        if (const std::uint64_t dropped = session.ring.dropped_blocks(); dropped != session.drops_told) {
-          session.recorder->BlocksLost(dropped - session.drops_told);
-          session.drops_told = dropped;
-        }
+        if (drops_before != 0) session.recorder->BlocksLost(drops_before);
         session.recorder->WriteBlock(block, kBlockPairs);
       },
       session.stop_request);

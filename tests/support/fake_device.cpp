@@ -38,7 +38,7 @@ std::int32_t HALVORN_STDCALL FakeSio(std::uint8_t* record, std::int32_t length) 
   std::memcpy(call.bytes.data(), record, 5);
   Device().Record(call);
   if (auto hook = Device().on_sio.load()) hook();
-  return 0;
+  return static_cast<std::int32_t>(Device().ResultFor("Sio", 0));
 }
 bool HALVORN_STDCALL FakeStartAsyncInput(std::int32_t bytes, device::TransferCallbackFn callback,
                                          std::int32_t) {
@@ -50,8 +50,9 @@ bool HALVORN_STDCALL FakeStartAsyncInput(std::int32_t bytes, device::TransferCal
 bool HALVORN_STDCALL FakeStopAsyncInput() {
   Device().Record({"StopAsyncInput", ""});
   if (Device().on_stop_input) Device().on_stop_input();
-  Device().transfer_callback = nullptr;
-  return true;
+  const bool stopped = Device().ResultFor("StopAsyncInput", 1) != 0;
+  if (stopped) Device().transfer_callback = nullptr;
+  return stopped;
 }
 bool HALVORN_STDCALL FakeUnused() { return false; }
 

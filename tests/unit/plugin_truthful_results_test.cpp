@@ -1,0 +1,396 @@
+// What the plug-in tells the host and the user matches what happened: a
+// start that streams nothing fails, an LO the receiver did not take is not
+// reported as tuned, a closed receiver comes back at OpenHW, a recording's
+// header tells the rate of its samples, and losses and a silent receiver are
+// said.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "host/callback_recorder.h"
+#include "panel/control_ids.h"
+#include "receiver/tuning.h"
+#include "simulator/counting_pattern.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/native_module.h"
+#include "tests/unit/recorder_test_support.h"
+
+namespace halvorn {
+namespace {
+
+using host::CallbackRecorder;
+using testing::FakeDevice;
+using testing::FakeDeviceLoader;
+using Strings = std::vector<std::string>;
+
+std::vector<int> LoChanges() {
+  std::vector<int> changes;
+  for (int status : CallbackRecorder::Instance().statuses()) {
+    if (status == kStatusLoChanged) changes.push_back(status);
+  }
+  return changes;
+}
+
+class TruthfulResultsTest : public ::testing::Test {
+ protected:
+  TruthfulResultsTest() {
+    FakeDevice::Instance().Reset();
+    CallbackRecorder::Instance().Reset();
+  }
+  ~TruthfulResultsTest() override { CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr); }
+
+  void SetUp() override { module_.plugin().SetCallback(&CallbackRecorder::Callback); }
+
+  bool Init() {
+    char name[32] = {};
+    char model[32] = {};
+    int type = 0;
+    return module_.plugin().InitHW(name, model, &type);
+  }
+  Module& plugin() { return module_.plugin(); }
+  FakeDevice& device() { return FakeDevice::Instance(); }
+
+  recorder::RecorderOptions Options() {
+    recorder::RecorderOptions options;
+    options.directory = recorder::MakePlatformRecordingDirectory(scratch_.path().string());
+    return options;
+  }
+
+  // Plays the library's input thread: `blocks` blocks of the counting pattern,
+  // one transfer of one block each.
+  void Deliver(int blocks) {
+    const auto callback = device().transfer_callback.load();
+    ASSERT_NE(callback, nullptr);
+    std::vector<std::uint8_t> transfer(kBlockBytes);
+    for (int block = 0; block < blocks; ++block) {
+      for (int pair = 0; pair < kBlockPairs; ++pair) {
+        simulator::WriteCountingPair(next_pair_++, &transfer[static_cast<std::size_t>(pair) * kPairBytes]);
+      }
+      callback(transfer.data(), nullptr);
+    }
+  }
+  static bool WaitFor(const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  testing::ScratchDirectory scratch_;
+  testing::NativeModule module_{"", std::make_unique<FakeDeviceLoader>(), nullptr, Options()};
+  std::uint64_t next_pair_ = 0;
+};
+
+TEST_F(TruthfulResultsTest, StartHwFailsWheneverNothingStreamsAfterIt) {
+  // Before InitHW there is no receiver to start.
+  EXPECT_EQ(plugin().StartHW(7050000), -1);
+  EXPECT_TRUE(module_.trace.Contains("StartHW failed: the receiver is not open"));
+  EXPECT_FALSE(plugin().stream().IsStreaming());
+
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  // A device that refuses its input: nothing streams, nothing is left running.
+  device().SetResult("StartAsyncInput", 0);
+  EXPECT_EQ(plugin().StartHW(7050000), -1);
+  EXPECT_TRUE(module_.trace.Contains("StartHW failed: the receiver refused to start its input"));
+  EXPECT_FALSE(plugin().stream().IsStreaming());
+  EXPECT_EQ(device().records().back().flags & receiver::kFlagStreaming, 0);
+
+  // Started: 1024, and a second start while streaming still streams.
+  device().SetResult("StartAsyncInput", 1);
+  EXPECT_EQ(plugin().StartHW(7050000), 1024);
+  EXPECT_EQ(plugin().StartHW(7050000), 1024);
+  EXPECT_TRUE(plugin().stream().IsStreaming());
+
+  // A stop the device refused: the next start must not read its transfers.
+  device().SetResult("StopAsyncInput", 0);
+  plugin().StopHW();
+  EXPECT_EQ(plugin().StartHW(7050000), -1);
+  EXPECT_TRUE(module_.trace.Contains("StartHW failed: the receiver's input did not take its last stop"));
+  device().SetResult("StopAsyncInput", 1);
+  EXPECT_EQ(plugin().StartHW(7050000), 1024);
+  plugin().StopHW();
+
+  // After CloseHW the receiver is gone until it is opened again.
+  ASSERT_TRUE(plugin().CloseHW());
+  EXPECT_EQ(plugin().StartHW(7050000), -1);
+  EXPECT_FALSE(plugin().stream().IsStreaming());
+}
+
+TEST_F(TruthfulResultsTest, StartHwTunesTheNearerEndOfTheRangeAndTellsTheHost) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  EXPECT_EQ(plugin().StartHW(100000000), 1024);
+  EXPECT_EQ(plugin().GetHWLO(), 40000000);
+  EXPECT_EQ(device().records().back().nco_word, receiver::NcoWord(40000000, 80000000));
+  EXPECT_EQ(LoChanges().size(), 1u);
+  EXPECT_TRUE(module_.trace.Contains("LO out of range, tuned to 40000000 Hz"));
+  plugin().StopHW();
+
+  EXPECT_EQ(plugin().StartHW(-5), 1024);
+  EXPECT_EQ(plugin().GetHWLO(), 0);
+  EXPECT_EQ(LoChanges().size(), 2u);
+  plugin().StopHW();
+
+  // An LO in range is tuned as given, without a word to the host.
+  EXPECT_EQ(plugin().StartHW(40000000), 1024);
+  EXPECT_EQ(plugin().GetHWLO(), 40000000);
+  EXPECT_EQ(LoChanges().size(), 2u);
+  plugin().StopHW();
+}
+
+TEST_F(TruthfulResultsTest, AControlRecordTheReceiverRefusesLeavesTheLoWhereItWas) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().SetHWLO(7050000), 0);
+  device().Reset();
+  device().SetResult("Sio", -1);
+
+  EXPECT_EQ(plugin().SetHWLO(10000000), 0);
+  EXPECT_EQ(plugin().GetHWLO(), 7050000);
+  EXPECT_EQ(LoChanges().size(), 1u);
+  EXPECT_TRUE(module_.trace.Contains("Control record refused: the receiver was not retuned"));
+  // Neither is the band changed for an LO the receiver does not have.
+  EXPECT_TRUE(device().calls("SetPreselector").empty());
+
+  // The next record that goes through still carries the LO really tuned.
+  device().SetResult("Sio", 0);
+  module_.ui.SetCheck(panel::kAdcPreamp, true);
+  module_.panel().OnClick(panel::kAdcPreamp);
+  EXPECT_EQ(device().records().back().nco_word, receiver::NcoWord(7050000, 80000000));
+  EXPECT_EQ(plugin().SetHWLO(10000000), 0);
+  EXPECT_EQ(plugin().GetHWLO(), 10000000);
+  EXPECT_EQ(LoChanges().size(), 1u);
+}
+
+TEST_F(TruthfulResultsTest, OpenHwBringsAClosedReceiverBackAndItStreams) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_TRUE(plugin().CloseHW());
+  device().Reset();
+
+  ASSERT_TRUE(plugin().OpenHW());
+  const Strings entries = device().entries();
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(Strings(entries.begin(), entries.begin() + 2), (Strings{"Open", "FirmwareDownload"}));
+  EXPECT_TRUE(module_.ui.errors().empty());
+  EXPECT_EQ(plugin().StartHW(7050000), 1024);
+  Deliver(3);
+  EXPECT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 3; }));
+  plugin().StopHW();
+}
+
+TEST_F(TruthfulResultsTest, OpenHwFailsWhenAClosedReceiverCannotComeBack) {
+  auto loader = std::make_unique<FakeDeviceLoader>();
+  FakeDeviceLoader& library = *loader;
+  testing::NativeModule module("", std::move(loader));
+  char name[32], model[32];
+  int type = 0;
+  ASSERT_TRUE(module.plugin().InitHW(name, model, &type));
+  ASSERT_TRUE(module.plugin().CloseHW());
+
+  library.set_loadable(false);
+  EXPECT_FALSE(module.plugin().OpenHW());
+  EXPECT_EQ(module.ui.errors(), (Strings{"halvornusb.dll not found"}));
+
+  library.set_loadable(true);
+  FakeDevice::Instance().SetResult("Open", 0);
+  EXPECT_FALSE(module.plugin().OpenHW());
+  EXPECT_EQ(module.ui.errors().size(), 1u);
+  FakeDevice::Instance().SetResult("Open", 1);
+  EXPECT_TRUE(module.plugin().OpenHW());
+}
+
+TEST_F(TruthfulResultsTest, EachRadioGroupShowsExactlyTheReceiversSetting) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  for (int id : {panel::kAttenuator30dB, panel::RateButtonFor(4)}) {
+    module_.ui.SetCheck(id, true);  // an automatic radio button marks itself
+    module_.panel().OnClick(id);
+  }
+  plugin().OpenHW();
+  for (int id = panel::kAttenuator0dB; id <= panel::kAttenuator30dB; ++id) {
+    EXPECT_EQ(module_.ui.control(id).check, id == panel::kAttenuator0dB ? 1 : 0) << id;
+  }
+  for (int id = panel::kFirstRateButton; id <= panel::kLastRateButton; ++id) {
+    EXPECT_EQ(module_.ui.control(id).check, id == panel::RateButtonFor(4) ? 1 : 0) << id;
+  }
+}
+
+TEST_F(TruthfulResultsTest, ARecordingStartsAtTheRateItsSamplesHave) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  module_.panel().OnClick(panel::RateButtonFor(4));
+  device().Reset();
+
+  module_.panel().OnClick(panel::kRecButton);
+  ASSERT_TRUE(module_.recorder().IsRecording());
+  ASSERT_EQ(device().calls("FpgaConfig").size(), 1u);
+  EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn2m24v21");
+  module_.panel().OnClick(panel::kStopButton);
+  plugin().StopHW();
+
+  const auto names = scratch_.Names();
+  ASSERT_EQ(names.size(), 1u);
+  const auto header = testing::ReadBytes(scratch_ / names[0]);
+  ASSERT_GE(header.size(), 90u);
+  EXPECT_EQ(header[24] | header[25] << 8 | header[26] << 16, 2000000);  // sample rate
+  EXPECT_EQ(header[34], 16);                                            // bits per sample
+  EXPECT_EQ(header[48], 4);                                             // the rate's row
+}
+
+TEST_F(TruthfulResultsTest, WhileRecordingTheSettingsTakeNoCommandAndKeepTheirMarks) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  module_.panel().OnClick(panel::kRecButton);
+  ASSERT_TRUE(module_.recorder().IsRecording());
+  const receiver::ReceiverSettings before = module_.receiver().Settings();
+  device().Reset();
+
+  // Commands a host sends for the disabled controls, each after the click
+  // mark the platform's automatic buttons would set.
+  for (int id : {panel::kAttenuator30dB, panel::RateButtonFor(4), panel::kAdcPreamp, panel::kAdcDither,
+                 panel::kPreselector}) {
+    module_.ui.Toggle(id);
+    module_.panel().OnClick(id);
+  }
+  plugin().TuneChanged(10000100);
+  module_.panel().OnClick(panel::kClockCalibrate);
+
+  EXPECT_TRUE(device().calls().empty());
+  const receiver::ReceiverSettings after = module_.receiver().Settings();
+  EXPECT_EQ(after.attenuator_step, before.attenuator_step);
+  EXPECT_EQ(after.sample_rate_index, before.sample_rate_index);
+  EXPECT_EQ(after.adc_preamp_on, before.adc_preamp_on);
+  EXPECT_EQ(after.adc_dither_on, before.adc_dither_on);
+  EXPECT_EQ(after.preselector_on, before.preselector_on);
+  EXPECT_EQ(module_.receiver().state().reference_clock_hz, 80000000);
+  EXPECT_EQ(plugin().GetHWSR(), 125000);
+  EXPECT_EQ(module_.ui.control(panel::kAttenuator0dB).check, 1);
+  EXPECT_EQ(module_.ui.control(panel::kAttenuator30dB).check, 0);
+  EXPECT_EQ(module_.ui.control(panel::RateButtonFor(0)).check, 1);
+  EXPECT_EQ(module_.ui.control(panel::RateButtonFor(4)).check, 0);
+  EXPECT_EQ(module_.ui.control(panel::kAdcPreamp).check, 0);
+  EXPECT_EQ(module_.ui.control(panel::kAdcDither).check, 1);
+  EXPECT_EQ(module_.ui.control(panel::kPreselector).check, 1);
+  module_.panel().OnClick(panel::kStopButton);
+}
+
+TEST_F(TruthfulResultsTest, ACalibrationNoCrystalNeedsIsRefusedWithAMessage) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().SetHWLO(7050000), 0);
+  plugin().TuneChanged(1499);
+  device().Reset();
+  module_.panel().OnClick(panel::kClockCalibrate);
+  EXPECT_EQ(module_.ui.errors(), (Strings{receiver::kCalibrationRefusedMessage}));
+  EXPECT_EQ(module_.receiver().state().reference_clock_hz, 80000000);
+  EXPECT_TRUE(device().calls().empty());
+  // A real crystal error is still taken.
+  plugin().TuneChanged(10000100);
+  module_.panel().OnClick(panel::kClockCalibrate);
+  EXPECT_EQ(module_.receiver().state().reference_clock_hz, 79999200);
+  EXPECT_EQ(module_.ui.errors().size(), 1u);
+}
+
+// Holds the host's callback until released, as a host busy elsewhere would.
+struct HeldHost {
+  std::mutex mutex;
+  std::condition_variable released_cv;
+  bool released = false;
+  std::atomic<int> blocks_seen{0};
+
+  static void Observe(const std::uint8_t*, void* context) {
+    auto& self = *static_cast<HeldHost*>(context);
+    ++self.blocks_seen;
+    std::unique_lock lock(self.mutex);
+    self.released_cv.wait(lock, [&] { return self.released; });
+  }
+  void Release() {
+    {
+      std::lock_guard lock(mutex);
+      released = true;
+    }
+    released_cv.notify_all();
+  }
+};
+
+TEST_F(TruthfulResultsTest, ARecordingThatLostBlocksSaysHowMuchWhenItStops) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  module_.panel().OnClick(panel::kRecButton);
+  Deliver(1);
+  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 1; }));
+
+  HeldHost host;
+  CallbackRecorder::Instance().SetBlockObserver(&HeldHost::Observe, &host);
+  Deliver(1);
+  ASSERT_TRUE(WaitFor([&] { return host.blocks_seen == 1; }));
+  // With the host on one slot the ring takes 511 more; the rest is lost.
+  Deliver(511 + 101);
+  host.Release();
+  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 2 + 511; }));
+  CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
+  Deliver(1);
+  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 2 + 511 + 1; }));
+
+  module_.ui.ClearEvents();
+  module_.panel().OnClick(panel::kStopButton);
+  const Strings errors = module_.ui.errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("Recording incomplete: 101 blocks of samples (0.83 s) were lost"), std::string::npos)
+      << errors[0];
+  plugin().StopHW();
+  EXPECT_TRUE(module_.trace.Contains("Blocks dropped: 101"));
+}
+
+TEST_F(TruthfulResultsTest, BlocksLostBeforeARecordingStartedAreNotItsLoss) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  HeldHost host;
+  CallbackRecorder::Instance().SetBlockObserver(&HeldHost::Observe, &host);
+  Deliver(1);
+  ASSERT_TRUE(WaitFor([&] { return host.blocks_seen == 1; }));
+  Deliver(511 + 10);
+  host.Release();
+  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 1 + 511; }));
+  CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
+  // The gap lies before the first block the recording gets.
+  module_.panel().OnClick(panel::kRecButton);
+  Deliver(3);
+  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 1 + 511 + 3; }));
+  module_.ui.ClearEvents();
+  module_.panel().OnClick(panel::kStopButton);
+  EXPECT_TRUE(module_.ui.errors().empty());
+  plugin().StopHW();
+  const auto names = scratch_.Names();
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(testing::ReadBytes(scratch_ / names[0]).size(), 90u + 3 * kBlockBytes);
+}
+
+TEST_F(TruthfulResultsTest, ASilentReceiverIsToldOncePerSilence) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  // Nothing comes: one notice after a little more than 2 s, and no other.
+  ASSERT_TRUE(WaitFor([&] { return !module_.ui.notices().empty(); }));
+  EXPECT_EQ(module_.ui.notices(), (Strings{streaming::kReceiverSilentMessage}));
+  EXPECT_TRUE(module_.trace.Contains("No samples from the receiver for 2 s"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(module_.ui.notices().size(), 1u);
+  // Samples flow again, then stop again: told a second time.
+  Deliver(1);
+  ASSERT_TRUE(WaitFor([&] { return module_.ui.notices().size() == 2; }));
+  plugin().StopHW();
+}
+
+}  // namespace
+}  // namespace halvorn
