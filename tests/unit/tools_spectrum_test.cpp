@@ -471,7 +471,7 @@ TEST_F(SpectrumToolTest, FilesThatAreNotRecordingsAreRefusedWithoutAPicture) {
   const auto text = Write("notes.wav", Bytes(200, 'x'));
   ToolRun run = Spectrum({text, "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "notes.wav: not a recording: not a RIFF/WAVE file")) << run.output;
+  EXPECT_TRUE(Has(run, "notes.wav: not a RIFF/WAVE file")) << run.output;
 
   // A WAV, but of one channel: no I/Q pairs.
   RecordingContent content;
@@ -480,19 +480,19 @@ TEST_F(SpectrumToolTest, FilesThatAreNotRecordingsAreRefusedWithoutAPicture) {
   mono[22] = 1;
   run = Spectrum({Write("mono.wav", mono), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "not a recording: it has 1 channels")) << run.output;
+  EXPECT_TRUE(Has(run, "mono.wav: cannot draw it: it has 1 channels")) << run.output;
 
-  Bytes floats = MakeRecording(content);
-  floats[20] = 3;  // IEEE float
-  run = Spectrum({Write("float.wav", floats), "-o", Picture()});
+  Bytes compressed = MakeRecording(content);
+  compressed[20] = 2;  // ADPCM
+  run = Spectrum({Write("adpcm.wav", compressed), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "not a recording: its samples are not PCM")) << run.output;
+  EXPECT_TRUE(Has(run, "its samples are format 0x0002, neither PCM nor IEEE float")) << run.output;
 
-  Bytes wide = MakeRecording(content);
-  wide[34] = 32;
-  run = Spectrum({Write("wide.wav", wide), "-o", Picture()});
+  Bytes odd = MakeRecording(content);
+  odd[34] = 20;
+  run = Spectrum({Write("odd.wav", odd), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "neither 16 nor 24")) << run.output;
+  EXPECT_TRUE(Has(run, "its samples have 20 bits; 16, 24 or 32-bit integers are read")) << run.output;
 
   // A chunk claiming more than the file holds is not followed.
   Bytes damaged = MakeRecording(content);
@@ -506,7 +506,11 @@ TEST_F(SpectrumToolTest, FilesThatAreNotRecordingsAreRefusedWithoutAPicture) {
 
   run = Spectrum({(scratch_ / "missing.wav").string(), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "cannot open the file")) << run.output;
+  EXPECT_TRUE(Has(run, "missing.wav: cannot open the file: No such file or directory")) << run.output;
+
+  run = Spectrum({scratch_.path().string(), "-o", Picture()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Has(run, scratch_.path().string() + ": is a directory\n")) << run.output;
   EXPECT_FALSE(fs::exists(Picture()));
 }
 

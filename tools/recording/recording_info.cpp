@@ -1,6 +1,9 @@
 #include "tools/recording/recording_info.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace halvorn::recording {
@@ -22,12 +25,36 @@ bool IsCode(const std::uint8_t* bytes, const char* code) {
 // The chunks read here are small; anything longer is only stepped over.
 constexpr std::uint32_t kLongestReadChunk = 256;
 
+// WAVE_FORMAT_EXTENSIBLE names its sample format by a GUID whose first two
+// bytes are the format's old tag and whose other fourteen are these.
+constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+Format ReadFormat(const std::uint8_t* content, std::uint32_t size) {
+  Format format{static_cast<std::uint16_t>(Little(&content[0], 2)), 0, static_cast<std::uint16_t>(Little(&content[2], 2)),
+                static_cast<std::uint32_t>(Little(&content[4], 4)), static_cast<std::uint32_t>(Little(&content[8], 4)),
+                static_cast<std::uint16_t>(Little(&content[12], 2)), static_cast<std::uint16_t>(Little(&content[14], 2))};
+  format.sample_format = format.format_tag;
+  if (format.format_tag == kFormatExtensible) {
+    const bool standard = size >= 40 && std::equal(std::begin(kSubFormatTail), std::end(kSubFormatTail), &content[26]);
+    format.sample_format = standard ? static_cast<std::uint16_t>(Little(&content[24], 2)) : 0;
+  }
+  return format;
+}
+
 }  // namespace
 
 std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::string& error) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    error = "is a directory";
+    return std::nullopt;
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) {
     error = "cannot open the file";
+    if (errno != 0) error += std::string(": ") + std::strerror(errno);
     return std::nullopt;
   }
   RecordingInfo info;
@@ -72,9 +99,7 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
     }
     if (IsCode(header, "fmt ") && size >= 16) {
       have_format = true;
-      info.format = {static_cast<std::uint16_t>(Little(&content[0], 2)), static_cast<std::uint16_t>(Little(&content[2], 2)),
-                     static_cast<std::uint32_t>(Little(&content[4], 4)), static_cast<std::uint32_t>(Little(&content[8], 4)),
-                     static_cast<std::uint16_t>(Little(&content[12], 2)), static_cast<std::uint16_t>(Little(&content[14], 2))};
+      info.format = ReadFormat(content, size);
     } else if (IsCode(header, "rcvr") && size >= 22) {
       info.receiver = ReceiverChunk{static_cast<std::int32_t>(Little(&content[0], 4)),
                                     static_cast<std::int32_t>(Little(&content[4], 4)),
@@ -93,9 +118,9 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   if (info.riff_size == 0 && info.data_size_field == 0) {
     info.completion = Completion::kUnfinished;
     info.data_bytes = in_file;
-  } else if (info.riff_size + 8ull == info.file_bytes && info.data_size_field == in_file) {
+  } else if (info.riff_size + 8ull == info.file_bytes && info.data_size_field <= in_file) {
     info.completion = Completion::kFinished;
-    info.data_bytes = in_file;
+    info.data_bytes = info.data_size_field;
   } else {
     info.completion = Completion::kMismatched;
     info.data_bytes = std::min<std::uint64_t>(info.data_size_field, in_file);
