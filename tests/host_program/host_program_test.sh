@@ -69,38 +69,44 @@ case "$case_name" in
 Help)
   run_host --help
   expect_status 0
-  for option in --plugin --lo --rate --seconds --record --source --capture --panel-picture --watchdog --quiet; do
+  for option in --plugin --lo --rate --seconds --record --source --capture --panel-picture --watchdog --quiet \
+    --help --version; do
     expect_output "  $option"
   done
+  expect_output "2 wrong command line"
+  run_host --version
+  expect_status 0
+  version="$(tr -d '\r' <"$work/host.log")"
+  [[ "$version" =~ ^"extio_host (ExtIO_halvorn) "[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version said: $version"
   ;;
 
 UsageErrors)
   run_host --seconds 0
-  expect_status 1
+  expect_status 2
   expect_output "--seconds wants a number of seconds"
   run_host --rate 3M
-  expect_status 1
+  expect_status 2
   expect_output "--rate wants a row 0-8"
   run_host --record --frobnicate
-  expect_status 1
-  expect_output "unknown argument --frobnicate"
+  expect_status 2
+  expect_output "unknown option --frobnicate"
   ;;
 
 MissingPlugin)
   run_host --plugin "$(windows_path "$work/nowhere/ExtIO_none.dll")" --seconds 1
-  expect_status 2
+  expect_status 1
   expect_output "there is no plug-in at"
   ;;
 
 NotAPlugin)
   # A DLL that loads but exports no entry point of a plug-in...
   run_host --plugin "$(windows_path "$windows_build/halvornusb.dll")" --seconds 1
-  expect_status 2
+  expect_status 1
   expect_output "halvornusb.dll is not an ExtIO plug-in: the plug-in has no entry point InitHW"
   # ...and a file that is no DLL at all.
   echo "not a library" >text.dll
   run_host --plugin "$(windows_path "$work/text.dll")" --seconds 1
-  expect_status 2
+  expect_status 1
   expect_output "cannot load"
   ;;
 
