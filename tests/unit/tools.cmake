@@ -8,3 +8,14 @@ target_sources(tools_tests PRIVATE tools_spectrum_test.cpp)
 target_link_libraries(tools_tests PRIVATE halvorn_spectrum)
 target_compile_definitions(tools_tests PRIVATE HALVORN_SPECTRUM="$<TARGET_FILE:halvorn-spectrum>")
 add_dependencies(tools_tests halvorn-spectrum)
+
+# Files other programs write (sox), and the SigMF output read by Python's
+# JSON parser.
+find_program(HALVORN_SOX NAMES sox REQUIRED)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+target_link_libraries(tools_tests PRIVATE halvorn_inspector halvorn_command_line halvorn_version)
+target_compile_definitions(tools_tests PRIVATE
+  HALVORN_SOX="${HALVORN_SOX}"
+  HALVORN_PYTHON="${Python3_EXECUTABLE}"
+  HALVORN_SIGMF_FIELDS="${CMAKE_CURRENT_SOURCE_DIR}/sigmf_fields.py")
+target_sources(tools_tests PRIVATE tools_command_line_test.cpp tools_pair_reader_test.cpp)
