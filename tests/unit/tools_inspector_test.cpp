@@ -406,5 +406,36 @@ TEST_F(InspectorTest, SigmfFilesThatCannotBeWrittenLeaveNothingBehindAndSpoilNot
   EXPECT_EQ(ReadBytes(named), ReadBytes(recording));
 }
 
+// ---------------------------------------------------------------------------
+// The README's numpy reader
+
+TEST_F(InspectorTest, TheReadmesNumpyReaderReadsWhatTheRecorderWrote) {
+  if (std::string(HALVORN_NUMPY_PYTHON).empty()) GTEST_SKIP() << "no python3 with numpy";
+  receiver_.SetLO(-1234567);  // a negative LO reads as one
+  Record(3);
+  const auto wide = scratch_ / "wide.wav";
+  testing::fs::rename(scratch_ / kName, wide);
+  receiver_.SelectSampleRate(4);
+  receiver_.SetLO(14100000);
+  Record(2);
+  const auto narrow = scratch_ / "narrow.wav";
+  testing::fs::rename(scratch_ / kName, narrow);
+  RecordAndCrash(2);  // unfinished, with a torn pair after it
+  const auto crashed = scratch_ / kName;
+  Bytes bytes = ReadBytes(crashed);
+  bytes.insert(bytes.end(), {9, 9, 9});
+  testing::WriteBytes(crashed, bytes);
+
+  const ToolRun run =
+      testing::RunTool(HALVORN_NUMPY_PYTHON, {HALVORN_README_READER, HALVORN_README, "1000", wide, narrow, crashed});
+  ASSERT_EQ(run.status, 0) << run.output();
+  // Pair k of the counting pattern is (k, 0); at 2 MS/s it is rounded to 16
+  // bits: (k + 128) / 256, rounded down.
+  EXPECT_EQ(run.out, "125000 -1234567 1798761599 3072 1000 0 3071 0\n"
+                     "2000000 14100000 1798761599 2048 4 0 8 0\n"
+                     "2000000 14100000 1798761599 2048 4 0 8 0\n")
+      << run.err;
+}
+
 }  // namespace
 }  // namespace halvorn
