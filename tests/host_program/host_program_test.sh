@@ -6,24 +6,14 @@
 # Exit 77 (skipped) when a case needs the native tools and they are not built.
 set -euo pipefail
 case_name="$1" wine_run="$2" windows_build="$3" native_build="$4" work="$5"
-case "$work" in /*) ;; *) echo "the work directory must be absolute: $work" >&2; exit 2 ;; esac
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_support.sh"
 # A locked directory left by an earlier run is opened for removal.
 [ -d "$work/locked" ] && { chattr -i "$work/locked" 2>/dev/null || true; chmod u+w "$work/locked"; }
 
 host="$windows_build/extio_host.exe"
 inspect="$native_build/tools/inspector/halvorn-inspect"
 spectrum="$native_build/tools/spectrum/halvorn-spectrum"
-# The simulated receiver's settings come from this test alone.
-unset HALVORNSIM_JOURNAL HALVORNSIM_MISSING HALVORNSIM_FAIL HALVORNSIM_SOURCE HALVORNSIM_PACING HALVORNSIM_CLOCK_HZ
-
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
+enter_empty_work_directory "$work"
 windows_path() { local p="${1//\//\\}"; echo "Z:$p"; }
 
 # Runs extio_host with the arguments given; its output lands in

@@ -9,10 +9,7 @@
 #   package_test.sh <zip> <Windows build dir> <debug dir> <objcopy> <objdump> <windres> <work dir>
 set -euo pipefail
 package="$1" build="$2" debug="$3" objcopy="$4" objdump="$5" windres="$6" work="$7"
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_support.sh"
 [ -f "$package" ] || fail "no package at $package"
 rm -rf "$work"
 mkdir -p "$work"

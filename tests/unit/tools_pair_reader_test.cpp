@@ -32,11 +32,7 @@ Bytes MakeRecording(std::vector<std::int32_t>& components) {
   for (std::int32_t component : components) {
     for (int byte = 0; byte < 3; ++byte) file.push_back(static_cast<std::uint8_t>(component >> (8 * byte)));
   }
-  const auto data_bytes = static_cast<std::uint32_t>(file.size() - recorder::kHeaderBytes);
-  const auto riff = recorder::EncodeSizeField(recorder::RiffSizeFor(data_bytes));
-  const auto data = recorder::EncodeSizeField(data_bytes);
-  std::copy(riff.begin(), riff.end(), file.begin() + recorder::kRiffSizeOffset);
-  std::copy(data.begin(), data.end(), file.begin() + recorder::kDataSizeOffset);
+  testing::FinishRecording(file);
   return file;
 }
 

@@ -193,13 +193,7 @@ Bytes MakeRecording(const RecordingContent& content) {
       file.insert(file.end(), pair, pair + 6);
     }
   }
-  if (content.finished) {
-    const auto data_bytes = static_cast<std::uint32_t>(file.size() - recorder::kHeaderBytes);
-    const auto riff = recorder::EncodeSizeField(recorder::RiffSizeFor(data_bytes));
-    const auto data = recorder::EncodeSizeField(data_bytes);
-    std::copy(riff.begin(), riff.end(), file.begin() + recorder::kRiffSizeOffset);
-    std::copy(data.begin(), data.end(), file.begin() + recorder::kDataSizeOffset);
-  }
+  if (content.finished) testing::FinishRecording(file);
   return file;
 }
 

@@ -1,5 +1,6 @@
 // What the tools' tests share: running a program as a user would, with its
-// standard output, standard error and exit status kept apart.
+// standard output, standard error and exit status kept apart, and finishing
+// the recordings they make up.
 #pragma once
 
 #include <fcntl.h>
@@ -8,9 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "recorder/wav_header.h"
 
 extern char** environ;
 
@@ -65,6 +70,15 @@ inline ToolRun RunTool(const std::string& program, const std::vector<std::string
 
 inline bool Has(const ToolRun& run, const std::string& text) {
   return run.out.find(text) != std::string::npos || run.err.find(text) != std::string::npos;
+}
+
+// Writes the two sizes of a recording's header, as finishing it does.
+inline void FinishRecording(std::vector<std::uint8_t>& file) {
+  const auto data_bytes = static_cast<std::uint32_t>(file.size() - recorder::kHeaderBytes);
+  const auto riff = recorder::EncodeSizeField(recorder::RiffSizeFor(data_bytes));
+  const auto data = recorder::EncodeSizeField(data_bytes);
+  std::copy(riff.begin(), riff.end(), file.begin() + recorder::kRiffSizeOffset);
+  std::copy(data.begin(), data.end(), file.begin() + recorder::kDataSizeOffset);
 }
 
 // Runs sox, which rewrites WAV files as other programs write them; true when

@@ -8,20 +8,12 @@
 # Exit 77 (skipped) when a case needs the native inspector and it is not built.
 set -euo pipefail
 case_name="$1" wine_run="$2" windows_build="$3" native_build="$4" work="$5"
-case "$work" in /*) ;; *) echo "the work directory must be absolute: $work" >&2; exit 2 ;; esac
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_support.sh"
 
 inspect_exe="$windows_build/halvorn-inspect.exe"
 native_inspect="$native_build/tools/inspector/halvorn-inspect"
-unset HALVORNSIM_JOURNAL HALVORNSIM_MISSING HALVORNSIM_FAIL HALVORNSIM_SOURCE HALVORNSIM_PACING HALVORNSIM_CLOCK_HZ
+enter_empty_work_directory "$work"
 
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
 # Runs halvorn-inspect.exe; its standard output (CR LF made LF) in out.txt,
 # its standard error in err.txt, its exit status in $status.
 run_exe() {
