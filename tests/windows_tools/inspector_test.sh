@@ -61,6 +61,14 @@ Conventions)
   expect_status 1
   grep -qF "folder: is a directory" err.txt || fail "a directory was not said to be one"
   grep -qF "missing.wav: cannot open the file: No such file or directory" err.txt || fail "a missing file was not said to be"
+  # A WAV file named like its own SigMF data is left alone.
+  sox -n -t wav -c 2 -r 8000 -b 16 own.sigmf-data trim 0 0.01
+  cp own.sigmf-data own.copy
+  run_exe --sigmf own.sigmf-data
+  expect_status 1
+  grep -qF "own.sigmf-data: no SigMF recording written: the SigMF files would overwrite the recording" err.txt ||
+    fail "a file was nearly exported over itself: $(cat err.txt)"
+  cmp own.sigmf-data own.copy || fail "the file was changed"
   ;;
 
 MatchesTheNativeInspector)
@@ -118,6 +126,25 @@ with open("crashed.wav", "r+b") as f:
   run_exe --repair crashed.wav
   expect_status 0
   grep -qF "already finished, nothing to repair" out.txt || fail "a finished recording was repaired again"
+
+  # Past 2 GiB, where a 32-bit program's plain file offsets end: 3.6 GB of
+  # silence that costs no disk.
+  head -c 90 crashed.wav >long.wav
+  python3 -c '
+import os
+with open("long.wav", "r+b") as f:
+    for offset in (4, 86):
+        f.seek(offset); f.write(bytes(4))
+os.truncate("long.wav", 90 + 6 * 600000000)'
+  run_exe --repair long.wav
+  expect_status 0
+  grep -qF "Data:               3600000000 bytes, 600000000 frames" out.txt || fail "the long recording was misread"
+  python3 -c '
+import sys
+header = open("long.wav", "rb").read(90)
+sizes = int.from_bytes(header[4:8], "little"), int.from_bytes(header[86:90], "little")
+sys.exit(0 if sizes == (3600000082, 3600000000) else f"the long recording got the sizes {sizes}")'
+  rm long.wav
   ;;
 
 *)

@@ -1,11 +1,10 @@
 #include "tools/inspector/sigmf.h"
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "halvorn_version.h"
+#include "tools/recording/file_system.h"
 #include "tools/recording/output_name.h"
 #include "tools/recording/pair_encoding.h"
 #include "tools/recording/pair_reader.h"
@@ -56,11 +55,6 @@ void WriteSamples(recording::PairReader& reader, bool as_int16, recording::Repla
   if (reader.failed()) data.Fail("the recording could not be read to the end of its data");
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ignored;
-  return std::filesystem::equivalent(a, b, ignored);
-}
-
 }  // namespace
 
 SigmfNames SigmfNamesFor(const std::string& recording) {
@@ -105,7 +99,7 @@ std::string SigmfMeta(const recording::RecordingInfo& info) {
 SigmfExport ExportSigmf(const std::string& path, const recording::RecordingInfo& info) {
   SigmfExport result;
   const SigmfNames names = SigmfNamesFor(path);
-  if (SameFile(path, names.data) || SameFile(path, names.meta)) {
+  if (recording::SameFile(path, names.data) || recording::SameFile(path, names.meta)) {
     result.error = "the SigMF files would overwrite the recording";
     return result;
   }

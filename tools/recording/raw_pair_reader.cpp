@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tools/recording/file_system.h"
+
 namespace halvorn::recording {
 namespace {
 
@@ -33,21 +35,23 @@ std::unique_ptr<PairReader> RawPairReader::Open(const std::string& path, const R
     error = *why;
     return nullptr;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in.seekg(static_cast<std::streamoff>(info.data_offset))) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr || !SeekTo(file, info.data_offset)) {
+    if (file != nullptr) std::fclose(file);
     error = "cannot open the file";
     return nullptr;
   }
-  return std::unique_ptr<PairReader>(new RawPairReader(std::move(in), EncodingOf(info.format), info.frames()));
+  return std::unique_ptr<PairReader>(new RawPairReader(file, EncodingOf(info.format), info.frames()));
 }
 
-RawPairReader::RawPairReader(std::ifstream in, Encoding encoding, std::uint64_t pairs)
-    : PairReader(pairs), in_(std::move(in)), encoding_(encoding), pair_bytes_(2 * ComponentBytes(encoding)) {}
+RawPairReader::RawPairReader(std::FILE* file, Encoding encoding, std::uint64_t pairs)
+    : PairReader(pairs), file_(file), encoding_(encoding), pair_bytes_(2 * ComponentBytes(encoding)) {}
+
+RawPairReader::~RawPairReader() { std::fclose(file_); }
 
 std::size_t RawPairReader::ReadBytes(std::size_t pairs) {
   bytes_.resize(pairs * pair_bytes_);
-  in_.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
-  return static_cast<std::size_t>(in_.gcount()) / pair_bytes_;
+  return std::fread(bytes_.data(), pair_bytes_, pairs, file_);
 }
 
 std::size_t RawPairReader::FillFloat(float* components, std::size_t pairs) {

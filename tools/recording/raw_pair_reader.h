@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,13 +19,14 @@ class RawPairReader : public PairReader {
   static std::unique_ptr<PairReader> Open(const std::string& path, const RecordingInfo& info, std::string& error);
 
  private:
-  RawPairReader(std::ifstream in, Encoding encoding, std::uint64_t pairs);
+  RawPairReader(std::FILE* file, Encoding encoding, std::uint64_t pairs);
+  ~RawPairReader() override;
   std::size_t FillFloat(float* components, std::size_t pairs) override;
   std::size_t FillShort(std::int16_t* components, std::size_t pairs) override;
   // Reads up to `pairs` whole pairs into bytes_; how many it read.
   std::size_t ReadBytes(std::size_t pairs);
 
-  std::ifstream in_;
+  std::FILE* file_;
   const Encoding encoding_;
   const std::size_t pair_bytes_;
   std::vector<unsigned char> bytes_;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <memory>
+
+#include "tools/recording/file_system.h"
 
 namespace halvorn::recording {
 namespace {
@@ -45,24 +47,30 @@ Format ReadFormat(const std::uint8_t* content, std::uint32_t size) {
 }  // namespace
 
 std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::string& error) {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) {
+  if (IsDirectory(path)) {
     error = "is a directory";
     return std::nullopt;
   }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    error = "cannot open the file";
-    if (errno != 0) error += std::string(": ") + std::strerror(errno);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    error = std::string("cannot open the file: ") + std::strerror(errno);
     return std::nullopt;
   }
+  std::FILE* in = file.get();
+  // Reads `size` bytes at `at`, all of them or nothing.
+  const auto read = [in](std::uint64_t at, std::uint8_t* bytes, std::size_t size) {
+    return SeekTo(in, at) && std::fread(bytes, 1, size, in) == size;
+  };
   RecordingInfo info;
-  info.file_bytes = static_cast<std::uint64_t>(in.tellg());
-  in.seekg(0);
+  const std::optional<std::uint64_t> length = LengthOf(in);
+  if (!length) {
+    error = "cannot read the file";
+    return std::nullopt;
+  }
+  info.file_bytes = *length;
 
   std::uint8_t riff[12];
-  if (!in.read(reinterpret_cast<char*>(riff), sizeof riff) || !IsCode(riff, "RIFF") || !IsCode(riff + 8, "WAVE")) {
+  if (!read(0, riff, sizeof riff) || !IsCode(riff, "RIFF") || !IsCode(riff + 8, "WAVE")) {
     error = "not a RIFF/WAVE file";
     return std::nullopt;
   }
@@ -72,8 +80,7 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   std::uint64_t at = 12;
   while (true) {
     std::uint8_t header[8];
-    in.seekg(static_cast<std::streamoff>(at));
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    if (!read(at, header, sizeof header)) {
       error = "no \"data\" chunk";
       return std::nullopt;
     }
@@ -92,8 +99,7 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
     }
     const bool wanted = IsCode(header, "fmt ") || IsCode(header, "rcvr");
     std::uint8_t content[kLongestReadChunk] = {};
-    const std::uint32_t read = wanted ? std::min(size, kLongestReadChunk) : 0;
-    if (!in.read(reinterpret_cast<char*>(content), read)) {
+    if (wanted && !read(body, content, std::min(size, kLongestReadChunk))) {
       error = "cannot read the file";
       return std::nullopt;
     }

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+
+#include "tools/recording/file_system.h"
 
 namespace halvorn::recording {
 
@@ -36,9 +36,7 @@ std::optional<std::string> ReplacingFile::Commit() {
     if (!closed && !failure_) failure_ = "cannot write " + partial_ + ": " + std::strerror(errno);
   }
   if (failure_) return failure_;
-  std::error_code error;
-  std::filesystem::rename(partial_, target_, error);
-  if (error) return "cannot rename " + partial_ + " to " + target_ + ": " + error.message();
+  if (auto error = RenameOver(partial_, target_)) return "cannot rename " + partial_ + " to " + target_ + ": " + *error;
   committed_ = true;
   return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 
+#include "tools/recording/file_system.h"
 #include "tools/recording/pair_encoding.h"
 #include "tools/recording/pair_reader.h"
 
@@ -52,7 +53,7 @@ class MeasuredView {
 
   sf_count_t Read(void* out, sf_count_t count) {
     count = std::clamp<sf_count_t>(count, 0, length_ - position_);
-    if (fseeko(file_, static_cast<off_t>(position_), SEEK_SET) != 0) return 0;
+    if (!SeekTo(file_, static_cast<std::uint64_t>(position_))) return 0;
     const auto got = static_cast<sf_count_t>(std::fread(out, 1, static_cast<std::size_t>(count), file_));
     Patch(static_cast<unsigned char*>(out), got, 4, riff_size_);
     Patch(static_cast<unsigned char*>(out), got, data_size_at_, data_size_);

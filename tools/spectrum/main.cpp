@@ -2,13 +2,12 @@
 // over a waterfall, in RF frequency and dBFS, and lists its strongest peaks.
 // `halvorn-spectrum --help` tells how, and what its exit status means.
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
-#include "tools/recording/recording_info.h"
+#include "tools/recording/file_system.h"
 #include "tools/recording/pair_encoding.h"
 #include "tools/recording/pair_reader.h"
+#include "tools/recording/recording_info.h"
 #include "tools/spectrum/analysis_plan.h"
 #include "tools/spectrum/options.h"
 #include "tools/spectrum/picture.h"
@@ -37,8 +36,7 @@ int main(int argc, char** argv) {
   const std::optional<recording::RecordingInfo> info = recording::ReadRecordingInfo(path, error);
   if (!info) return Refuse(path, error);
   if (const auto why = recording::UnreadablePairs(info->format)) return Refuse(path, "cannot draw it: " + *why);
-  std::error_code same_error;
-  if (std::filesystem::equivalent(path, options.picture, same_error)) {
+  if (recording::SameFile(path, options.picture)) {
     return Refuse(path, "the picture would overwrite the recording");
   }
 
