@@ -1,23 +1,30 @@
 // Benchmarks run without the panel: what the core would show goes nowhere.
 #pragma once
 
-#include "panel/user_interface.h"
+#include "ports/panel_view.h"
+#include "ports/user_interface.h"
 
 namespace halvorn::bench {
 
-class NoWindow final : public UserInterface {
+class NoWindow final : public UserInterface, public PanelView {
  public:
   void ShowError(const char*) override {}
-  void SetCheck(int, bool) override {}
-  int GetCheck(int) override { return 0; }
-  void Enable(int, bool) override {}
-  void SetText(int, const char*) override {}
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
   void StartStatusTimer() override {}
   void StopStatusTimer() override {}
   void ShowPanel() override {}
   void MinimisePanel() override {}
+
+  void ShowAttenuatorStep(int) override {}
+  void ShowPreselector(bool) override {}
+  void ShowAdcDither(bool) override {}
+  void ShowAdcPreamp(bool) override {}
+  void ShowSampleRate(int) override {}
+  void ShowRecorderReady() override {}
+  void ShowRecordingName(const char*) override {}
+  void ShowRecordingSize(std::uint32_t) override {}
+  void ShowRecordingTime(std::int64_t) override {}
 };
 
 }  // namespace halvorn::bench

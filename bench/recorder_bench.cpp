@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "device/library_loader.h"
-#include "panel/user_interface.h"
-#include "plugin/host_link.h"
+#include "ports/user_interface.h"
+#include "ports/host_link.h"
 #include "receiver/control_record_link.h"
 #include "receiver/receiver.h"
 #include "receiver/sample_rate_table.h"
@@ -29,9 +29,7 @@ namespace {
 
 using namespace halvorn;
 
-constexpr int kPairs = 1024;
-constexpr std::size_t kBlockBytes = kPairs * 6;
-constexpr std::size_t kReducedBytes = kPairs * 4;
+constexpr std::size_t kReducedBytes = kBlockPairs * 4;
 // Each file is started afresh after this much, so a long run does not fill the disk.
 constexpr std::size_t kBytesPerFile = std::size_t{256} << 20;
 constexpr double kTwoMegaBytesPerSecond = 8000000.0;
@@ -59,7 +57,7 @@ struct RecorderRig {
     receiver.SelectSampleRate(sample_rate_index);
     recorder::RecorderOptions options;
     options.directory = recorder::MakePlatformRecordingDirectory(BenchDirectory().string());
-    recorder_ = std::make_unique<recorder::Recorder>(receiver, host, ui, trace, std::move(options));
+    recorder_ = std::make_unique<recorder::Recorder>(receiver, host, ui, ui, trace, std::move(options));
   }
   ~RecorderRig() { recorder_.reset(); }
 
@@ -69,7 +67,7 @@ struct RecorderRig {
   std::unique_ptr<device::LibraryLoader> loader = device::MakePlatformLibraryLoader();
   device::DeviceLibrary device{*loader};
   receiver::ControlRecordLink record{device};
-  receiver::Receiver receiver{device, record, host, ui, trace};
+  receiver::Receiver receiver{device, record, host, ui, ui, trace};
   std::unique_ptr<recorder::Recorder> recorder_;
 };
 
@@ -86,7 +84,7 @@ void RecorderWriteBlock(benchmark::State& state, int sample_rate_index, std::siz
   rig.recorder_->StartRecording();
   std::size_t in_file = 0;
   for (auto _ : state) {
-    rig.recorder_->WriteBlock(block.data(), kPairs);
+    rig.recorder_->WriteBlock(block.data(), kBlockPairs);
     in_file += stored_bytes;
     if (in_file >= kBytesPerFile) {
       state.PauseTiming();
@@ -134,7 +132,7 @@ void BM_ReduceBlock(benchmark::State& state) {
   const std::vector<std::uint8_t> block = NoiseBlock();
   std::vector<std::uint8_t> out(kReducedBytes);
   for (auto _ : state) {
-    recorder::ReduceBlock(block.data(), kPairs, out.data());
+    recorder::ReduceBlock(block.data(), kBlockPairs, out.data());
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }

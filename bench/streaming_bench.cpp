@@ -14,8 +14,8 @@
 #include "bench/no_window.h"
 #include "bench/ratio_reporter.h"
 #include "device/device_library.h"
-#include "panel/user_interface.h"
-#include "plugin/host_link.h"
+#include "ports/user_interface.h"
+#include "ports/host_link.h"
 #include "receiver/control_record_link.h"
 #include "streaming/sample_ring.h"
 #include "streaming/sample_stream.h"
@@ -24,8 +24,8 @@ namespace {
 
 using namespace halvorn;
 
-constexpr int kTransferBytes = 16 * streaming::kSlotSize;
-constexpr std::size_t kRingBytes = std::size_t{streaming::kSlotCount} * streaming::kSlotSize;
+constexpr int kTransferBytes = 16 * kBlockBytes;
+constexpr std::size_t kRingBytes = std::size_t{streaming::kSlotCount} * kBlockBytes;
 
 std::vector<std::uint8_t> Transfer() {
   std::vector<std::uint8_t> transfer(kTransferBytes);
@@ -47,9 +47,8 @@ void BM_MemcpyTransfer(benchmark::State& state) {
 
 void BM_RingReassemblyAndDrain(benchmark::State& state) {
   const auto transfer = Transfer();
-  std::vector<std::uint8_t> memory(streaming::SampleRing::MemoryBytes(streaming::kSlotCount, streaming::kSlotSize));
-  streaming::SampleRing ring(memory.data(), reinterpret_cast<std::uint32_t*>(memory.data() + kRingBytes),
-                             streaming::kSlotCount, streaming::kSlotSize);
+  std::vector<std::uint8_t> memory(streaming::SampleRing::MemoryBytes(streaming::kSlotCount, kBlockBytes));
+  streaming::SampleRing ring(memory.data(), streaming::kSlotCount, kBlockBytes);
   const std::atomic<bool> stop{false};
   std::uint64_t blocks = 0;
   for (auto _ : state) {
@@ -103,7 +102,7 @@ void BM_StreamEndToEnd(benchmark::State& state) {
   host.SetCallback(&CountBlock);
   auto resources = streaming::MakePlatformStreamResources();
   streaming::SampleStream stream(device, record, host, trace, *resources);
-  stream.StartAsyncProcessing(kTransferBytes, streaming::kSlotSize, streaming::kSlotCount, nullptr);
+  stream.StartAsyncProcessing(kTransferBytes, kBlockBytes, streaming::kSlotCount, nullptr);
   auto transfer = Transfer();
   g_delivered = 0;
   std::uint64_t sent = 0;

@@ -5,15 +5,7 @@
 
 #include <cstdint>
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define HALVORN_STDCALL __attribute__((__stdcall__))
-#define HALVORN_CDECL __attribute__((__cdecl__))
-#else
-// Other targets have one calling convention; the native build only exists to
-// test the core.
-#define HALVORN_STDCALL
-#define HALVORN_CDECL
-#endif
+#include "ports/calling_convention.h"
 
 namespace halvorn::device {
 

@@ -1,28 +1,39 @@
 #include "panel/control_panel.h"
 
+#include <optional>
+
 #include "panel/control_ids.h"
 
 namespace halvorn::panel {
 
-ControlPanel::ControlPanel(const ModuleServices& services, recorder::RecorderOptions recorder_options)
-    : ui_(services.ui),
-      receiver_(services.device, services.control_record, services.host, services.ui, services.trace),
-      recorder_(receiver_, services.host, services.ui, services.trace, std::move(recorder_options)) {}
+// In the order of the dialog's message map.
+const ControlPanel::ClickHandler ControlPanel::kClickHandlers[19] = {
+    {kAttenuator0dB, &ControlPanel::OnAttenuator},
+    {kAttenuator0dB + 1, &ControlPanel::OnAttenuator},
+    {kAttenuator0dB + 2, &ControlPanel::OnAttenuator},
+    {kAttenuator30dB, &ControlPanel::OnAttenuator},
+    {kAdcDither, &ControlPanel::OnAdcDither},
+    {kAdcPreamp, &ControlPanel::OnAdcPreamp},
+    {kClockCalibrate, &ControlPanel::OnClockCalibrate},
+    {kRecButton, &ControlPanel::OnRec},
+    {kStopButton, &ControlPanel::OnStop},
+    {kPreselector, &ControlPanel::OnPreselector},
+    {kFirstRateButton, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 1, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 2, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 3, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 4, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 5, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 6, &ControlPanel::OnSampleRate},
+    {kFirstRateButton + 7, &ControlPanel::OnSampleRate},
+    {kLastRateButton, &ControlPanel::OnSampleRate},
+};
 
 void ControlPanel::OnClick(int control_id) {
-  if (control_id >= kAttenuator0dB && control_id <= kAttenuator30dB) {
-    receiver_.SetAttenuatorStep(control_id - kAttenuator0dB);
-  } else if (control_id >= kFirstRateButton && control_id <= kLastRateButton) {
-    receiver_.SelectSampleRate(control_id - kFirstRateButton);
-  } else {
-    switch (control_id) {
-      case kAdcDither: receiver_.SetAdcDither(IsChecked(kAdcDither)); break;
-      case kAdcPreamp: receiver_.SetAdcPreamp(IsChecked(kAdcPreamp)); break;
-      case kPreselector: receiver_.EnablePreselector(IsChecked(kPreselector)); break;
-      case kClockCalibrate: receiver_.CalibrateClock(); break;
-      case kRecButton: StartRecordingRule(); break;
-      case kStopButton: StopRecordingRule(); break;
-      default: break;
+  for (const ClickHandler& handler : kClickHandlers) {
+    if (handler.control_id == control_id) {
+      (this->*handler.handle)(control_id);
+      return;
     }
   }
 }
@@ -32,34 +43,46 @@ void ControlPanel::OnTimer() {
   if (std::optional<std::string> failure = recorder_.UpdateRecordingStatus()) ShowIdleAndReport(*failure);
 }
 
-// Only a plain check mark counts as on; indeterminate is off.
-bool ControlPanel::IsChecked(int control_id) { return ui_.GetCheck(control_id) == 1; }
+void ControlPanel::OnAttenuator(int control_id) { receiver_.SetAttenuatorStep(control_id - kAttenuator0dB); }
 
-void ControlPanel::EnableSettings(bool enabled) {
-  ui_.Enable(kAdcDither, enabled);
-  ui_.Enable(kAdcPreamp, enabled);
-  ui_.Enable(kPreselector, enabled);
-  for (int id = kAttenuator0dB; id <= kAttenuator30dB; ++id) ui_.Enable(id, enabled);
-  for (int id = kFirstRateButton; id <= kLastRateButton; ++id) ui_.Enable(id, enabled);
-  ui_.Enable(kClockCalibrate, enabled);
-}
+void ControlPanel::OnAdcDither(int control_id) { receiver_.SetAdcDither(IsChecked(control_id)); }
 
-void ControlPanel::StartRecordingRule() {
+void ControlPanel::OnAdcPreamp(int control_id) { receiver_.SetAdcPreamp(IsChecked(control_id)); }
+
+void ControlPanel::OnClockCalibrate(int /*control_id*/) { receiver_.CalibrateClock(); }
+
+void ControlPanel::OnPreselector(int control_id) { receiver_.EnablePreselector(IsChecked(control_id)); }
+
+void ControlPanel::OnSampleRate(int control_id) { receiver_.SelectSampleRate(control_id - kFirstRateButton); }
+
+void ControlPanel::OnRec(int /*control_id*/) {
   EnableSettings(false);
   if (std::optional<std::string> failure = recorder_.StartRecording()) {
     ShowIdleAndReport(*failure);
     return;
   }
-  ui_.Enable(kStopButton, true);
-  ui_.Enable(kRecButton, false);
+  controls_.Enable(kStopButton, true);
+  controls_.Enable(kRecButton, false);
 }
 
-void ControlPanel::StopRecordingRule() {
+void ControlPanel::OnStop(int /*control_id*/) {
   if (std::optional<std::string> failure = recorder_.StopRecording()) {
     ShowIdleAndReport(*failure);
   } else {
     ShowIdleArrangement();
   }
+}
+
+// Only a plain check mark counts as on; indeterminate is off.
+bool ControlPanel::IsChecked(int control_id) { return controls_.GetCheck(control_id) == 1; }
+
+void ControlPanel::EnableSettings(bool enabled) {
+  controls_.Enable(kAdcDither, enabled);
+  controls_.Enable(kAdcPreamp, enabled);
+  controls_.Enable(kPreselector, enabled);
+  for (int id = kAttenuator0dB; id <= kAttenuator30dB; ++id) controls_.Enable(id, enabled);
+  for (int id = kFirstRateButton; id <= kLastRateButton; ++id) controls_.Enable(id, enabled);
+  controls_.Enable(kClockCalibrate, enabled);
 }
 
 void ControlPanel::ShowIdleAndReport(const std::string& failure) {
@@ -68,8 +91,8 @@ void ControlPanel::ShowIdleAndReport(const std::string& failure) {
 }
 
 void ControlPanel::ShowIdleArrangement() {
-  ui_.Enable(kStopButton, false);
-  ui_.Enable(kRecButton, true);
+  controls_.Enable(kStopButton, false);
+  controls_.Enable(kRecButton, true);
   EnableSettings(true);
 }
 

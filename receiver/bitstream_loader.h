@@ -2,8 +2,8 @@
 #pragma once
 
 #include "device/device_library.h"
-#include "panel/user_interface.h"
-#include "plugin/trace.h"
+#include "ports/trace.h"
+#include "ports/user_interface.h"
 
 namespace halvorn::receiver {
 

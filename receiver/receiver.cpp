@@ -1,35 +1,35 @@
 #include "receiver/receiver.h"
 
-#include "panel/control_ids.h"
 #include "receiver/sample_rate_table.h"
 
 namespace halvorn::receiver {
 
-Receiver::Receiver(device::DeviceLibrary& device, ControlRecordLink& record, const HostLink& host,
-                   UserInterface& ui, const Trace& trace)
+Receiver::Receiver(device::DeviceLibrary& device, ControlRecordLink& record, const HostLink& host, UserInterface& ui,
+                   PanelView& view, const Trace& trace)
     : device_(device),
       record_(record),
       host_(host),
       ui_(ui),
+      view_(view),
       trace_(trace),
       bitstream_(device, ui, trace) {}
 
-void Receiver::InitReceiver(bool recording_open) {
+void Receiver::ResetFrontEnd() {
   {
     std::lock_guard lock(mutex_);
     state_.attenuator_step = 0;
     device_.SetAttenuator(0);
   }
-  ui_.SetCheck(panel::kAttenuator0dB, true);
+  view_.ShowAttenuatorStep(0);
   trace_("Attenuator set");
 
   state_.preselector_on = 1;
-  ui_.SetCheck(panel::kPreselector, true);
+  view_.ShowPreselector(true);
   trace_("Preselector ...");
 
   {
     std::lock_guard lock(mutex_);
-    if (const std::int32_t lo_hz = state_.lo_hz; lo_hz != 0) {
+    if (const std::int32_t lo_hz = state_.tuned_lo_hz(); lo_hz != 0) {
       SelectPreselectorBandLocked(lo_hz);
       trace_("Set to Freq");
     } else {
@@ -39,9 +39,9 @@ void Receiver::InitReceiver(bool recording_open) {
   }
 
   state_.adc_dither_on = 1;
-  ui_.SetCheck(panel::kAdcDither, state_.adc_dither_on != 0);
+  view_.ShowAdcDither(state_.adc_dither_on != 0);
   state_.adc_preamp_on = 0;
-  ui_.SetCheck(panel::kAdcPreamp, state_.adc_preamp_on != 0);
+  view_.ShowAdcPreamp(state_.adc_preamp_on != 0);
 
   {
     std::lock_guard lock(mutex_);
@@ -52,17 +52,10 @@ void Receiver::InitReceiver(bool recording_open) {
     });
   }
   trace_("ADC set");
+}
 
-  if (!recording_open) {
-    ui_.Enable(panel::kStopButton, false);
-    ui_.Enable(panel::kRecButton, true);
-    ui_.SetText(panel::kFileNameField, " ");
-    ui_.SetText(panel::kFileSizeField, " ");
-    ui_.SetText(panel::kRecordingTimeField, " ");
-  }
-
-  ui_.SetCheck(panel::RateButtonFor(state_.sample_rate_index), true);
-
+void Receiver::LoadSelectedBitstream() {
+  view_.ShowSampleRate(state_.sample_rate_index);
   bitstream_.Load(state_.sample_rate_index);
   state_.fpga_reload_pending = 0;
 }
@@ -70,7 +63,7 @@ void Receiver::InitReceiver(bool recording_open) {
 void Receiver::SetLO(std::int32_t lo_hz) {
   LoadPendingBitstream();
   std::lock_guard lock(mutex_);
-  TuneLocked(lo_hz);
+  TuneLocked(lo_hz, true);
 }
 
 void Receiver::LoadPendingBitstream() {
@@ -78,8 +71,11 @@ void Receiver::LoadPendingBitstream() {
   if (state_.fpga_reload_pending.exchange(0) == 1) bitstream_.Load(state_.sample_rate_index);
 }
 
-void Receiver::TuneLocked(std::int32_t lo_hz) {
-  state_.lo_hz = lo_hz;
+void Receiver::TuneLocked(std::int32_t lo_hz, bool remember) {
+  if (remember) {
+    state_.lo_hz = lo_hz;
+    state_.lo_tuned = true;
+  }
   const std::uint32_t word = NcoWord(lo_hz, state_.reference_clock_hz);
   record_.Update([word](ControlRecord& record) { record.nco_word = word; });
   if (state_.preselector_on == 1) SelectPreselectorBandLocked(lo_hz);
@@ -91,11 +87,6 @@ void Receiver::SetAttenuatorStep(int step) {
   device_.SetAttenuator(static_cast<std::uint8_t>(step));
 }
 
-void Receiver::SelectPreselectorBand(std::int32_t frequency_hz) {
-  std::lock_guard lock(mutex_);
-  SelectPreselectorBandLocked(frequency_hz);
-}
-
 void Receiver::SelectPreselectorBandLocked(std::int32_t frequency_hz) {
   device_.SetPreselector(PreselectorSettingFor(frequency_hz));
 }
@@ -104,7 +95,7 @@ void Receiver::EnablePreselector(bool on) {
   std::lock_guard lock(mutex_);
   state_.preselector_on = on ? 1 : 0;
   if (on) {
-    SelectPreselectorBandLocked(state_.lo_hz);
+    SelectPreselectorBandLocked(state_.tuned_lo_hz());
     trace_("Presel ON");
   } else {
     device_.SetPreselector(kPreselectorWideband);
@@ -133,8 +124,9 @@ void Receiver::CalibrateClock() {
   }
   LoadPendingBitstream();
   // The LO is read under the lock, so a host retune in between is not undone.
+  // Before any tune the receiver's LO is 0, and it stays untuned for the host.
   std::lock_guard lock(mutex_);
-  TuneLocked(state_.lo_hz);
+  TuneLocked(state_.tuned_lo_hz(), state_.lo_tuned);
 }
 
 void Receiver::SelectSampleRate(int index) {
@@ -146,13 +138,19 @@ void Receiver::SelectSampleRate(int index) {
   ui_.EndWaitCursor();
 }
 
+void Receiver::ForgetLo() {
+  std::lock_guard lock(mutex_);
+  state_.lo_hz = kDefaultLoHz;
+  state_.lo_tuned = false;
+}
+
 std::int32_t Receiver::sample_rate_hz() const {
   return SampleRateRowAt(state_.sample_rate_index).rate_hz;
 }
 
 ReceiverSettings Receiver::Settings() const {
   std::lock_guard lock(mutex_);
-  return {state_.lo_hz,
+  return {state_.tuned_lo_hz(),
           state_.sample_rate_index,
           state_.attenuator_step,
           state_.preselector_on != 0,

@@ -17,9 +17,15 @@ struct ReceiverState {
   std::atomic<std::int32_t> adc_dither_on{0};
   std::atomic<std::uint16_t> attenuator_step{0};  // 0 to 3, 10 dB each
   std::atomic<std::int32_t> sample_rate_index{0};
-  std::atomic<std::int32_t> lo_hz{0};  // 0: not tuned yet
+  // The LO the host set, which GetHWLO reports. Until the first tune it is the
+  // default, and the receiver's own LO counts as 0: not tuned yet.
+  std::atomic<std::int32_t> lo_hz{kDefaultLoHz};
+  std::atomic<bool> lo_tuned{false};
   std::atomic<std::int32_t> last_tuned_hz{0};
   std::atomic<std::int32_t> reference_clock_hz{kNominalReferenceClockHz};
+
+  // The LO last tuned, 0 before any: what the band plan and recordings use.
+  std::int32_t tuned_lo_hz() const { return lo_tuned.load() ? lo_hz.load() : 0; }
 };
 
 // A consistent copy of the settings a recording's header carries.

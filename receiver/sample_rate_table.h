@@ -5,10 +5,11 @@
 #include <array>
 #include <cstdint>
 
+#include "ports/sample_block.h"
+
 namespace halvorn::receiver {
 
 inline constexpr int kSampleRateCount = 9;
-inline constexpr int kBlockBytes = 6144;  // 1024 pairs of 6 bytes
 inline constexpr int kDescriptorBytes = 8;
 // The one row recorded with 16-bit samples.
 inline constexpr int kTwoMegaSampleIndex = 4;

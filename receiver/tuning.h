@@ -9,6 +9,10 @@ namespace halvorn::receiver {
 
 inline constexpr std::int32_t kNominalReferenceClockHz = 80000000;
 inline constexpr std::int32_t kPreselectorWideband = 10;
+// The LO a freshly loaded module reports, and the range the host may tune.
+inline constexpr std::int32_t kDefaultLoHz = 7050000;
+inline constexpr std::int32_t kLowestLoHz = 0;
+inline constexpr std::int32_t kHighestLoHz = 40000000;
 
 // The DDC's phase increment per reference-clock cycle: the quotient
 // lo * 2^32 / clock in double precision, truncated toward zero, low 32 bits

@@ -2,22 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
-#include "panel/control_ids.h"
 #include "receiver/sample_rate_table.h"
 #include "recorder/sample_reduction.h"
 
 namespace halvorn::recorder {
 namespace {
 
-constexpr int kInputPairBytes = 6;
 // Attempts at a free name for files started in one second.
 constexpr int kMaxCopies = 1000;
 
 std::uint32_t AtLeastOneBlock(std::uint32_t max_data_bytes) {
-  return std::max<std::uint32_t>(max_data_bytes, kPairsPerBlock * kInputPairBytes);
+  return std::max<std::uint32_t>(max_data_bytes, kBlockBytes);
 }
 
 }  // namespace
@@ -27,11 +24,12 @@ std::int64_t SystemUtcSeconds() {
       .count();
 }
 
-Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, UserInterface& ui, const Trace& trace,
-                   RecorderOptions options)
+Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, UserInterface& ui, PanelView& view,
+                   const Trace& trace, RecorderOptions options)
     : receiver_(receiver),
       host_(host),
       ui_(ui),
+      view_(view),
       trace_(trace),
       directory_(options.directory ? std::move(options.directory) : MakePlatformRecordingDirectory()),
       clock_(options.clock ? std::move(options.clock) : UtcClock(&SystemUtcSeconds)),
@@ -47,14 +45,14 @@ std::optional<std::string> Recorder::StartRecording() {
   OpenFile file;
   Failure failure;
   const bool opened = OpenNewFile(receiver_.Settings(), file, failure);
-  ShowFileName(file.name.c_str());
+  view_.ShowRecordingName(file.name.c_str());
   if (!opened) {
     host_.NotifyRecordingState(false);
     std::string report = Explain(failure);
     trace_(report.c_str());
     return report;
   }
-  ui_.SetText(panel::kFileSizeField, "0");
+  view_.ShowRecordingSize(0);
 
   shown_start_time_utc_s_ = file.start_time_utc_s;
   shown_bytes_.store(0, std::memory_order_relaxed);
@@ -100,12 +98,9 @@ std::optional<std::string> Recorder::UpdateRecordingStatus() {
     return report;
   }
 
-  if (new_file) ShowFileName(name.c_str());
-  char text[32];
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(shown_bytes_.load(std::memory_order_relaxed) >> 20));
-  ui_.SetText(panel::kFileSizeField, text);
-  std::snprintf(text, sizeof text, "%.0f", static_cast<double>(clock_() - shown_start_time_utc_s_));
-  ui_.SetText(panel::kRecordingTimeField, text);
+  if (new_file) view_.ShowRecordingName(name.c_str());
+  view_.ShowRecordingSize(shown_bytes_.load(std::memory_order_relaxed) >> 20);
+  view_.ShowRecordingTime(clock_() - shown_start_time_utc_s_);
   return std::nullopt;
 }
 
@@ -119,14 +114,14 @@ void Recorder::WriteBlock(const std::uint8_t* data, std::int32_t pair_count) {
   if (!open_.file) return;
   const int sample_rate_index = receiver_.sample_rate_index();
   for (std::int32_t done = 0; done < pair_count && open_.file; done += kConversionPairs) {
-    AppendLocked(data + static_cast<std::size_t>(done) * kInputPairBytes,
+    AppendLocked(data + static_cast<std::size_t>(done) * kPairBytes,
                  std::min<std::int32_t>(pair_count - done, kConversionPairs), sample_rate_index);
   }
 }
 
 void Recorder::AppendLocked(const std::uint8_t* pairs, int pair_count, int sample_rate_index) {
   const std::uint8_t* bytes = pairs;
-  std::size_t size = static_cast<std::size_t>(pair_count) * kInputPairBytes;
+  std::size_t size = static_cast<std::size_t>(pair_count) * kPairBytes;
   if (sample_rate_index == receiver::kTwoMegaSampleIndex) {
     ReduceBlock(pairs, pair_count, conversion_.data());
     bytes = conversion_.data();
@@ -283,7 +278,5 @@ std::string Recorder::Explain(const Failure& failure) const {
   }
   return {};
 }
-
-void Recorder::ShowFileName(const char* name) { ui_.SetText(panel::kFileNameField, name); }
 
 }  // namespace halvorn::recorder

@@ -12,9 +12,10 @@
 #include <optional>
 #include <string>
 
-#include "panel/user_interface.h"
-#include "plugin/host_link.h"
-#include "plugin/trace.h"
+#include "ports/host_link.h"
+#include "ports/panel_view.h"
+#include "ports/trace.h"
+#include "ports/user_interface.h"
 #include "receiver/receiver.h"
 #include "recorder/recording_file.h"
 #include "recorder/recording_name.h"
@@ -39,8 +40,8 @@ struct RecorderOptions {
 
 class Recorder : public streaming::BlockSink {
  public:
-  Recorder(const receiver::Receiver& receiver, const HostLink& host, UserInterface& ui, const Trace& trace,
-           RecorderOptions options = {});
+  Recorder(const receiver::Receiver& receiver, const HostLink& host, UserInterface& ui, PanelView& view,
+           const Trace& trace, RecorderOptions options = {});
   // Finishes a recording still open, as FinishAtUnload does. The stream must
   // no longer deliver blocks here.
   ~Recorder() override;
@@ -70,7 +71,7 @@ class Recorder : public streaming::BlockSink {
   bool IsRecording() const { return recording_.load(std::memory_order_acquire); }
 
  private:
-  static constexpr int kConversionPairs = 1024;
+  static constexpr int kConversionPairs = kBlockPairs;
 
   struct OpenFile {
     std::unique_ptr<RecordingFile> file;  // null: none
@@ -101,11 +102,11 @@ class Recorder : public streaming::BlockSink {
   std::optional<std::string> EndRecording();
   std::optional<std::string> EndRecordingLocked(std::unique_lock<std::mutex>& lock);
   std::string Explain(const Failure& failure) const;
-  void ShowFileName(const char* name);
 
   const receiver::Receiver& receiver_;
   const HostLink& host_;
   UserInterface& ui_;
+  PanelView& view_;
   const Trace& trace_;
   const std::unique_ptr<RecordingDirectory> directory_;
   const UtcClock clock_;

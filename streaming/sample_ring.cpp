@@ -4,11 +4,20 @@
 #include <cstring>
 
 namespace halvorn::streaming {
+namespace {
 
-SampleRing::SampleRing(std::uint8_t* memory, std::uint32_t* full_flags_storage, int slot_count,
-                       int slot_size)
-    : memory_(memory),
-      full_flags_(reinterpret_cast<std::atomic<std::uint32_t>*>(full_flags_storage)),
+// The flags follow the slots, aligned for their atomic access.
+std::size_t FlagsOffset(int slot_count, int slot_size) {
+  constexpr std::size_t kAlign = alignof(std::atomic<std::uint32_t>);
+  const std::size_t slots = static_cast<std::size_t>(slot_count) * static_cast<std::size_t>(slot_size);
+  return (slots + kAlign - 1) / kAlign * kAlign;
+}
+
+}  // namespace
+
+SampleRing::SampleRing(void* memory, int slot_count, int slot_size)
+    : memory_(static_cast<std::uint8_t*>(memory)),
+      full_flags_(reinterpret_cast<std::atomic<std::uint32_t>*>(memory_ + FlagsOffset(slot_count, slot_size))),
       slot_count_(slot_count),
       slot_size_(slot_size),
       space_left_(static_cast<std::size_t>(slot_size)) {
@@ -17,7 +26,7 @@ SampleRing::SampleRing(std::uint8_t* memory, std::uint32_t* full_flags_storage, 
 }
 
 std::size_t SampleRing::MemoryBytes(int slot_count, int slot_size) {
-  return static_cast<std::size_t>(slot_count) * (static_cast<std::size_t>(slot_size) + sizeof(std::uint32_t));
+  return FlagsOffset(slot_count, slot_size) + static_cast<std::size_t>(slot_count) * sizeof(std::uint32_t);
 }
 
 int SampleRing::Write(const std::uint8_t* data, std::size_t bytes) {

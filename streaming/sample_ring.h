@@ -14,8 +14,9 @@ namespace halvorn::streaming {
 
 class SampleRing {
  public:
-  // `memory` holds slot_count * slot_size bytes and outlives the ring.
-  SampleRing(std::uint8_t* memory, std::uint32_t* full_flags_storage, int slot_count, int slot_size);
+  // `memory`, MemoryBytes() long, holds the slots and then their full flags,
+  // and outlives the ring.
+  SampleRing(void* memory, int slot_count, int slot_size);
 
   static std::size_t MemoryBytes(int slot_count, int slot_size);
 

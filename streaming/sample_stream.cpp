@@ -23,10 +23,7 @@ struct StreamSession {
         live_sessions(live_sessions_in),
         bytes_per_transfer(static_cast<std::size_t>(bytes_per_transfer_in)),
         memory(memory_in),
-        ring(static_cast<std::uint8_t*>(memory_in),
-             reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(memory_in) +
-                                              static_cast<std::size_t>(slot_count) * slot_size),
-             slot_count, slot_size),
+        ring(memory_in, slot_count, slot_size),
         host(host_in),
         recorder(recorder_in) {}
   ~StreamSession() { resources.FreeRing(memory); }
@@ -60,11 +57,16 @@ namespace {
 // being unloaded: then the loader lock holds it and waiting longer is useless.
 constexpr std::uint32_t kThreadEndWaitMs = 100;
 
-// The library's callback carries no context of ours: the session it fills.
-std::atomic<StreamSession*> g_receiving_session{nullptr};
-// Calls of the library's callback under way. A device that did not take the
-// stop may still be inside one with the session a stop is about to free.
-std::atomic<int> g_transfers_in_progress{0};
+// The device library's callback carries no context of ours, so the way from
+// it to the session being filled is the one piece of module-wide state the
+// stream needs.
+struct TransferRoute {
+  std::atomic<StreamSession*> receiving_session{nullptr};
+  // Calls of the callback under way. A device that did not take the stop may
+  // still be inside one with the session a stop is about to free.
+  std::atomic<int> transfers_in_progress{0};
+};
+TransferRoute g_route;
 
 void DrainRing(StreamSession& session) {
   session.ring.Drain(
@@ -73,7 +75,7 @@ void DrainRing(StreamSession& session) {
         // A stop that gave up waiting for the host may already have let the
         // recorder go: after a stop request it is not touched again.
         if (session.recorder != nullptr && !session.stop_request.load(std::memory_order_acquire)) {
-          session.recorder->WriteBlock(block, kPairsPerBlock);
+          session.recorder->WriteBlock(block, kBlockPairs);
         }
       },
       session.stop_request);
@@ -131,34 +133,34 @@ std::uint64_t SampleStream::dropped_blocks() const {
   return dropped_before_.load() + (session != nullptr ? session->ring.dropped_blocks() : 0);
 }
 
-void SampleStream::StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder) {
+StreamStart SampleStream::StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder) {
   const receiver::SampleRateRow& row = receiver::SampleRateRowAt(sample_rate_index);
   trace_("StartAsyncProcessingExt...");
   trace_.Format("SRId:%d", sample_rate_index);
   trace_.Format("NumPackets:%d", row.packets_per_transfer);
   trace_.Format("BytesPerTransfer:%d", row.bytes_per_transfer());
-  StartAsyncProcessing(row.bytes_per_transfer(), kSlotSize, kSlotCount, recorder);
+  return StartAsyncProcessing(row.bytes_per_transfer(), kBlockBytes, kSlotCount, recorder);
 }
 
-void SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count,
-                                        BlockSink* recorder) {
+StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count,
+                                               BlockSink* recorder) {
   std::lock_guard lock(start_stop_mutex_);
-  if (IsStreaming()) return;
+  if (IsStreaming()) return StreamStart::kAlreadyStreaming;
   trace_("StartAsyncProcessing...");
   // Transfers of an input that never stopped would be read as transfers of
   // the new size: the device must take the stop before anything starts.
   if (input_may_run_) {
-    if (!device_.StopAsyncInput()) return;
+    if (!device_.StopAsyncInput()) return StreamStart::kDeviceStillRunning;
     input_may_run_ = false;
   }
 
   void* memory = resources_.AllocateRing(SampleRing::MemoryBytes(slot_count, slot_size));
-  if (memory == nullptr) return;
+  if (memory == nullptr) return StreamStart::kNoRing;
   auto* fresh = new (std::nothrow)
       StreamSession(resources_, live_sessions_, memory, bytes_per_transfer, slot_count, slot_size, host_, recorder);
   if (fresh == nullptr) {
     resources_.FreeRing(memory);
-    return;
+    return StreamStart::kNoRing;
   }
   live_sessions_.fetch_add(1, std::memory_order_relaxed);
   std::unique_ptr<StreamSession, void (*)(StreamSession*)> session(fresh, &StreamSession::Free);
@@ -166,31 +168,33 @@ void SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_size, i
 
   session->block_event = resources_.CreateWakeEvent();
   session->exit_event = resources_.CreateWakeEvent();
-  if (!session->block_event || !session->exit_event) return;
+  if (!session->block_event || !session->exit_event) return StreamStart::kNoEvent;
 
   session->thread = resources_.StartWorker(BufferReadyProc, session.get());
-  if (!session->thread) return;
+  if (!session->thread) return StreamStart::kNoThread;
   trace_("BufferReadyProc Thread started...");
 
   StreamSession* running = session.release();
-  g_receiving_session.store(running, std::memory_order_release);
+  g_route.receiving_session.store(running, std::memory_order_release);
   device_.StartAsyncInput(bytes_per_transfer, &SampleStream::TransferCallback);
   trace_("Halvorn AsyncInput started...");
 
   control_record_.SetStreaming(true);
   session_.store(running, std::memory_order_release);
+  return StreamStart::kStarted;
 }
 
-void SampleStream::StopAsyncProcessing() {
+StreamStop SampleStream::StopAsyncProcessing() {
   std::lock_guard lock(start_stop_mutex_);
   StreamSession* session = session_.load(std::memory_order_acquire);
-  if (session == nullptr) return;
+  if (session == nullptr) return StreamStop::kWasIdle;
 
   // After this returns the library calls back no more, unless a library that
   // is there refused (or lacks) the stop.
   if (!device_.StopAsyncInput() && device_.IsLoaded()) input_may_run_ = true;
-  g_receiving_session.store(nullptr, std::memory_order_seq_cst);
-  while (g_transfers_in_progress.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+  const StreamStop stopped = input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
+  g_route.receiving_session.store(nullptr, std::memory_order_seq_cst);
+  while (g_route.transfers_in_progress.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
   control_record_.SetStreaming(false);
 
   session->stop_request.store(true, std::memory_order_seq_cst);
@@ -205,15 +209,16 @@ void SampleStream::StopAsyncProcessing() {
       std::this_thread::yield();
     }
   } else if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
-    return;  // the thread frees the session when it leaves the host's callback
+    return StreamStop::kThreadLeftInCallback;  // the thread frees the session when it leaves the callback
   }
   session->thread->Join(kThreadEndWaitMs);
   StreamSession::Free(session);
+  return stopped;
 }
 
 bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void* /*unused*/) {
-  g_transfers_in_progress.fetch_add(1, std::memory_order_seq_cst);
-  StreamSession* session = g_receiving_session.load(std::memory_order_seq_cst);
+  g_route.transfers_in_progress.fetch_add(1, std::memory_order_seq_cst);
+  StreamSession* session = g_route.receiving_session.load(std::memory_order_seq_cst);
   if (session != nullptr && transfer != nullptr && session->ring.Write(transfer, session->bytes_per_transfer) > 0) {
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (session->consumer_waiting.load(std::memory_order_relaxed) &&
@@ -221,7 +226,7 @@ bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void
       session->block_event->Signal();
     }
   }
-  g_transfers_in_progress.fetch_sub(1, std::memory_order_release);
+  g_route.transfers_in_progress.fetch_sub(1, std::memory_order_release);
   return true;
 }
 

@@ -9,16 +9,17 @@
 
 #include "device/device_abi.h"
 #include "device/device_library.h"
-#include "plugin/host_link.h"
-#include "plugin/trace.h"
+#include "ports/host_link.h"
+#include "ports/sample_block.h"
+#include "ports/trace.h"
 #include "receiver/control_record_link.h"
 #include "streaming/block_sink.h"
 #include "streaming/stream_resources.h"
 
 namespace halvorn::streaming {
 
+// Each slot holds one block.
 inline constexpr int kSlotCount = 512;
-inline constexpr int kSlotSize = 6144;
 // How long a stop waits for the delivery thread to leave a host callback
 // before it lets the thread finish on its own.
 inline constexpr std::uint32_t kStopWaitMs = 1000;
@@ -26,6 +27,26 @@ inline constexpr std::uint32_t kStopWaitMs = 1000;
 inline constexpr std::uint32_t kAbandonedWaitMs = 5000;
 
 struct StreamSession;
+
+enum class StreamStart {
+  kStarted,
+  kAlreadyStreaming,
+  // The device's earlier input may still run: it did not take the last stop.
+  kDeviceStillRunning,
+  kNoRing,
+  kNoEvent,
+  kNoThread,
+};
+
+enum class StreamStop {
+  kStopped,
+  kWasIdle,
+  // Stopped here, but the device refused or lacks the stop of its input.
+  kDeviceRefusedStop,
+  // The delivery thread is still inside the host's callback; it ends, and
+  // frees what it holds, when the callback returns.
+  kThreadLeftInCallback,
+};
 
 class SampleStream {
  public:
@@ -36,14 +57,14 @@ class SampleStream {
   SampleStream& operator=(const SampleStream&) = delete;
 
   // Starts with the transfer size of the given sample-rate row.
-  void StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder);
+  StreamStart StartAsyncProcessingExt(int sample_rate_index, BlockSink* recorder);
   // Does nothing while streaming. A failure to get the ring, the event or the
   // thread leaves the stream idle with nothing held, and so does a device
   // whose earlier input still runs because it did not take the stop.
-  void StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count, BlockSink* recorder);
+  StreamStart StartAsyncProcessing(int bytes_per_transfer, int slot_size, int slot_count, BlockSink* recorder);
   // Returns promptly and delivers nothing afterwards, also when called from
   // inside the host callback. Does nothing while idle.
-  void StopAsyncProcessing();
+  StreamStop StopAsyncProcessing();
 
   bool IsStreaming() const { return session_.load(std::memory_order_acquire) != nullptr; }
   // Blocks dropped because the ring was full, over every stream so far.

@@ -24,21 +24,7 @@ Dialog* Dialog::FromHandle(HWND hwnd) {
   return reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
 }
 
-bool Dialog::OnInitDialog() {
-  DoDataExchange();
-  return true;
-}
-
-void Dialog::Bind(int control_id, Control& member) {
-  member.Attach(GetDlgItem(hwnd(), control_id));
-  bound_.push_back(&member);
-}
-
-void Dialog::OnDetached() {
-  Unhook();
-  for (Control* member : bound_) member->Attach(nullptr);
-  bound_.clear();
-}
+void Dialog::OnDetached() { Unhook(); }
 
 void Dialog::Abandon() {
   const HWND window = hwnd();

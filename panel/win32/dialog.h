@@ -1,14 +1,10 @@
-// A modeless dialog built from a dialog template, with its controls bound to
-// members by identifier. Because the host owns the message loop, the dialog
+// A modeless dialog built from a dialog template. Because the host owns the message loop, the dialog
 // hooks its thread's message retrieval to give its own keyboard messages the
 // dialog navigation (Tab, arrow keys within a group) and nothing else.
 #pragma once
 
 #include <windows.h>
 
-#include <vector>
-
-#include "panel/win32/control_binding.h"
 #include "panel/win32/window.h"
 
 namespace halvorn::win {
@@ -26,12 +22,8 @@ class Dialog : public Window {
   static Dialog* FromHandle(HWND hwnd);
 
  protected:
-  // Binds the members to their controls, through Bind().
-  virtual void DoDataExchange() {}
-  // Runs the data exchange; true asks for the default focus.
-  virtual bool OnInitDialog();
-
-  void Bind(int control_id, Control& member);
+  // True asks for the default focus.
+  virtual bool OnInitDialog() { return true; }
 
   void OnDetached() override;
   void Abandon() override;
@@ -46,7 +38,6 @@ class Dialog : public Window {
   void Unhook();
 
   int template_id_;
-  std::vector<Control*> bound_;
   HHOOK keyboard_hook_ = nullptr;
 };
 

@@ -5,14 +5,12 @@
 #include "panel/win32/main_frame.h"
 
 #include "panel/win32/application.h"
-#include "plugin/module_services.h"
 
 namespace halvorn::panel {
 
 class CExtIO_halvornApp final : public win::Application {
  public:
-  CExtIO_halvornApp(HINSTANCE instance, const ModuleServices& services)
-      : win::Application(instance), services_(services) {}
+  CExtIO_halvornApp(HINSTANCE instance, ControlPanel& panel) : win::Application(instance), panel_(panel) {}
 
   // The panel; null outside the module's lifetime.
   CMainFrame* main_frame() const { return static_cast<CMainFrame*>(main_window()); }
@@ -22,7 +20,7 @@ class CExtIO_halvornApp final : public win::Application {
   int ExitInstance() override;
 
  private:
-  ModuleServices services_;
+  ControlPanel& panel_;
 };
 
 }  // namespace halvorn::panel

@@ -26,10 +26,6 @@ static_assert(SW_SHOWNORMAL == kShowNormal && SW_MINIMIZE == kShowMinimised);
 
 }  // namespace
 
-const win::MessageMapEntry<CMainFrame> CMainFrame::kMessageMap[1] = {
-    win::OnMessage<CMainFrame>(WM_CLOSE, &CMainFrame::OnClose),
-};
-
 int CMainFrame::CreatePanel(win::Application& application) {
   const HINSTANCE instance = application.instance();
   const std::string class_name = application.RegisterFrameClass(
@@ -69,10 +65,6 @@ BOOL CMainFrame::MinimisePanel() {
   if (!GetWindowPlacement(frame, &current)) return FALSE;
   const WINDOWPLACEMENT placement = ToWindowPlacement(MinimisedPlacement(FromRect(current.rcNormalPosition)));
   return SetWindowPlacement(frame, &placement);
-}
-
-bool CMainFrame::OnMessage(UINT message, WPARAM wparam, LPARAM /*lparam*/) {
-  return win::DispatchThroughMap(kMessageMap, *this, message, wparam);
 }
 
 }  // namespace halvorn::panel

@@ -10,8 +10,6 @@
 #include "panel/panel_placement.h"
 #include "panel/win32/application.h"
 #include "panel/win32/frame_window.h"
-#include "panel/win32/message_map.h"
-#include "plugin/module_services.h"
 
 namespace halvorn::panel {
 
@@ -23,7 +21,7 @@ static_assert(kFrameStyle == 0x04CA0000 && kFrameClassStyle == 0x1020);
 
 class CMainFrame final : public win::FrameWindow {
  public:
-  explicit CMainFrame(const ModuleServices& services) : control_dialog_(services) {}
+  explicit CMainFrame(ControlPanel& panel) : control_dialog_(panel) {}
 
   CHalvornCtlDialog& control_dialog() { return control_dialog_; }
 
@@ -36,14 +34,11 @@ class CMainFrame final : public win::FrameWindow {
   BOOL MinimisePanel();
 
  protected:
-  bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
+  // Closing the panel is not the user's to do: the module decides, so
+  // WM_CLOSE is taken and nothing happens.
+  bool OnMessage(UINT message, WPARAM /*wparam*/, LPARAM /*lparam*/) override { return message == WM_CLOSE; }
 
  private:
-  // Closing the panel is not the user's to do: the module decides.
-  void OnClose(int /*unused*/) {}
-
-  static const win::MessageMapEntry<CMainFrame> kMessageMap[1];
-
   CHalvornCtlDialog control_dialog_;
   // None while there is no dialog window: the frame is then never shown.
   std::optional<PanelSize> panel_size_;

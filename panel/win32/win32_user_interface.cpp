@@ -14,6 +14,11 @@ HWND Win32UserInterface::dialog_window() const {
   return control_dialog != nullptr ? control_dialog->hwnd() : nullptr;
 }
 
+HWND Win32UserInterface::control(int control_id) const {
+  CHalvornCtlDialog* control_dialog = dialog();
+  return control_dialog != nullptr ? control_dialog->Control(control_id) : nullptr;
+}
+
 // No owner: the panel stays usable behind the box, and the box's modal loop
 // dispatches its clicks and timer ticks as the host's loop would.
 void Win32UserInterface::ShowError(const char* text) {
@@ -21,22 +26,22 @@ void Win32UserInterface::ShowError(const char* text) {
 }
 
 void Win32UserInterface::SetCheck(int control_id, bool marked) {
-  if (CHalvornCtlDialog* control_dialog = dialog()) {
-    control_dialog->Button(control_id).SetCheck(marked ? BST_CHECKED : BST_UNCHECKED);
+  if (const HWND button = control(control_id)) {
+    SendMessageA(button, BM_SETCHECK, marked ? BST_CHECKED : BST_UNCHECKED, 0);
   }
 }
 
 int Win32UserInterface::GetCheck(int control_id) {
-  CHalvornCtlDialog* control_dialog = dialog();
-  return control_dialog != nullptr ? control_dialog->Button(control_id).GetCheck() : BST_UNCHECKED;
+  const HWND button = control(control_id);
+  return button != nullptr ? static_cast<int>(SendMessageA(button, BM_GETCHECK, 0, 0)) : BST_UNCHECKED;
 }
 
 void Win32UserInterface::Enable(int control_id, bool enabled) {
-  if (CHalvornCtlDialog* control_dialog = dialog()) control_dialog->Item(control_id).Enable(enabled);
+  if (const HWND item = control(control_id)) EnableWindow(item, enabled ? TRUE : FALSE);
 }
 
 void Win32UserInterface::SetText(int control_id, const char* text) {
-  if (CHalvornCtlDialog* control_dialog = dialog()) control_dialog->Item(control_id).SetText(text);
+  if (const HWND item = control(control_id)) SetWindowTextA(item, text);
 }
 
 void Win32UserInterface::BeginWaitCursor() { saved_cursor_ = SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }

@@ -1,5 +1,6 @@
-// A user interface that records what the core asked of it, in order, and
-// keeps the controls' check, enable and text state like a dialog would.
+// A user interface and dialog that record what the core asked of them, in
+// order, and keep the controls' check, enable and text state like a dialog
+// would.
 #pragma once
 
 #include <map>
@@ -7,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "panel/user_interface.h"
+#include "panel/dialog_controls.h"
+#include "ports/user_interface.h"
 
 namespace halvorn::testing {
 
-class FakeUserInterface : public UserInterface {
+class FakeUserInterface : public UserInterface, public panel::DialogControls {
  public:
   struct Control {
     int check = 0;

@@ -1,7 +1,7 @@
-// The plug-in's core assembled natively as the Windows module assembles it:
-// the simulated receiver loaded as a shared object through the real binding,
-// the platform's stream resources, a recording user interface, and the
-// control dialog's logic attached.
+// The plug-in's module built natively as the Windows module builds it: the
+// simulated receiver loaded as a shared object through the real binding, the
+// platform's stream resources, and a user interface that records what the
+// module showed.
 #pragma once
 
 #include <cstdlib>
@@ -9,8 +9,7 @@
 #include <string>
 
 #include "device/library_loader.h"
-#include "panel/control_panel.h"
-#include "plugin/plugin.h"
+#include "plugin/module.h"
 #include "streaming/stream_resources.h"
 #include "tests/support/fake_user_interface.h"
 #include "tests/support/journal.h"
@@ -27,38 +26,34 @@ std::string NewJournalPath(const std::string& name);
 struct NativeModule {
   explicit NativeModule(const char* library_directory = SimulatorDirectory(),
                         std::unique_ptr<device::LibraryLoader> custom_loader = nullptr,
-                        std::unique_ptr<streaming::StreamResources> custom_resources = nullptr)
+                        std::unique_ptr<streaming::StreamResources> custom_resources = nullptr,
+                        recorder::RecorderOptions recorder_options = {})
       : loader(custom_loader ? std::move(custom_loader)
                              : device::MakePlatformLibraryLoader(library_directory)),
         resources(custom_resources ? std::move(custom_resources)
                                    : streaming::MakePlatformStreamResources()),
-        plugin(*loader, ui, *resources),
-        panel(std::make_unique<panel::ControlPanel>(plugin.services())) {
-    plugin.trace().Install(&trace);
-    plugin.AttachPanel(panel.get());
+        module(std::make_unique<Module>(ModulePlatform{*loader, *resources, ui, ui}, std::move(recorder_options))) {
+    module->trace().Install(&trace);
   }
-  ~NativeModule() {
-    plugin.stream().StopAsyncProcessing();
-    plugin.AttachPanel(nullptr);
-    panel.reset();
-    plugin.trace().Install(nullptr);
-  }
+  ~NativeModule() { module.reset(); }
 
   bool Init() {
     char name[32] = {};
     char model[32] = {};
     int type = 0;
-    return plugin.InitHW(name, model, &type);
+    return module->InitHW(name, model, &type);
   }
 
-  receiver::Receiver& receiver() { return panel->receiver(); }
+  Module& plugin() { return *module; }
+  receiver::Receiver& receiver() { return module->receiver(); }
+  recorder::Recorder& recorder() { return module->recorder(); }
+  panel::ControlPanel& panel() { return module->panel(); }
 
   FakeUserInterface ui;
   TraceRecorder trace;
   std::unique_ptr<device::LibraryLoader> loader;
   std::unique_ptr<streaming::StreamResources> resources;
-  Plugin plugin;
-  std::unique_ptr<panel::ControlPanel> panel;
+  std::unique_ptr<Module> module;
 };
 
 }  // namespace halvorn::testing

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/trace.h"
+#include "ports/trace.h"
 
 namespace halvorn::testing {
 

@@ -1,4 +1,4 @@
-#include "plugin/host_link.h"
+#include "ports/host_link.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,7 @@ class EntryPointTest : public ::testing::Test {
  protected:
   EntryPointTest() { FakeDevice::Instance().Reset(); }
 
-  bool Init(testing::NativeModule& module) { return module.plugin.InitHW(name_, model_, &type_); }
+  bool Init(testing::NativeModule& module) { return module.plugin().InitHW(name_, model_, &type_); }
 
   char name_[32];
   char model_[32];
@@ -47,24 +47,24 @@ TEST_F(EntryPointTest, InitHwOpensTheReceiverAndReportsItself) {
 
 TEST_F(EntryPointTest, TheLoStartsAt7050000AndSurvivesLaterInits) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
-  EXPECT_EQ(module.plugin.GetHWLO(), 7050000);
+  EXPECT_EQ(module.plugin().GetHWLO(), 7050000);
   ASSERT_TRUE(Init(module));
-  EXPECT_EQ(module.plugin.GetHWLO(), 7050000);
-  ASSERT_EQ(module.plugin.SetHWLO(14200000), 0);
+  EXPECT_EQ(module.plugin().GetHWLO(), 7050000);
+  ASSERT_EQ(module.plugin().SetHWLO(14200000), 0);
   ASSERT_TRUE(Init(module));
-  EXPECT_EQ(module.plugin.GetHWLO(), 14200000);
-  EXPECT_EQ(module.plugin.GetStatus(), 0);
+  EXPECT_EQ(module.plugin().GetHWLO(), 14200000);
+  EXPECT_EQ(module.plugin().GetStatus(), 0);
 }
 
 TEST_F(EntryPointTest, TheFirstSuccessfulInitSetsTheDefaultLo) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
-  module.plugin.SetHWLO(3500000);
+  module.plugin().SetHWLO(3500000);
   FakeDevice::Instance().SetResult("Open", 0);
   ASSERT_FALSE(Init(module));
-  EXPECT_EQ(module.plugin.GetHWLO(), 3500000);
+  EXPECT_EQ(module.plugin().GetHWLO(), 3500000);
   FakeDevice::Instance().SetResult("Open", 1);
   ASSERT_TRUE(Init(module));
-  EXPECT_EQ(module.plugin.GetHWLO(), 7050000);
+  EXPECT_EQ(module.plugin().GetHWLO(), 7050000);
 }
 
 TEST_F(EntryPointTest, WithoutTheLibraryInitHwSaysSoOnceAndTouchesNothing) {
@@ -75,7 +75,7 @@ TEST_F(EntryPointTest, WithoutTheLibraryInitHwSaysSoOnceAndTouchesNothing) {
   EXPECT_EQ(model_[0], 'y');
   EXPECT_EQ(type_, -7);
   EXPECT_EQ(module.trace.texts(), (Strings{"InitHW", "Unable to load halvornusb.dll"}));
-  EXPECT_FALSE(module.plugin.CloseHW());
+  EXPECT_FALSE(module.plugin().CloseHW());
 }
 
 TEST_F(EntryPointTest, FailingOpenOrFirmwareMakesInitHwFailSilently) {
@@ -88,7 +88,7 @@ TEST_F(EntryPointTest, FailingOpenOrFirmwareMakesInitHwFailSilently) {
     EXPECT_EQ(name_[0], 'x');
     EXPECT_EQ(type_, -7);
     // The library stays loaded: CloseHW releases it.
-    EXPECT_TRUE(module.plugin.CloseHW()) << failing;
+    EXPECT_TRUE(module.plugin().CloseHW()) << failing;
   }
 }
 
@@ -106,12 +106,12 @@ TEST_F(EntryPointTest, CloseHwClosesAndReleasesTheLibrary) {
   testing::NativeModule module("", std::move(loader));
   ASSERT_TRUE(Init(module));
   FakeDevice::Instance().Reset();
-  EXPECT_TRUE(module.plugin.CloseHW());
+  EXPECT_TRUE(module.plugin().CloseHW());
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"Close"}));
   EXPECT_EQ(counts.unloads(), 1);
   // After unloading nothing reaches the library any more.
-  module.plugin.OpenHW();
-  module.plugin.SetHWLO(7050000);
+  module.plugin().OpenHW();
+  module.plugin().SetHWLO(7050000);
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"Close"}));
   EXPECT_EQ(module.ui.errors(), (Strings{"FPGA configuration file not found\nPlease check installation and retry"}));
 }
@@ -119,23 +119,23 @@ TEST_F(EntryPointTest, CloseHwClosesAndReleasesTheLibrary) {
 TEST_F(EntryPointTest, CloseOrInitWhileStreamingStopsTheStreamFirst) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
   ASSERT_TRUE(Init(module));
-  module.plugin.OpenHW();
-  module.plugin.StartHW(7050000);
-  ASSERT_TRUE(module.plugin.stream().IsStreaming());
+  module.plugin().OpenHW();
+  module.plugin().StartHW(7050000);
+  ASSERT_TRUE(module.plugin().stream().IsStreaming());
   FakeDevice::Instance().Reset();
   ASSERT_TRUE(Init(module));
-  EXPECT_FALSE(module.plugin.stream().IsStreaming());
+  EXPECT_FALSE(module.plugin().stream().IsStreaming());
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"StopAsyncInput", "Sio", "Open", "FirmwareDownload"}));
 
-  module.plugin.StartHW(7050000);
+  module.plugin().StartHW(7050000);
   FakeDevice::Instance().Reset();
-  EXPECT_TRUE(module.plugin.CloseHW());
+  EXPECT_TRUE(module.plugin().CloseHW());
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"StopAsyncInput", "Sio", "Close"}));
 }
 
 TEST_F(EntryPointTest, EntryPointsTraceTheirOwnNamesExceptTuneChanged) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
-  Plugin& plugin = module.plugin;
+  Module& plugin = module.plugin();
   plugin.OpenHW();
   plugin.SetCallback(nullptr);
   plugin.StartHW(7050000);
@@ -162,25 +162,11 @@ TEST_F(EntryPointTest, PanelStepsComeAtTheirPlaces) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
   ASSERT_TRUE(Init(module));
   module.ui.ClearEvents();
-  module.plugin.ShowGUI();
-  module.plugin.HideGUI();
-  module.plugin.StartHW(7050000);
-  module.plugin.StopHW();
+  module.plugin().ShowGUI();
+  module.plugin().HideGUI();
+  module.plugin().StartHW(7050000);
+  module.plugin().StopHW();
   EXPECT_EQ(module.ui.events(), (Strings{"show-panel", "minimise-panel", "show-panel", "minimise-panel"}));
-}
-
-TEST_F(EntryPointTest, EntryPointsAreSafeWithoutAPanelObject) {
-  testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
-  module.plugin.AttachPanel(nullptr);
-  ASSERT_TRUE(Init(module));
-  EXPECT_TRUE(module.plugin.OpenHW());
-  EXPECT_EQ(module.plugin.StartHW(7050000), 1024);
-  EXPECT_EQ(module.plugin.SetHWLO(7050000), 0);
-  module.plugin.TuneChanged(1);
-  EXPECT_EQ(module.plugin.GetHWSR(), 0);
-  module.plugin.StopHW();
-  EXPECT_TRUE(module.plugin.CloseHW());
-  EXPECT_FALSE(module.plugin.stream().IsStreaming());
 }
 
 }  // namespace

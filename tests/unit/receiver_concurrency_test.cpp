@@ -20,7 +20,7 @@ TEST(ReceiverConcurrencyTest, EveryRecordSentIsAStateTheWritersProduced) {
   FakeDevice::Instance().Reset();
   testing::NativeModule module("", std::make_unique<testing::FakeDeviceLoader>());
   ASSERT_TRUE(module.Init());
-  module.plugin.OpenHW();
+  module.plugin().OpenHW();
   Receiver& receiver = module.receiver();
   constexpr int kWrites = 2000;
 
@@ -45,10 +45,10 @@ TEST(ReceiverConcurrencyTest, EveryRecordSentIsAStateTheWritersProduced) {
       for (bool on : preamp_writes) receiver.SetAdcPreamp(on);
     });
     std::thread tune([&] {
-      for (int i = 0; i < kWrites; ++i) module.plugin.SetHWLO(1000000 + 1000 * i);
+      for (int i = 0; i < kWrites; ++i) module.plugin().SetHWLO(1000000 + 1000 * i);
     });
     std::thread stream([&] {
-      for (bool on : streaming_writes) module.plugin.services().control_record.SetStreaming(on);
+      for (bool on : streaming_writes) module.plugin().control_record().SetStreaming(on);
     });
     dither_thread = dither.get_id();
     preamp_thread = preamp.get_id();
@@ -91,13 +91,13 @@ TEST(ReceiverConcurrencyTest, PanelAndHostRetuningAtOnceNeverUndoTheHostsLo) {
   FakeDevice::Instance().Reset();
   testing::NativeModule module("", std::make_unique<testing::FakeDeviceLoader>());
   ASSERT_TRUE(module.Init());
-  module.plugin.OpenHW();
-  module.plugin.TuneChanged(7050000);
+  module.plugin().OpenHW();
+  module.plugin().TuneChanged(7050000);
   std::atomic<bool> done{false};
   std::thread window([&] {
     while (!done) module.receiver().CalibrateClock();
   });
-  for (int i = 0; i < 2000; ++i) module.plugin.SetHWLO(7000000 + i);
+  for (int i = 0; i < 2000; ++i) module.plugin().SetHWLO(7000000 + i);
   done = true;
   window.join();
   // A calibration retunes to the LO it reads under the lock, never an older one.

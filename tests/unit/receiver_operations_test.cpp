@@ -7,6 +7,7 @@
 #include "tests/support/fake_device.h"
 #include "receiver/sample_rate_table.h"
 #include "tests/support/native_module.h"
+#include "tests/unit/recorder_test_support.h"
 
 namespace halvorn::receiver {
 namespace {
@@ -30,7 +31,7 @@ class ReceiverTest : public ::testing::Test {
 
   static FakeDevice& device() { return FakeDevice::Instance(); }
   Receiver& receiver() { return module_.receiver(); }
-  Plugin& plugin() { return module_.plugin; }
+  Module& plugin() { return module_.plugin(); }
   std::vector<std::uint8_t> LastRecord() { return Bytes(device().records().back()); }
 
   testing::NativeModule module_{"", std::make_unique<testing::FakeDeviceLoader>()};
@@ -138,12 +139,12 @@ TEST_F(ReceiverTest, SwitchesChangeOnlyTheirOwnBit) {
   plugin().OpenHW();
   receiver().SetAdcPreamp(true);
   EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x06, 0, 0, 0, 0}));
-  module_.plugin.stream().StartAsyncProcessingExt(0, nullptr);  // sets bit 0
+  module_.plugin().stream().StartAsyncProcessingExt(0, nullptr);  // sets bit 0
   receiver().SetAdcDither(false);
   EXPECT_EQ(device().records().back().flags, 0x05);
   plugin().SetHWLO(7050000);
   EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x05, 0x28, 0x5C, 0x8F, 0x16}));
-  module_.plugin.stream().StopAsyncProcessing();
+  module_.plugin().stream().StopAsyncProcessing();
   EXPECT_EQ(device().records().back().flags, 0x04);
   EXPECT_TRUE(receiver().Settings().adc_preamp_on);
   EXPECT_FALSE(receiver().Settings().adc_dither_on);
@@ -243,7 +244,7 @@ TEST_F(ReceiverTest, AFailedLoadIsReportedOncePerAttemptAndNotRetried) {
 TEST_F(ReceiverTest, AMissingFpgaConfigEntryIsReportedLikeAFailure) {
   testing::NativeModule module("", std::make_unique<testing::FakeDeviceLoader>(std::set<std::string>{"FpgaConfig"}));
   ASSERT_TRUE(module.Init());
-  module.plugin.OpenHW();
+  module.plugin().OpenHW();
   EXPECT_EQ(module.ui.errors().size(), 1u);
 }
 
@@ -265,7 +266,7 @@ TEST_F(ReceiverTest, CalibrationExamples) {
       {10000100, 79999200}, {9999900, 80000800}, {7000500, 80005713}, {15000000, 80000000}};
   for (const auto& [tuned, clock] : examples) {
     testing::NativeModule module("", std::make_unique<testing::FakeDeviceLoader>());
-    module.plugin.TuneChanged(tuned);
+    module.plugin().TuneChanged(tuned);
     module.receiver().CalibrateClock();
     EXPECT_EQ(module.receiver().state().reference_clock_hz, clock) << tuned;
   }
@@ -323,9 +324,19 @@ TEST_F(ReceiverTest, OpenWhileStreamingKeepsTheStreamingBit) {
   EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
 }
 
-TEST_F(ReceiverTest, OpenWhileRecordingLeavesTheRecorderControlsAlone) {
-  receiver().InitReceiver(/*recording_open=*/true);
-  for (const auto& event : module_.ui.events()) {
+TEST(ReceiverOpenTest, OpenWhileRecordingLeavesTheRecorderControlsAlone) {
+  FakeDevice::Instance().Reset();
+  testing::ScratchDirectory scratch;
+  recorder::RecorderOptions options;
+  options.directory = recorder::MakePlatformRecordingDirectory(scratch.path().string());
+  testing::NativeModule module("", std::make_unique<testing::FakeDeviceLoader>(), nullptr, std::move(options));
+  ASSERT_TRUE(module.Init());
+  module.panel().OnClick(panel::kRecButton);
+  ASSERT_TRUE(module.recorder().IsRecording());
+  module.ui.ClearEvents();
+  module.plugin().OpenHW();
+  ASSERT_FALSE(module.ui.events().empty());
+  for (const auto& event : module.ui.events()) {
     EXPECT_EQ(event.find("1021"), std::string::npos) << event;
     EXPECT_EQ(event.find("1022"), std::string::npos) << event;
     EXPECT_EQ(event.find("text"), std::string::npos) << event;

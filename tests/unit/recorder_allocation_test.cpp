@@ -29,7 +29,7 @@ TEST_P(RecorderAllocationTest, WritingBlocksAllocatesNothing) {
   receiver_.SelectSampleRate(GetParam());
   RecorderOptions options;
   options.directory = MakePlatformRecordingDirectory(scratch_.path().string());
-  Recorder recorder(receiver_, host_, ui_, trace_, std::move(options));
+  Recorder recorder(receiver_, host_, ui_, view_, trace_, std::move(options));
   ASSERT_EQ(recorder.StartRecording(), std::nullopt);
   const std::vector<std::uint8_t> block = testing::CountingBlock(0);
 

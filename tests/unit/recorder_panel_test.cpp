@@ -44,21 +44,18 @@ class RecordingPanelTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(module_.Init());
-    module_.plugin.SetCallback(&CallbackRecorder::Callback);
+    module_.plugin().SetCallback(&CallbackRecorder::Callback);
+    ASSERT_TRUE(module_.plugin().OpenHW());
+  }
+
+  RecorderOptions Options() {
     RecorderOptions options;
     options.directory = std::make_unique<testing::FaultyDirectory>(scratch_.path(), faults_);
     options.clock = clock_.AsClock();
-    panel_ = std::make_unique<panel::ControlPanel>(module_.plugin.services(), std::move(options));
-    module_.plugin.AttachPanel(panel_.get());
-    ASSERT_TRUE(module_.plugin.OpenHW());
-  }
-  void TearDown() override {
-    module_.plugin.stream().StopAsyncProcessing();
-    module_.plugin.AttachPanel(module_.panel.get());
-    panel_.reset();
+    return options;
   }
 
-  void Click(int id) { panel_->OnClick(id); }
+  void Click(int id) { module_.panel().OnClick(id); }
   testing::FakeUserInterface& ui() { return module_.ui; }
   bool Enabled(int id) { return ui().control(id).enabled; }
 
@@ -108,18 +105,17 @@ class RecordingPanelTest : public ::testing::Test {
     while (CallbackRecorder::Instance().blocks() < expected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
-  testing::NativeModule module_{"", std::make_unique<testing::FakeDeviceLoader>()};
   testing::ScratchDirectory scratch_;
   testing::ManualClock clock_{kStart};
   std::shared_ptr<testing::Faults> faults_ = std::make_shared<testing::Faults>();
-  std::unique_ptr<panel::ControlPanel> panel_;
+  testing::NativeModule module_{"", std::make_unique<testing::FakeDeviceLoader>(), nullptr, Options()};
 };
 
 TEST_F(RecordingPanelTest, RecAndStopSwitchTheArrangementsAroundAFinishedFile) {
   Click(panel::kRecButton);
   ExpectRecordingArrangement();
   EXPECT_TRUE(ui().timer_running());
-  panel_->OnTimer();
+  module_.panel().OnTimer();
   Click(panel::kStopButton);
   ExpectIdleArrangement();
   EXPECT_FALSE(ui().timer_running());
@@ -155,14 +151,14 @@ TEST_F(RecordingPanelTest, AFileThatCannotBeCreatedShowsOneMessageOverAnIdlePane
 TEST_F(RecordingPanelTest, AFailedWriteIsReportedAtTheNextTickOverAnIdlePanel) {
   faults_->write_budget = 90 + 6144 * 3;
   Click(panel::kRecButton);
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   std::uint64_t next_pair = 0;
   Stream(next_pair, 8, 6144);
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
   ExpectRecordingArrangement();
   EXPECT_TRUE(ui().errors().empty());
 
-  panel_->OnTimer();
+  module_.panel().OnTimer();
   ASSERT_EQ(ui().errors().size(), 1u);
   EXPECT_NE(ui().errors()[0].find(std::strerror(ENOSPC)), std::string::npos);
   ExpectIdleArrangement();
@@ -171,13 +167,13 @@ TEST_F(RecordingPanelTest, AFailedWriteIsReportedAtTheNextTickOverAnIdlePanel) {
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName).size(), 3u * 6144);
 
-  panel_->OnTimer();
+  module_.panel().OnTimer();
   EXPECT_EQ(ui().errors().size(), 1u);
 }
 
 TEST_F(RecordingPanelTest, OpenHwDuringARecordingLeavesTheRecordersButtonsAndFieldsAlone) {
   Click(panel::kRecButton);
-  ASSERT_TRUE(module_.plugin.OpenHW());
+  ASSERT_TRUE(module_.plugin().OpenHW());
   EXPECT_TRUE(Enabled(panel::kStopButton));
   EXPECT_FALSE(Enabled(panel::kRecButton));
   EXPECT_EQ(ui().control(panel::kFileNameField).text, kName);
@@ -190,13 +186,13 @@ TEST_F(RecordingPanelTest, OpenHwDuringARecordingLeavesTheRecordersButtonsAndFie
 TEST_F(RecordingPanelTest, BlocksFromTheStreamReachTheFileInOrderAcrossAStreamRestart) {
   Click(panel::kRecButton);
   std::uint64_t next_pair = 0;
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   Stream(next_pair, 300, 6144);
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
   const std::uint64_t first_run = next_pair;
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   Stream(next_pair, 200, 6144);
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
   Click(panel::kStopButton);
 
   const auto path = scratch_ / kName;
@@ -212,9 +208,9 @@ TEST_F(RecordingPanelTest, AtTwoMegaSamplesTheStreamIsRecordedAsRoundedSixteenBi
   Click(panel::kFirstRateButton + 4);
   Click(panel::kRecButton);
   std::uint64_t next_pair = 0;
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   Stream(next_pair, 40, 16 * 6144);  // 16 blocks per transfer at this rate
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
   Click(panel::kStopButton);
 
   const auto path = scratch_ / kName;
@@ -234,16 +230,15 @@ TEST_F(RecordingPanelTest, AtTwoMegaSamplesTheStreamIsRecordedAsRoundedSixteenBi
   }
 }
 
-TEST_F(RecordingPanelTest, DestroyingThePanelWhileRecordingFinishesTheFileQuietly) {
+TEST_F(RecordingPanelTest, DestroyingTheModuleWhileRecordingFinishesTheFileQuietly) {
   Click(panel::kRecButton);
   std::uint64_t next_pair = 0;
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   Stream(next_pair, 10, 6144);
-  module_.plugin.stream().StopAsyncProcessing();
-  module_.plugin.AttachPanel(module_.panel.get());
+  module_.plugin().stream().StopAsyncProcessing();
   ui().ClearEvents();
   CallbackRecorder::Instance().Reset();
-  panel_.reset();
+  module_.module.reset();
   EXPECT_TRUE(ui().events().empty());
   EXPECT_TRUE(CallbackRecorder::Instance().statuses().empty());
   ExpectFinished(scratch_ / kName);

@@ -107,7 +107,7 @@ class RecorderTest : public ::testing::Test, protected testing::RecordingReceive
     options.directory = std::make_unique<testing::FaultyDirectory>(scratch_.path(), faults_);
     options.clock = clock_.AsClock();
     options.max_data_bytes = max_data_bytes;
-    recorder_ = std::make_unique<Recorder>(receiver_, host_, ui_, trace_, std::move(options));
+    recorder_ = std::make_unique<Recorder>(receiver_, host_, ui_, view_, trace_, std::move(options));
   }
 
   void Deliver(const Bytes& block) { recorder_->WriteBlock(block.data(), testing::kBlockPairs); }
@@ -306,7 +306,7 @@ TEST_F(RecorderTest, AMissingDirectoryIsReportedInTheSystemsWords) {
   RecorderOptions options;
   options.directory = MakePlatformRecordingDirectory((scratch_ / "missing").string());
   options.clock = clock_.AsClock();
-  Recorder recorder(receiver_, host_, ui_, trace_, std::move(options));
+  Recorder recorder(receiver_, host_, ui_, view_, trace_, std::move(options));
   const std::optional<std::string> report = recorder.StartRecording();
   ASSERT_TRUE(report.has_value());
   EXPECT_NE(report->find(kName), std::string::npos) << *report;

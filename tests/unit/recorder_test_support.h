@@ -20,8 +20,9 @@
 #include <unistd.h>
 
 #include "device/device_library.h"
-#include "plugin/host_link.h"
-#include "plugin/trace.h"
+#include "panel/dialog_view.h"
+#include "ports/host_link.h"
+#include "ports/trace.h"
 #include "receiver/control_record_link.h"
 #include "receiver/receiver.h"
 #include "recorder/recorder.h"
@@ -222,12 +223,13 @@ class FaultyDirectory final : public recorder::RecordingDirectory {
 class RecordingReceiverFixture {
  protected:
   FakeUserInterface ui_;
+  panel::DialogView view_{ui_};
   Trace trace_;
   HostLink host_{trace_};
   FakeDeviceLoader loader_;
   device::DeviceLibrary device_{loader_};
   receiver::ControlRecordLink record_{device_};
-  receiver::Receiver receiver_{device_, record_, host_, ui_, trace_};
+  receiver::Receiver receiver_{device_, record_, host_, ui_, view_, trace_};
   ScratchDirectory scratch_;
 };
 

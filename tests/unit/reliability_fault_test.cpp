@@ -74,25 +74,18 @@ class FaultSession {
     loader_ = loader.get();
     auto resources = std::make_unique<RefusingResources>();
     resources_ = resources.get();
-    module_ = std::make_unique<testing::NativeModule>("", std::move(loader), std::move(resources));
     auto directory = std::make_unique<OrderedDirectory>(
         std::make_unique<testing::FaultyDirectory>(scratch_.path(), file_faults_));
     directory_ = directory.get();
     recorder::RecorderOptions options;
     options.directory = std::move(directory);
     options.max_data_bytes = max_data_bytes;
-    panel_ = std::make_unique<panel::ControlPanel>(module_->plugin.services(), std::move(options));
-    module_->plugin.AttachPanel(panel_.get());
-  }
-  ~FaultSession() {
-    module_->plugin.stream().StopAsyncProcessing();
-    module_->plugin.AttachPanel(module_->panel.get());
-    panel_.reset();
-    module_.reset();
+    module_ = std::make_unique<testing::NativeModule>("", std::move(loader), std::move(resources), std::move(options));
   }
 
-  Plugin& plugin() { return module_->plugin; }
-  panel::ControlPanel& panel() { return *panel_; }
+  Module& plugin() { return module_->plugin(); }
+  panel::ControlPanel& panel() { return module_->panel(); }
+  recorder::Recorder& recorder() { return module_->recorder(); }
   testing::FakeUserInterface& ui() { return module_->ui; }
   HidingLoader& loader() { return *loader_; }
   RefusingResources& resources() { return *resources_; }
@@ -118,7 +111,7 @@ class FaultSession {
 
   void Click(int id) {
     if (id == panel::kAdcPreamp || id == panel::kAdcDither || id == panel::kPreselector) ui().Toggle(id);
-    panel_->OnClick(id);
+    panel().OnClick(id);
   }
 
   bool Init() {
@@ -152,7 +145,7 @@ class FaultSession {
       Click(panel::RateButtonFor(kTwoMegaRow));
     });
     EXPECT_EQ(shown, Strings{});
-    if (panel().recorder().IsRecording()) Step("recovery: Stop", [&] { Click(panel::kStopButton); });
+    if (recorder().IsRecording()) Step("recovery: Stop", [&] { Click(panel::kStopButton); });
     const std::size_t first_file = directory().created().size();
     const std::uint64_t dropped_before = plugin().stream().dropped_blocks();
     const std::uint64_t streams_before = host_.streams();
@@ -218,7 +211,6 @@ class FaultSession {
   RefusingResources* resources_ = nullptr;
   OrderedDirectory* directory_ = nullptr;
   std::unique_ptr<testing::NativeModule> module_;
-  std::unique_ptr<panel::ControlPanel> panel_;
   int steps_ = 0;
 };
 
@@ -235,7 +227,7 @@ struct PointResult {
 
 void WalkSession(FaultSession& session, const std::function<void(Point)>& before,
                  const std::function<void(Point)>& after, const std::function<void(Point, const PointResult&)>& check) {
-  Plugin& plugin = session.plugin();
+  Module& plugin = session.plugin();
   for (int p = 0; p < kPointCount; ++p) {
     const auto point = static_cast<Point>(p);
     // What the points before leave to set up this one, fault-free.
@@ -487,7 +479,7 @@ void ExpectIdlePanel(FaultSession& session) {
   for (int id : {1018, 1019, 1020, 1026, 1022}) EXPECT_TRUE(session.ui().control(id).enabled) << id;
   EXPECT_FALSE(session.ui().control(panel::kStopButton).enabled);
   EXPECT_FALSE(session.ui().timer_running());
-  EXPECT_FALSE(session.panel().recorder().IsRecording());
+  EXPECT_FALSE(session.recorder().IsRecording());
 }
 
 struct RecordingFault {

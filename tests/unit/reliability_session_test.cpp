@@ -110,21 +110,17 @@ class SessionRun {
     // A slow host makes an unpaced ring overflow without a busy disk.
     if (Unpaced(seed)) host_.SetBlockDelay(500);
 
-    module_ = std::make_unique<testing::NativeModule>();
     auto directory = std::make_unique<OrderedDirectory>(recorder::MakePlatformRecordingDirectory(scratch_.path()));
     directory_ = directory.get();
     recorder::RecorderOptions options;
     options.directory = std::move(directory);
     // Half the seeds keep files small, so recordings go on in new files.
     if (seed % 2 == 1) options.max_data_bytes = 1000000;
-    panel_ = std::make_unique<panel::ControlPanel>(module_->plugin.services(), std::move(options));
-    module_->plugin.AttachPanel(panel_.get());
+    module_ = std::make_unique<testing::NativeModule>(testing::SimulatorDirectory(), nullptr, nullptr,
+                                                      std::move(options));
   }
 
   ~SessionRun() {
-    module_->plugin.stream().StopAsyncProcessing();
-    module_->plugin.AttachPanel(module_->panel.get());
-    panel_.reset();
     module_.reset();
     host_.SetBlockDelay(0);
   }
@@ -238,8 +234,10 @@ class SessionRun {
     }
     model_.library_loaded = true;
     if (model_.first_init) {
+      // No tuning has reached a receiver before its first opening.
       model_.first_init = false;
       model_.host_lo = 7050000;
+      model_.lo = 0;
     }
   }
 
@@ -377,7 +375,7 @@ class SessionRun {
     const std::uint64_t dropped_before = plugin().stream().dropped_blocks();
     const std::size_t files_before = directory_->created().size();
     Begin("OnClick(" + std::to_string(id) + ")" + how);
-    panel_->OnClick(id);
+    module_->panel().OnClick(id);
     End();
     const bool on = ui().control(id).check == 1;
 
@@ -403,7 +401,7 @@ class SessionRun {
         model_.clock = *clock;
         TunedModel(model_.lo);
       }
-      EXPECT_GT(panel_->receiver().state().reference_clock_hz.load(), 0) << Where();
+      EXPECT_GT(module_->receiver().state().reference_clock_hz.load(), 0) << Where();
     } else if (id == panel::kRecButton) {
       if (!model_.recording) {
         model_.recording = true;
@@ -441,7 +439,7 @@ class SessionRun {
 
   void DoTimer() {
     Begin("OnTimer");
-    panel_->OnTimer();
+    module_->panel().OnTimer();
     End();
     if (model_.recording) {
       const std::string size = ui().control(panel::kFileSizeField).text;
@@ -562,7 +560,7 @@ class SessionRun {
         const bool on = ui().control(id).check == 1;
         AllowSwitch(id, on);
       }
-      panel_->OnClick(id);
+      module_->panel().OnClick(id);
     }
     host_thread.join();
     End();
@@ -613,8 +611,8 @@ class SessionRun {
     for (int status : host_.TakeStatuses()) received_statuses_.push_back(status);
     EXPECT_EQ(received_statuses_, expected_statuses_) << Where() << ": status calls";
 
-    const receiver::ReceiverState& state = panel_->receiver().state();
-    EXPECT_EQ(state.lo_hz.load(), model_.lo) << Where();
+    const receiver::ReceiverState& state = module_->receiver().state();
+    EXPECT_EQ(state.tuned_lo_hz(), model_.lo) << Where();
     EXPECT_EQ(state.last_tuned_hz.load(), model_.last_tuned) << Where();
     EXPECT_EQ(state.reference_clock_hz.load(), model_.clock) << Where();
     EXPECT_EQ(state.sample_rate_index.load(), model_.row) << Where();
@@ -624,11 +622,11 @@ class SessionRun {
     EXPECT_EQ(state.adc_dither_on.load(), model_.dither ? 1 : 0) << Where();
     EXPECT_EQ(state.attenuator_step.load(), model_.attenuator) << Where();
 
-    const receiver::ControlRecord record = module_->plugin.services().control_record.Current();
+    const receiver::ControlRecord record = module_->plugin().control_record().Current();
     EXPECT_EQ(static_cast<int>(record.flags), static_cast<int>(model_.flags)) << Where() << ": control record flags";
     EXPECT_EQ(record.nco_word, model_.nco) << Where() << ": control record NCO word";
     EXPECT_EQ(plugin().stream().IsStreaming(), model_.streaming) << Where();
-    EXPECT_EQ(panel_->recorder().IsRecording(), model_.recording) << Where();
+    EXPECT_EQ(module_->recorder().IsRecording(), model_.recording) << Where();
 
     for (int id : kSettingControls) EXPECT_EQ(ui().control(id).enabled, model_.settings_enabled) << Where() << " control " << id;
     EXPECT_EQ(ui().control(panel::kStopButton).enabled, model_.stop_enabled) << Where() << " Stop";
@@ -795,7 +793,7 @@ class SessionRun {
 
   // ---- Plumbing ---------------------------------------------------------------------
 
-  Plugin& plugin() { return module_->plugin; }
+  Module& plugin() { return module_->plugin(); }
   testing::FakeUserInterface& ui() { return module_->ui; }
 
   void Begin(std::string description) {
@@ -819,7 +817,6 @@ class SessionRun {
   Watchdog watchdog_;
   std::unique_ptr<testing::NativeModule> module_;
   OrderedDirectory* directory_ = nullptr;
-  std::unique_ptr<panel::ControlPanel> panel_;
 
   Model model_;
   int step_ = 0;

@@ -175,11 +175,11 @@ class StreamTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(module_.Init());
-    module_.plugin.SetCallback(&CallbackRecorder::Callback);
+    module_.plugin().SetCallback(&CallbackRecorder::Callback);
     FakeDevice::Instance().Reset();
   }
 
-  SampleStream& stream() { return module_.plugin.stream(); }
+  SampleStream& stream() { return module_.plugin().stream(); }
   template <typename Done>
   static void WaitUntil(Done&& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -253,7 +253,7 @@ TEST_F(StreamTest, TransfersThatAreNotWholeBlocksAreReassembledInArrivalOrder) {
     CallbackRecorder::Instance().set_check_counting(true);
     const std::uint64_t transfers = 40000 / transfer_bytes + 20;
     InputThread input(transfers, transfer_bytes, 256);
-    stream().StartAsyncProcessing(transfer_bytes, kSlotSize, kSlotCount, nullptr);
+    stream().StartAsyncProcessing(transfer_bytes, kBlockBytes, kSlotCount, nullptr);
     input.WaitUntilSent(transfers);
     const std::uint64_t whole_blocks = transfers * transfer_bytes / 6144;
     WaitForBlocks(whole_blocks);
@@ -276,20 +276,20 @@ TEST_F(StreamTest, ASecondStartChangesNothing) {
   EXPECT_EQ(starts[0].value, 6144);
   // A second StartHW only retunes.
   FakeDevice::Instance().Reset();
-  module_.plugin.OpenHW();
+  module_.plugin().OpenHW();
   FakeDevice::Instance().Reset();
-  EXPECT_EQ(module_.plugin.StartHW(7050000), 1024);
+  EXPECT_EQ(module_.plugin().StartHW(7050000), 1024);
   EXPECT_EQ(FakeDevice::Instance().entries(), (Strings{"Sio", "SetPreselector"}));
 }
 
 TEST_F(StreamTest, AStopWhileIdleSendsNothing) {
   stream().StopAsyncProcessing();
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
   EXPECT_TRUE(FakeDevice::Instance().calls().empty());
 }
 
 TEST_F(StreamTest, WithoutAHostCallbackBlocksStillReachTheRecorder) {
-  module_.plugin.SetCallback(nullptr);
+  module_.plugin().SetCallback(nullptr);
   RecordingSink recorder;
   // More than the ring holds: it must keep draining.
   InputThread input(600, 0, 256, [&recorder] { return recorder.checker.pairs_checked() / 1024; });
@@ -317,19 +317,19 @@ TEST_F(StreamTest, NothingIsDeliveredAfterStopReturnsAndTheThreadIsWokenNotWaite
 }
 
 // Host callbacks that call back into the plug-in.
-std::atomic<Plugin*> g_plugin{nullptr};
+std::atomic<Module*> g_plugin{nullptr};
 std::atomic<int> g_stops_from_callback{0};
 void StopFromCallback(const std::uint8_t*, void*) {
   if (g_stops_from_callback++ == 0) g_plugin.load()->StopHW();
 }
 
 TEST_F(StreamTest, StopHwFromInsideTheCallbackReturnsAndEndsTheStream) {
-  g_plugin = &module_.plugin;
+  g_plugin = &module_.plugin();
   g_stops_from_callback = 0;
   CallbackRecorder::Instance().SetBlockObserver(&StopFromCallback, nullptr);
   InputThread input;
-  module_.plugin.StartHW(7050000);
-  while (module_.plugin.stream().IsStreaming()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  module_.plugin().StartHW(7050000);
+  while (module_.plugin().stream().IsStreaming()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const std::uint64_t delivered = CallbackRecorder::Instance().blocks();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(CallbackRecorder::Instance().blocks(), delivered);
@@ -338,9 +338,9 @@ TEST_F(StreamTest, StopHwFromInsideTheCallbackReturnsAndEndsTheStream) {
   EXPECT_EQ(resources_->live_events, 0);
   // And the plug-in streams again.
   CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   WaitForBlocks(delivered + 100);
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
 }
 
 std::atomic<bool> g_release_stalled_host{false};
@@ -390,27 +390,27 @@ TEST_F(StreamTest, FailuresToGetResourcesLeaveTheStreamIdleWithNothingHeld) {
     resources_->fail_allocation = failure == 0;
     resources_->fail_event = failure == 1;
     resources_->fail_thread = failure == 2;
-    module_.plugin.StartHW(7050000);
+    module_.plugin().StartHW(7050000);
     EXPECT_FALSE(stream().IsStreaming()) << failure;
     EXPECT_TRUE(FakeDevice::Instance().calls("StartAsyncInput").empty()) << failure;
     EXPECT_EQ(resources_->live_rings, 0) << failure;
     EXPECT_EQ(resources_->live_events, 0) << failure;
-    module_.plugin.StopHW();
+    module_.plugin().StopHW();
     EXPECT_TRUE(FakeDevice::Instance().calls("StopAsyncInput").empty()) << failure;
   }
   // Once the fault is gone the stream works.
   resources_->fail_allocation = resources_->fail_event = resources_->fail_thread = false;
   InputThread input(10);
-  module_.plugin.StartHW(7050000);
+  module_.plugin().StartHW(7050000);
   WaitForBlocks(10);
-  module_.plugin.StopHW();
+  module_.plugin().StopHW();
 }
 
 TEST_F(StreamTest, HundredsOfStartsAndStopsLeaveNothingBehind) {
   InputThread input;
   for (int i = 0; i < 300; ++i) {
-    module_.plugin.StartHW(7050000);
-    module_.plugin.StopHW();
+    module_.plugin().StartHW(7050000);
+    module_.plugin().StopHW();
   }
   EXPECT_EQ(resources_->threads_started, 300);
   EXPECT_EQ(resources_->live_rings, 0);

@@ -69,7 +69,7 @@ class InspectorTest : public ::testing::Test, protected testing::RecordingReceiv
     recorder::RecorderOptions options;
     options.directory = recorder::MakePlatformRecordingDirectory(scratch_.path().string());
     options.clock = clock_.AsClock();
-    return std::make_unique<recorder::Recorder>(receiver_, host_, ui_, trace_, std::move(options));
+    return std::make_unique<recorder::Recorder>(receiver_, host_, ui_, view_, trace_, std::move(options));
   }
   void Record(int blocks) {
     auto recorder = MakeRecorder();

@@ -653,21 +653,20 @@ class SceneRecordingTest : public ::testing::Test {
   // Records `seconds` of the scene at `sample_rate_index` with dither off,
   // through the panel's buttons and the real stream and recorder.
   fs::path Record(int sample_rate_index, std::int32_t lo_hz, double seconds) {
-    testing::NativeModule module;
-    EXPECT_TRUE(module.Init());
-    module.plugin.SetCallback(&host::CallbackRecorder::Callback);
     recorder::RecorderOptions options;
     options.directory = recorder::MakePlatformRecordingDirectory(scratch_.path().string());
     options.clock = clock_.AsClock();
-    auto panel = std::make_unique<panel::ControlPanel>(module.plugin.services(), std::move(options));
-    module.plugin.AttachPanel(panel.get());
-    EXPECT_TRUE(module.plugin.OpenHW());
-    panel->OnClick(panel::RateButtonFor(sample_rate_index));
+    testing::NativeModule module(testing::SimulatorDirectory(), nullptr, nullptr, std::move(options));
+    EXPECT_TRUE(module.Init());
+    module.plugin().SetCallback(&host::CallbackRecorder::Callback);
+    panel::ControlPanel& panel = module.panel();
+    EXPECT_TRUE(module.plugin().OpenHW());
+    panel.OnClick(panel::RateButtonFor(sample_rate_index));
     module.ui.SetCheck(panel::kAdcDither, false);
-    panel->OnClick(panel::kAdcDither);
+    panel.OnClick(panel::kAdcDither);
     // The host tunes and starts the stream; then the user presses "Rec".
-    EXPECT_GT(module.plugin.StartHW(lo_hz), 0);
-    panel->OnClick(panel::kRecButton);
+    EXPECT_GT(module.plugin().StartHW(lo_hz), 0);
+    panel.OnClick(panel::kRecButton);
 
     const auto blocks = static_cast<std::uint64_t>(seconds * RateOf(sample_rate_index) / 1024.0);
     const std::uint64_t before = host::CallbackRecorder::Instance().blocks();
@@ -676,12 +675,10 @@ class SceneRecordingTest : public ::testing::Test {
            std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    module.plugin.StopHW();
-    panel->OnClick(panel::kStopButton);
+    module.plugin().StopHW();
+    panel.OnClick(panel::kStopButton);
     EXPECT_TRUE(module.ui.errors().empty());
-    dropped_blocks_ = module.plugin.stream().dropped_blocks();
-    module.plugin.AttachPanel(module.panel.get());
-    panel.reset();
+    dropped_blocks_ = module.plugin().stream().dropped_blocks();
     return scratch_ / "Thu Dec 31 23-59-59 2026.wav";
   }
 

@@ -5,8 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "device/device_abi.h"
-#include "plugin/trace.h"
+#include "ports/calling_convention.h"
+#include "ports/sample_block.h"
+#include "ports/trace.h"
 
 namespace halvorn {
 
@@ -21,8 +22,6 @@ enum HostStatus : std::int32_t {
   kStatusRecordingStopped = 103,
 };
 
-inline constexpr std::int32_t kPairsPerBlock = 1024;
-
 class HostLink {
  public:
   explicit HostLink(const Trace& trace) : trace_(trace) {}
@@ -31,10 +30,10 @@ class HostLink {
   void SetCallback(HostCallback callback) { callback_.store(callback, std::memory_order_release); }
   HostCallback registered_callback() const { return callback_.load(std::memory_order_acquire); }
 
-  // One block of 1024 pairs; its bytes are valid only during the call.
+  // One block; its bytes are valid only during the call.
   void DeliverBlock(std::uint8_t* block) const {
     if (HostCallback registered = registered_callback()) {
-      registered(kPairsPerBlock, kStatusSampleBlock, 0.0f, block);
+      registered(kBlockPairs, kStatusSampleBlock, 0.0f, block);
     }
   }
 

@@ -1,6 +1,6 @@
-// What the core asks of the user interface: messages, the panel's controls by
-// identifier, the wait cursor, the status timer and the panel's placement.
-// The Win32 layer does it on the real window; tests record it.
+// What the core asks of the platform's user interface: messages, the wait
+// cursor, the recorder's status timer and the panel's placement. The Win32
+// layer does it on the real windows; tests record it.
 #pragma once
 
 namespace halvorn {
@@ -12,22 +12,16 @@ class UserInterface {
  public:
   virtual ~UserInterface() = default;
 
-  // A modal message box with the error icon and no owner; returns when the
-  // user has closed it.
+  // A modal message box with the error icon; returns when the user has
+  // closed it.
   virtual void ShowError(const char* text) = 0;
-
-  virtual void SetCheck(int control_id, bool marked) = 0;
-  // The platform's check state: 1 marked, 0 clear, anything else indeterminate.
-  virtual int GetCheck(int control_id) = 0;
-  virtual void Enable(int control_id, bool enabled) = 0;
-  virtual void SetText(int control_id, const char* text) = 0;
 
   // Remembers the current cursor and shows the wait cursor, then puts the
   // remembered one back.
   virtual void BeginWaitCursor() = 0;
   virtual void EndWaitCursor() = 0;
 
-  // The recorder's one-second status timer on the control dialog's window.
+  // The recorder's one-second status timer on the panel's window.
   virtual void StartStatusTimer() = 0;
   virtual void StopStatusTimer() = 0;
 

@@ -1,4 +1,4 @@
-#include "plugin/trace.h"
+#include "ports/trace.h"
 
 #include <cstdio>
 

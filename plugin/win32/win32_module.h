@@ -1,8 +1,8 @@
-// The plug-in module as Windows loads it: the one object that owns all
-// module-wide state, created when the DLL is attached and destroyed when it
+// The plug-in module as Windows loads it: the portable module with the
+// window system added, created when the DLL is attached and destroyed when it
 // is detached. Creating it starts the application object, which builds the
-// control panel on the loading thread; destroying it stops the stream and
-// then the application object, which takes the panel down.
+// control panel on the loading thread; destroying it stops the stream, takes
+// the panel down and then lets the module go.
 #pragma once
 
 #include <memory>
@@ -10,7 +10,7 @@
 // The core's headers come before <windows.h>, which defines `cdecl` away and
 // with it the host callback's calling-convention attribute.
 #include "device/library_loader.h"
-#include "plugin/plugin.h"
+#include "plugin/module.h"
 #include "streaming/stream_resources.h"
 
 #include "panel/win32/extio_halvorn_app.h"
@@ -25,7 +25,7 @@ class Win32Module {
   Win32Module(const Win32Module&) = delete;
   Win32Module& operator=(const Win32Module&) = delete;
 
-  Plugin& plugin() { return plugin_; }
+  Module& module() { return module_; }
 
   // Null outside the module's lifetime.
   static Win32Module* Instance();
@@ -37,10 +37,10 @@ class Win32Module {
  private:
   std::unique_ptr<device::LibraryLoader> loader_;
   std::unique_ptr<streaming::StreamResources> stream_resources_;
-  // Finds the panel through the application object below, which needs the
-  // plug-in's services and so comes after it.
+  // Finds the panel's windows through the application object below, which
+  // needs the module's panel logic and so comes after it.
   panel::Win32UserInterface ui_;
-  Plugin plugin_;
+  Module module_;
   panel::CExtIO_halvornApp application_;
 };
 

@@ -1,4 +1,4 @@
-#include "plugin/win32_module.h"
+#include "plugin/win32/win32_module.h"
 
 namespace halvorn {
 namespace {
@@ -11,18 +11,14 @@ Win32Module::Win32Module(HINSTANCE instance)
     : loader_(device::MakePlatformLibraryLoader()),
       stream_resources_(streaming::MakePlatformStreamResources()),
       ui_(application_),
-      plugin_(*loader_, ui_, *stream_resources_),
-      application_(instance, plugin_.services()) {
+      module_({*loader_, *stream_resources_, ui_, ui_}),
+      application_(instance, module_.panel()) {
   application_.Start();
-  if (panel::CMainFrame* frame = application_.main_frame()) {
-    plugin_.AttachPanel(&frame->control_dialog().panel());
-  }
 }
 
 Win32Module::~Win32Module() {
-  // Nothing may deliver into the recorder once the panel that owns it goes.
-  plugin_.stream().StopAsyncProcessing();
-  plugin_.AttachPanel(nullptr);
+  // Nothing may deliver while the windows go.
+  module_.stream().StopAsyncProcessing();
   application_.Stop();
 }
 
@@ -45,9 +41,7 @@ void Win32Module::DetachAtProcessExit() {
   g_module = nullptr;
   if (module == nullptr) return;
   try {
-    if (panel::CMainFrame* frame = module->application_.main_frame()) {
-      frame->control_dialog().panel().recorder().FinishAtProcessExit();
-    }
+    module->module_.FinishAtProcessExit();
   } catch (...) {
   }
 }

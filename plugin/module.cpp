@@ -1,0 +1,22 @@
+#include "plugin/module.h"
+
+namespace halvorn {
+
+Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options)
+    : ui_(platform.ui),
+      device_(platform.loader),
+      view_(platform.controls),
+      receiver_(device_, control_record_, host_, ui_, view_, trace_),
+      recorder_(receiver_, host_, ui_, view_, trace_, std::move(recorder_options)),
+      stream_(device_, control_record_, host_, trace_, platform.stream_resources),
+      panel_(receiver_, recorder_, platform.controls, ui_) {}
+
+void Module::InitReceiver() {
+  receiver_.ResetFrontEnd();
+  // An open recording keeps its buttons and fields, so "Rec" cannot start a
+  // second recording over it.
+  if (!recorder_.IsRecording()) view_.ShowRecorderReady();
+  receiver_.LoadSelectedBitstream();
+}
+
+}  // namespace halvorn

@@ -1,0 +1,92 @@
+// The plug-in module in portable form: the one object that owns everything
+// the module has, from the device library binding to the panel's logic, and
+// the thirteen entry points the host calls on it. The Win32 exports are
+// one-line forwards to these; natively, tests build the object directly.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "device/device_library.h"
+#include "device/library_loader.h"
+#include "panel/control_panel.h"
+#include "panel/dialog_controls.h"
+#include "panel/dialog_view.h"
+#include "ports/host_link.h"
+#include "ports/trace.h"
+#include "ports/user_interface.h"
+#include "receiver/control_record_link.h"
+#include "receiver/receiver.h"
+#include "recorder/recorder.h"
+#include "streaming/sample_stream.h"
+#include "streaming/stream_resources.h"
+
+namespace halvorn {
+
+inline constexpr std::int32_t kSampleTypeInt24 = 5;
+inline constexpr const char* kLibraryMissingMessage = "halvornusb.dll not found";
+
+// What the module needs from the system it runs on; all of it outlives the module.
+struct ModulePlatform {
+  device::LibraryLoader& loader;
+  streaming::StreamResources& stream_resources;
+  UserInterface& ui;
+  panel::DialogControls& controls;
+};
+
+class Module {
+ public:
+  explicit Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options = {});
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  bool InitHW(char* name, char* model, int* sample_type);
+  bool OpenHW();
+  std::int32_t StartHW(std::int32_t lo_hz);
+  void StopHW();
+  bool CloseHW();
+  std::int32_t SetHWLO(std::int32_t lo_hz);
+  std::int32_t GetHWLO();
+  std::int32_t GetHWSR();
+  std::int32_t GetStatus();
+  void SetCallback(HostCallback callback);
+  void ShowGUI();
+  void HideGUI();
+  void TuneChanged(std::int32_t frequency_hz);
+
+  // The process is ending and its other threads are gone, perhaps inside our
+  // locks or the device library: only an open recording is finished.
+  void FinishAtProcessExit() { recorder_.FinishAtProcessExit(); }
+
+  Trace& trace() { return trace_; }
+  HostLink& host() { return host_; }
+  device::DeviceLibrary& device() { return device_; }
+  receiver::ControlRecordLink& control_record() { return control_record_; }
+  receiver::Receiver& receiver() { return receiver_; }
+  recorder::Recorder& recorder() { return recorder_; }
+  streaming::SampleStream& stream() { return stream_; }
+  panel::ControlPanel& panel() { return panel_; }
+
+ private:
+  // The receiver's open-time state, with the panel to match.
+  void InitReceiver();
+
+  // Declared so that destruction runs safely from the bottom up: the panel's
+  // logic goes first, then the stream (nothing is delivered any more), the
+  // recorder (an open recording is finished), the receiver and last the
+  // device library.
+  UserInterface& ui_;
+  Trace trace_;
+  HostLink host_{trace_};
+  device::DeviceLibrary device_;
+  receiver::ControlRecordLink control_record_{device_};
+  panel::DialogView view_;
+  receiver::Receiver receiver_;
+  recorder::Recorder recorder_;
+  streaming::SampleStream stream_;
+  panel::ControlPanel panel_;
+
+  std::atomic<bool> first_init_{true};
+};
+
+}  // namespace halvorn
