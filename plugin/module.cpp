@@ -1,5 +1,7 @@
 #include "plugin/module.h"
 
+#include "halvorn_version.h"
+
 namespace halvorn {
 
 Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options)
@@ -9,7 +11,10 @@ Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorde
       receiver_(device_, control_record_, host_, ui_, view_, trace_),
       recorder_(receiver_, host_, ui_, view_, trace_, std::move(recorder_options)),
       stream_(device_, control_record_, host_, ui_, trace_, platform.stream_resources),
-      panel_(receiver_, recorder_, platform.controls, view_, ui_) {}
+      panel_(receiver_, recorder_, platform.controls, view_, ui_) {
+  trace_.Install(platform.trace_sink);
+  trace_("ExtIO_halvorn " HALVORN_VERSION);
+}
 
 void Module::InitReceiver() {
   receiver_.ResetFrontEnd();

@@ -34,6 +34,8 @@ struct ModulePlatform {
   streaming::StreamResources& stream_resources;
   UserInterface& ui;
   panel::DialogControls& controls;
+  // Installed before the module says anything; null discards the texts.
+  TraceSink* trace_sink = nullptr;
 };
 
 class Module {

@@ -32,9 +32,8 @@ struct NativeModule {
                              : device::MakePlatformLibraryLoader(library_directory)),
         resources(custom_resources ? std::move(custom_resources)
                                    : streaming::MakePlatformStreamResources()),
-        module(std::make_unique<Module>(ModulePlatform{*loader, *resources, ui, ui}, std::move(recorder_options))) {
-    module->trace().Install(&trace);
-  }
+        module(std::make_unique<Module>(ModulePlatform{*loader, *resources, ui, ui, &trace},
+                                        std::move(recorder_options))) {}
   ~NativeModule() { module.reset(); }
 
   bool Init() {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "halvorn_version.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
 
@@ -18,7 +19,11 @@ class EntryPointTest : public ::testing::Test {
  protected:
   EntryPointTest() { FakeDevice::Instance().Reset(); }
 
-  bool Init(testing::NativeModule& module) { return module.plugin().InitHW(name_, model_, &type_); }
+  // Forgets the module's first words, so a test sees only what its calls said.
+  bool Init(testing::NativeModule& module) {
+    if (module.trace.texts().size() == 1) module.trace.Clear();
+    return module.plugin().InitHW(name_, model_, &type_);
+  }
 
   char name_[32];
   char model_[32];
@@ -28,6 +33,14 @@ class EntryPointTest : public ::testing::Test {
     std::memset(model_, 'y', sizeof model_);
   }
 };
+
+TEST_F(EntryPointTest, TheModuleSaysItsVersionFirst) {
+  testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
+  const Strings texts = module.trace.texts();
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts[0], "ExtIO_halvorn " HALVORN_VERSION);
+  EXPECT_EQ(texts.size(), 1u);
+}
 
 TEST_F(EntryPointTest, InitHwOpensTheReceiverAndReportsItself) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());

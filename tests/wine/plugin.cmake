@@ -1,1 +1,1 @@
-target_sources(plugin_wine_tests PRIVATE exports_test.cpp plugin_exit_test.cpp plugin_init_test.cpp)
+target_sources(plugin_wine_tests PRIVATE exports_test.cpp plugin_exit_test.cpp plugin_init_test.cpp plugin_truthful_results_test.cpp)

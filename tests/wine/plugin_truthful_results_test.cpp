@@ -1,0 +1,215 @@
+// Through the real DLL on the simulated receiver: what StartHW, SetHWLO,
+// GetHWLO and the panel say is what happened, with the simulator's faults
+// injected where a real receiver would fail.
+#include <thread>
+
+#include "ports/host_link.h"
+#include "receiver/tuning.h"
+#include "streaming/sample_stream.h"
+#include "tests/wine/recording_support.h"
+
+namespace halvorn::wine_tests {
+namespace {
+
+class TruthfulResultsTest : public RecordingTest {
+ protected:
+  bool Checked(int id) const { return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  std::size_t Count(int status) const {
+    const auto statuses = Statuses();
+    return static_cast<std::size_t>(std::count(statuses.begin(), statuses.end(), status));
+  }
+  bool Shown(const std::string& text) const {
+    for (const auto& box : boxes_.seen()) {
+      if (box.text.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(TruthfulResultsTest, StartHwSaysMinusOneWheneverNoStreamRuns) {
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1);  // before InitHW
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+
+  for (const char* setting : {"HALVORNSIM_FAIL", "HALVORNSIM_MISSING"}) {
+    SetSimulator(setting, "StartAsyncInput");
+    if (std::string(setting) == "HALVORNSIM_MISSING") {
+      // Entries go missing as the library loads.
+      ASSERT_TRUE(plugin_->CloseHW());
+      ASSERT_TRUE(Init());
+      ASSERT_TRUE(plugin_->OpenHW());
+    }
+    EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1) << setting;
+    host::PumpMessagesFor(300);
+    EXPECT_EQ(callback_.blocks(), 0u) << setting;
+    SetSimulator(setting, "");
+  }
+  ASSERT_TRUE(plugin_->CloseHW());
+  ASSERT_TRUE(Init());
+  ASSERT_TRUE(plugin_->OpenHW());
+
+  // A stop the receiver refused, then one it takes.
+  ASSERT_EQ(plugin_->StartHW(kTestLoHz), kPairsPerBlock);
+  SetSimulator("HALVORNSIM_FAIL", "StopAsyncInput");
+  plugin_->StopHW();
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1);
+  SetSimulator("HALVORNSIM_FAIL", "");
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), kPairsPerBlock);
+  plugin_->StopHW();
+
+  ASSERT_TRUE(plugin_->CloseHW());
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1);
+  EXPECT_TRUE(boxes_.seen().empty());
+}
+
+TEST_F(TruthfulResultsTest, AnLoOutsideTheRangeIsTunedAtItsNearerEndAndTheRecordingSaysSo) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  EXPECT_EQ(plugin_->SetHWLO(40000001), 40000000);
+  EXPECT_LT(plugin_->SetHWLO(-1), 0);
+  // One host starts at 144 MHz by default.
+  ASSERT_EQ(plugin_->StartHW(144000000), kPairsPerBlock);
+  EXPECT_EQ(plugin_->GetHWLO(), 40000000);
+  EXPECT_EQ(Count(kStatusLoChanged), 1u);
+  const auto sio = journal_.Calls("Sio");
+  ASSERT_FALSE(sio.empty());
+  EXPECT_EQ(sio.back()["nco"], "0x80000000");
+
+  const std::string name = ClickRec();
+  host::PumpMessagesFor(300);
+  ClickStop();
+  plugin_->StopHW();
+  const auto recording = ReadRecording(name);
+  ASSERT_TRUE(recording) << name;
+  EXPECT_EQ(recording->lo_hz(), 40000000);
+}
+
+TEST_F(TruthfulResultsTest, ATuneTheReceiverRefusedLeavesGetHwLoWhereTheReceiverIs) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  SetSimulator("HALVORNSIM_FAIL", "Sio");
+  EXPECT_EQ(plugin_->SetHWLO(10000000), 0);
+  EXPECT_EQ(plugin_->GetHWLO(), 7050000);
+  EXPECT_EQ(Count(kStatusLoChanged), 1u);
+  SetSimulator("HALVORNSIM_FAIL", "");
+  EXPECT_EQ(plugin_->SetHWLO(10000000), 0);
+  EXPECT_EQ(plugin_->GetHWLO(), 10000000);
+}
+
+TEST_F(TruthfulResultsTest, TheDeviceLibraryBesideThePlugInIsFoundFromAnotherFolder) {
+  plugin_.reset();
+  // Neither the standard search nor the current directory has the library;
+  // only the plug-in's own folder does.
+  UseSimulator(false);
+  std::string error;
+  plugin_ = host::ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+  ASSERT_TRUE(plugin_) << error;
+  EXPECT_TRUE(Init());
+  EXPECT_FALSE(journal_.Calls("Open").empty());
+  EXPECT_TRUE(boxes_.seen().empty());
+}
+
+TEST_F(TruthfulResultsTest, CloseThenOpenThenStartStreams) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ASSERT_TRUE(plugin_->CloseHW());
+  ASSERT_TRUE(plugin_->OpenHW());
+  ASSERT_EQ(plugin_->StartHW(kTestLoHz), kPairsPerBlock);
+  EXPECT_TRUE(PumpUntil([&] { return callback_.blocks() > 10; }, 10000));
+  plugin_->StopHW();
+  EXPECT_TRUE(boxes_.seen().empty());
+}
+
+TEST_F(TruthfulResultsTest, ARecordingStartedAfterARateChangeCarriesTheNewRateAndSettingsStayFixed) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  // The user picks 2 MS/s; the host neither restarts nor retunes.
+  ClickAsUser(kFirstRateButton + kTwoMegaRow);
+  EXPECT_EQ(plugin_->GetHWSR(), 2000000);
+  const std::string name = ClickRec();
+  const auto loads = journal_.Calls("FpgaConfig");
+  ASSERT_FALSE(loads.empty());
+  EXPECT_EQ(loads.back()["name"], "halvorn2m24v21");
+
+  // A host clicking the disabled settings changes nothing.
+  const std::size_t journal_before = JournalLength();
+  for (int id : {int{panel::kAttenuator30dB}, kFirstRateButton, int{panel::kAdcPreamp}, int{panel::kClockCalibrate}}) {
+    SendMessageA(Control(id), BM_CLICK, 0, 0);
+  }
+  host::PumpMessagesFor(200);
+  EXPECT_EQ(JournalLength(), journal_before);
+  EXPECT_EQ(plugin_->GetHWSR(), 2000000);
+  EXPECT_TRUE(Checked(kFirstRateButton + kTwoMegaRow));
+  EXPECT_FALSE(Checked(kFirstRateButton));
+  EXPECT_TRUE(Checked(panel::kAttenuator0dB));
+  EXPECT_FALSE(Checked(panel::kAttenuator30dB));
+  EXPECT_FALSE(Checked(panel::kAdcPreamp));
+
+  ClickStop();
+  plugin_->StopHW();
+  const auto recording = ReadRecording(name);
+  ASSERT_TRUE(recording) << name;
+  EXPECT_EQ(recording->sample_rate(), 2000000u);
+  EXPECT_EQ(recording->bits_per_sample(), 16);
+  EXPECT_EQ(recording->sample_rate_index(), kTwoMegaRow);
+}
+
+TEST_F(TruthfulResultsTest, ACalibrationFarBeyondAnyCrystalIsRefusedWithAMessage) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  plugin_->TuneChanged(1499);
+  const std::size_t journal_before = JournalLength();
+  ClickAsUser(panel::kClockCalibrate);
+  ASSERT_TRUE(boxes_.WaitFor(1, 5000));
+  EXPECT_EQ(boxes_.seen()[0].text, receiver::kCalibrationRefusedMessage);
+  EXPECT_EQ(JournalLength(), journal_before);
+}
+
+TEST_F(TruthfulResultsTest, EachRadioGroupMarksExactlyTheReceiversSetting) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ClickAsUser(panel::kAttenuator30dB);
+  ASSERT_TRUE(plugin_->OpenHW());
+  for (int id = panel::kAttenuator0dB; id <= panel::kAttenuator30dB; ++id) {
+    EXPECT_EQ(Checked(id), id == panel::kAttenuator0dB) << id;
+  }
+  const auto attenuator = journal_.Calls("SetAttenuator");
+  ASSERT_FALSE(attenuator.empty());
+  EXPECT_EQ(attenuator.back()["step"], "0");
+}
+
+// Holds the host's callback for a while once, as a host busy elsewhere would.
+void HoldOnce(const std::uint8_t*, void* held) {
+  if (static_cast<std::atomic<bool>*>(held)->exchange(true)) return;
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+}
+
+TEST_F(TruthfulResultsTest, ARecordingThatLostSamplesSaysHowMuchWhenItStops) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(1));  // 250 kS/s: the ring holds 2.1 s
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  const std::string name = ClickRec();
+  ASSERT_TRUE(PumpUntil([&] { return callback_.blocks() > 20; }, 10000));
+  std::atomic<bool> held{false};
+  callback_.SetBlockObserver(&HoldOnce, &held);
+  ASSERT_TRUE(PumpUntil([&] { return held.load(); }, 10000));
+  const std::uint64_t before = callback_.blocks();
+  ASSERT_TRUE(PumpUntil([&] { return callback_.blocks() > before + 600; }, 20000));
+  ClickStop();
+  plugin_->StopHW();
+  ASSERT_TRUE(boxes_.WaitFor(1, 5000));
+  EXPECT_TRUE(Shown("Recording incomplete: ")) << boxes_.seen()[0].text;
+  EXPECT_TRUE(Shown("were lost while the host or the disk could not keep up")) << boxes_.seen()[0].text;
+}
+
+TEST_F(TruthfulResultsTest, AReceiverThatDeliversNothingIsReportedOnce) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  SetSimulator("HALVORNSIM_STALL", "300,4500");
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  // The notice is shown by the panel's thread: this one, pumping.
+  ASSERT_TRUE(PumpUntil([&] { return !boxes_.seen().empty(); }, 10000));
+  EXPECT_EQ(boxes_.seen()[0].text, streaming::kReceiverSilentMessage);
+  const std::uint64_t before = callback_.blocks();
+  ASSERT_TRUE(PumpUntil([&] { return callback_.blocks() > before + 20; }, 15000)) << "samples never came again";
+  host::PumpMessagesFor(500);
+  EXPECT_EQ(boxes_.seen().size(), 1u);
+  plugin_->StopHW();
+}
+
+}  // namespace
+}  // namespace halvorn::wine_tests
