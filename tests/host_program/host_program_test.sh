@@ -114,11 +114,20 @@ InitHwFailsWithoutTheDeviceLibrary)
   ;;
 
 BlocksThatNeverComeTripTheWatchdog)
-  HALVORNSIM_FAIL=StartAsyncInput run_host --seconds 30 --watchdog 1
+  # The stream starts, but the receiver's input stalls from its first moment.
+  HALVORNSIM_STALL=0,60000 run_host --seconds 30 --watchdog 1
   expect_status 4
   expect_output "no block arrived within 1.0 s of StartHW"
   # The session ended at the watchdog, not after the 30 s asked for.
   grep -qE "session: +1\.[0-9] s streamed" host.log || fail "the session did not end at the watchdog"
+  ;;
+
+AStartThatStreamsNothingIsReported)
+  # A receiver that refuses its input: StartHW says so rather than letting the
+  # host wait for blocks.
+  HALVORNSIM_FAIL=StartAsyncInput run_host --seconds 30 --watchdog 10
+  expect_status 4
+  expect_output "StartHW refused to start: it returned -1"
   ;;
 
 RecordsTheSceneAndTheToolsFindItsCarriers)

@@ -26,6 +26,7 @@ endif()
 
 set(halvorn_host_cases
   Help UsageErrors MissingPlugin NotAPlugin InitHwFailsWithoutTheDeviceLibrary BlocksThatNeverComeTripTheWatchdog
+  AStartThatStreamsNothingIsReported
   RecordsTheSceneAndTheToolsFindItsCarriers CaptureHoldsEveryPairInOrder
   ARateChosenOnThePanelMidStreamRestartsTheStream ARecordingThatCannotStartIsReported CtrlCEndsTheSessionCleanly)
 foreach(row RANGE 0 8)

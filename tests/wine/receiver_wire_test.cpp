@@ -51,19 +51,21 @@ TEST_F(ReceiverWireTest, TuningWordsOnTheWire) {
     EXPECT_EQ(plugin_->SetHWLO(lo_hz), 0);
     EXPECT_EQ(LastSio()["record"], record) << lo_hz;
   }
-  // StartHW takes any LO, negative ones included.
+  // StartHW tunes an LO below the range at its lowest end.
   plugin_->StartHW(-1000);
   plugin_->StopHW();
   const auto sent = journal_.Calls("Sio");
-  EXPECT_EQ(sent[sent.size() - 3]["nco"], "0xFFFF2E49");
+  EXPECT_EQ(sent[sent.size() - 3]["nco"], "0x00000000");
+  EXPECT_EQ(plugin_->GetHWLO(), 0);
 }
 
 TEST_F(ReceiverWireTest, OutOfRangeLosAreRefusedWithNothingSent) {
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
   const size_t lines = JournalLength();
-  EXPECT_EQ(plugin_->SetHWLO(40000001), 1);
+  // Above: the highest LO; below: a negative number.
+  EXPECT_EQ(plugin_->SetHWLO(40000001), 40000000);
   EXPECT_EQ(plugin_->SetHWLO(-1), -1);
-  EXPECT_EQ(plugin_->SetHWLO(2147483647), 1);
+  EXPECT_EQ(plugin_->SetHWLO(2147483647), 40000000);
   EXPECT_EQ(plugin_->SetHWLO(-2147483647 - 1), -1);
   EXPECT_EQ(JournalLength(), lines);
   EXPECT_EQ(plugin_->GetHWLO(), 7050000);
