@@ -14,6 +14,7 @@ class NoWindow final : public UserInterface, public PanelView {
   void EndWaitCursor() override {}
   void StartStatusTimer() override {}
   void StopStatusTimer() override {}
+  void PreparePanel() override {}
   void ShowPanel() override {}
   void MinimisePanel() override {}
 

@@ -46,6 +46,12 @@ bool DeviceLibrary::Unload() {
   return library != nullptr && loader_.Unload(library);
 }
 
+void DeviceLibrary::LeaveLoaded() {
+  std::lock_guard lock(call_mutex_);
+  entries_.fill(nullptr);
+  library_ = nullptr;
+}
+
 bool DeviceLibrary::IsLoaded() const {
   std::lock_guard lock(call_mutex_);
   return library_ != nullptr;

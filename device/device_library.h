@@ -26,6 +26,9 @@ class DeviceLibrary {
   bool Load();
   // Releases the library and clears the table. True when it was released.
   bool Unload();
+  // Clears the table but keeps the library in the process: its own threads
+  // may still be running in it.
+  void LeaveLoaded();
   bool IsLoaded() const;
   bool HasEntry(const char* entry_name) const;
 

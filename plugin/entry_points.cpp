@@ -65,6 +65,7 @@ bool Module::OpenHW() {
   trace_("Initializing CtlDialog");
   // A receiver closed by CloseHW (or never opened) comes back up first.
   if (!device_open_ && !BringUpDevice()) return false;
+  ui_.PreparePanel();
   InitReceiver();
   ui_.ShowPanel();
   return true;
@@ -77,6 +78,7 @@ std::int32_t Module::StartHW(std::int32_t lo_hz) {
   const std::int32_t tuned_lo_hz = std::clamp(lo_hz, receiver::kLowestLoHz, receiver::kHighestLoHz);
   if (tuned_lo_hz != lo_hz) trace_.Format("LO out of range, tuned to %d Hz", tuned_lo_hz);
   const bool tuned = receiver_.SetLO(tuned_lo_hz);
+  ui_.PreparePanel();
   ui_.ShowPanel();
   const StreamStart start = stream_.StartAsyncProcessingExt(receiver_.sample_rate_index(), &recorder_);
   if (tuned_lo_hz != lo_hz || !tuned) host_.NotifyLoChange();
@@ -132,6 +134,7 @@ void Module::SetCallback(HostCallback callback) {
 
 void Module::ShowGUI() {
   trace_("ShowGUI");
+  ui_.PreparePanel();
   ui_.ShowPanel();
 }
 

@@ -16,6 +16,13 @@ Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorde
   trace_("ExtIO_halvorn " HALVORN_VERSION);
 }
 
+Module::~Module() {
+  stream_.StopAsyncProcessing();
+  if (device_open_) device_.Close();
+  // A receiver that would not stop its input may still call back into it.
+  if (stream_.InputMayRun()) device_.LeaveLoaded();
+}
+
 void Module::InitReceiver() {
   receiver_.ResetFrontEnd();
   // An open recording keeps its buttons and fields, so "Rec" cannot start a

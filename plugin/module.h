@@ -41,6 +41,9 @@ struct ModulePlatform {
 class Module {
  public:
   explicit Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options = {});
+  // A host may unload without StopHW or CloseHW: the receiver's input is
+  // stopped and the receiver closed before anything else goes.
+  ~Module();
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
 

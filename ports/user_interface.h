@@ -28,6 +28,9 @@ class UserInterface {
   virtual void StartStatusTimer() = 0;
   virtual void StopStatusTimer() = 0;
 
+  // Makes the panel, hidden, if there is none yet; the entry points that
+  // show it call this first. Never called while the module loads.
+  virtual void PreparePanel() = 0;
   // Restored, topmost, at the bottom-right corner of the desktop / minimised.
   virtual void ShowPanel() = 0;
   virtual void MinimisePanel() = 0;

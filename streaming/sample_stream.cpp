@@ -236,7 +236,7 @@ void SampleStream::CloseRoute() {
 bool SampleStream::EndSession(StreamSession* session) {
   session->stop_request.store(true, std::memory_order_seq_cst);
   session->block_event->Signal();
-  const bool thread_left = !session->thread->IsCurrentThread() && session->exit_event->Wait(kStopWaitMs);
+  const bool thread_left = !session->thread->IsCurrentThread() && session->exit_event->WaitServingSentMessages(kStopWaitMs);
   if (thread_left) {
     // The thread's last touch of the session follows its exit signal at once.
     while (session->owner.load(std::memory_order_acquire) != StreamSession::kThreadExited) {

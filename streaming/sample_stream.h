@@ -76,6 +76,12 @@ class SampleStream {
   StreamStop StopAsyncProcessing();
 
   bool IsStreaming() const { return session_.load(std::memory_order_acquire) != nullptr; }
+  // The device refused (or lacks) the last stop of its input, which may
+  // therefore still deliver.
+  bool InputMayRun() const {
+    std::lock_guard lock(start_stop_mutex_);
+    return input_may_run_;
+  }
   // Blocks dropped because the ring was full, over every stream so far.
   std::uint64_t dropped_blocks() const;
 

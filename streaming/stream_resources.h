@@ -15,6 +15,10 @@ class WakeEvent {
   virtual void Signal() = 0;
   // True when signalled, false on time-out. A signal wakes one wait.
   virtual bool Wait(std::uint32_t timeout_ms) = 0;
+  // As Wait, but messages other threads send to the waiting thread's windows
+  // are handled meanwhile: a host callback that sends to the stopping thread
+  // can then return instead of both waiting for each other.
+  virtual bool WaitServingSentMessages(std::uint32_t timeout_ms) = 0;
 };
 
 class WorkerThread {

@@ -26,6 +26,8 @@ class PosixWakeEvent final : public WakeEvent {
     return signalled;
   }
 
+  bool WaitServingSentMessages(std::uint32_t timeout_ms) override { return Wait(timeout_ms); }
+
  private:
   std::mutex mutex_;
   std::condition_variable condition_;

@@ -17,6 +17,20 @@ class Win32WakeEvent final : public WakeEvent {
     return WaitForSingleObject(event_, timeout_ms) == WAIT_OBJECT_0;
   }
 
+  bool WaitServingSentMessages(std::uint32_t timeout_ms) override {
+    const DWORD started = GetTickCount();
+    for (;;) {
+      const DWORD elapsed = GetTickCount() - started;
+      const DWORD left = elapsed >= timeout_ms ? 0 : timeout_ms - elapsed;
+      const DWORD woken = MsgWaitForMultipleObjects(1, &event_, FALSE, left, QS_SENDMESSAGE);
+      if (woken == WAIT_OBJECT_0) return true;
+      if (woken != WAIT_OBJECT_0 + 1) return false;
+      // Peeking handles the messages sent to this thread; nothing is removed.
+      MSG message;
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+
  private:
   HANDLE event_;
 };

@@ -32,6 +32,13 @@ std::string Application::RegisterFrameClass(UINT style, HCURSOR cursor, HBRUSH b
   return name;
 }
 
+bool Application::Start() {
+  std::lock_guard lock(start_mutex_);
+  if (const Window* window = main_window(); window != nullptr && window->hwnd() != nullptr) return true;
+  DestroyMainWindow();
+  return InitInstance();
+}
+
 int Application::ExitInstance() {
   // Fails, harmlessly, for a class whose window had to be abandoned.
   for (const std::string& name : registered_classes_) UnregisterClassA(name.c_str(), instance_);

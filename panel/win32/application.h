@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,11 @@ class Application {
   // window object could be made.
   Window* main_window() const { return main_window_.load(std::memory_order_acquire); }
 
-  // Application start, on the loading thread.
-  bool Start() { return InitInstance(); }
+  // Application start, on the first thread that needs the windows, never
+  // while the module loads: windows made under the loader lock can wait for a
+  // thread that waits for that lock. Starts again when the windows went with
+  // the thread that owned them; otherwise does nothing.
+  bool Start();
   // Application exit, at unload.
   int Stop() { return ExitInstance(); }
 
@@ -50,6 +54,7 @@ class Application {
 
  private:
   HINSTANCE instance_;
+  std::mutex start_mutex_;  // host threads may need the windows at once
   std::unique_ptr<Window> main_window_owner_;
   std::atomic<Window*> main_window_{nullptr};
   std::vector<std::string> registered_classes_;

@@ -10,8 +10,8 @@ namespace halvorn::panel {
 
 class CExtIO_halvornApp final : public win::Application {
  public:
-  CExtIO_halvornApp(HINSTANCE instance, ControlPanel& panel, win::NoticeQueue& notices)
-      : win::Application(instance), panel_(panel), notices_(notices) {}
+  CExtIO_halvornApp(HINSTANCE instance, ControlPanel& panel, win::WindowThreadWork& work)
+      : win::Application(instance), panel_(panel), work_(work) {}
 
   // The panel; null outside the module's lifetime.
   CMainFrame* main_frame() const { return static_cast<CMainFrame*>(main_window()); }
@@ -22,7 +22,7 @@ class CExtIO_halvornApp final : public win::Application {
 
  private:
   ControlPanel& panel_;
-  win::NoticeQueue& notices_;
+  win::WindowThreadWork& work_;
 };
 
 }  // namespace halvorn::panel

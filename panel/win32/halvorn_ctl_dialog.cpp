@@ -1,12 +1,11 @@
 #include "panel/win32/halvorn_ctl_dialog.h"
 
 #include "panel/control_ids.h"
-#include "panel/win32/message_box.h"
 
 namespace halvorn::panel {
 
-CHalvornCtlDialog::CHalvornCtlDialog(ControlPanel& panel, win::NoticeQueue& notices)
-    : win::Dialog(kDialogTemplateId), panel_(panel), notices_(notices) {}
+CHalvornCtlDialog::CHalvornCtlDialog(ControlPanel& panel, win::WindowThreadWork& work)
+    : win::Dialog(kDialogTemplateId), panel_(panel), work_(work) {}
 
 HWND CHalvornCtlDialog::Control(int control_id) const {
   const HWND dialog = hwnd();
@@ -30,8 +29,8 @@ bool CHalvornCtlDialog::OnMessage(UINT message, WPARAM wparam, LPARAM /*lparam*/
     case WM_TIMER:
       panel_.OnTimer();
       return true;
-    case kShowNotices:
-      for (const std::string& text : notices_.TakeAll()) ShowMessage(text.c_str());
+    case kRunQueuedWork:
+      for (const auto& work : work_.TakeAll()) work();
       return true;
     default:
       return false;

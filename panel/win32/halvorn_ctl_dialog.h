@@ -7,14 +7,14 @@
 #include "panel/control_panel.h"
 
 #include "panel/win32/dialog.h"
-#include "panel/win32/notice_queue.h"
+#include "panel/win32/window_thread_work.h"
 
 namespace halvorn::panel {
 
 class CHalvornCtlDialog final : public win::Dialog {
  public:
   // With template 103 and no window yet.
-  CHalvornCtlDialog(ControlPanel& panel, win::NoticeQueue& notices);
+  CHalvornCtlDialog(ControlPanel& panel, win::WindowThreadWork& work);
 
   // The control with this identifier; null without a dialog window.
   HWND Control(int control_id) const;
@@ -25,10 +25,10 @@ class CHalvornCtlDialog final : public win::Dialog {
 
  private:
   ControlPanel& panel_;
-  win::NoticeQueue& notices_;
+  win::WindowThreadWork& work_;
 };
 
-// Posted to the dialog when notices wait in its queue.
-inline constexpr UINT kShowNotices = WM_APP + 0x102;
+// Posted to the dialog when work from other threads waits for it.
+inline constexpr UINT kRunQueuedWork = WM_APP + 0x102;
 
 }  // namespace halvorn::panel

@@ -1,5 +1,7 @@
 // The plug-in's one kind of message: a modal box with the error icon and the
-// plug-in's title.
+// plug-in's title. Task-modal: while it is open every window of its thread,
+// the host's included, takes no input, so a host cannot be closed (and the
+// plug-in unloaded) from inside the box's own message loop.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +10,6 @@
 
 namespace halvorn::panel {
 
-inline void ShowMessage(const char* text) { MessageBoxA(nullptr, text, kMessageTitle, MB_OK | MB_ICONERROR); }
+inline void ShowMessage(const char* text) { MessageBoxA(nullptr, text, kMessageTitle, MB_OK | MB_ICONERROR | MB_TASKMODAL); }
 
 }  // namespace halvorn::panel

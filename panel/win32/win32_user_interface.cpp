@@ -1,5 +1,7 @@
 #include "panel/win32/win32_user_interface.h"
 
+#include <string>
+
 #include "panel/control_ids.h"
 #include "panel/win32/message_box.h"
 
@@ -20,32 +22,52 @@ HWND Win32UserInterface::control(int control_id) const {
   return control_dialog != nullptr ? control_dialog->Control(control_id) : nullptr;
 }
 
-// No owner: the panel stays usable behind the box, and the box's modal loop
-// dispatches its clicks and timer ticks as the host's loop would.
+void Win32UserInterface::OnWindowThread(std::function<void()> work) {
+  const HWND window = dialog_window();
+  if (window == nullptr) return;
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    work();
+    return;
+  }
+  work_.Push(std::move(work));
+  PostMessageA(window, kRunQueuedWork, 0, 0);
+}
+
+void Win32UserInterface::PreparePanel() { application_.Start(); }
+
 void Win32UserInterface::ShowError(const char* text) { ShowMessage(text); }
 
 void Win32UserInterface::ShowNotice(const char* text) {
-  notices_.Push(text);
-  if (const HWND window = dialog_window()) PostMessageA(window, kShowNotices, 0, 0);
+  const HWND window = dialog_window();
+  if (window == nullptr) return;
+  work_.Push([message = std::string(text)] { ShowMessage(message.c_str()); });
+  PostMessageA(window, kRunQueuedWork, 0, 0);
 }
 
 void Win32UserInterface::SetCheck(int control_id, bool marked) {
-  if (const HWND button = control(control_id)) {
-    SendMessageA(button, BM_SETCHECK, marked ? BST_CHECKED : BST_UNCHECKED, 0);
-  }
+  OnWindowThread([this, control_id, marked] {
+    if (const HWND button = control(control_id)) {
+      SendMessageA(button, BM_SETCHECK, marked ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+  });
 }
 
+// Asked only by the dialog's handlers, on the window thread.
 int Win32UserInterface::GetCheck(int control_id) {
   const HWND button = control(control_id);
   return button != nullptr ? static_cast<int>(SendMessageA(button, BM_GETCHECK, 0, 0)) : BST_UNCHECKED;
 }
 
 void Win32UserInterface::Enable(int control_id, bool enabled) {
-  if (const HWND item = control(control_id)) EnableWindow(item, enabled ? TRUE : FALSE);
+  OnWindowThread([this, control_id, enabled] {
+    if (const HWND item = control(control_id)) EnableWindow(item, enabled ? TRUE : FALSE);
+  });
 }
 
 void Win32UserInterface::SetText(int control_id, const char* text) {
-  if (const HWND item = control(control_id)) SetWindowTextA(item, text);
+  OnWindowThread([this, control_id, shown = std::string(text)] {
+    if (const HWND item = control(control_id)) SetWindowTextA(item, shown.c_str());
+  });
 }
 
 void Win32UserInterface::BeginWaitCursor() { saved_cursor_ = SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
@@ -53,19 +75,27 @@ void Win32UserInterface::BeginWaitCursor() { saved_cursor_ = SetCursor(LoadCurso
 void Win32UserInterface::EndWaitCursor() { SetCursor(saved_cursor_); }
 
 void Win32UserInterface::StartStatusTimer() {
-  if (const HWND window = dialog_window()) SetTimer(window, kStatusTimerId, kStatusTimerPeriodMs, nullptr);
+  OnWindowThread([this] {
+    if (const HWND window = dialog_window()) SetTimer(window, kStatusTimerId, kStatusTimerPeriodMs, nullptr);
+  });
 }
 
 void Win32UserInterface::StopStatusTimer() {
-  if (const HWND window = dialog_window()) KillTimer(window, kStatusTimerId);
+  OnWindowThread([this] {
+    if (const HWND window = dialog_window()) KillTimer(window, kStatusTimerId);
+  });
 }
 
 void Win32UserInterface::ShowPanel() {
-  if (CMainFrame* frame = application_.main_frame()) frame->ShowPanel();
+  OnWindowThread([this] {
+    if (CMainFrame* frame = application_.main_frame()) frame->ShowPanel();
+  });
 }
 
 void Win32UserInterface::MinimisePanel() {
-  if (CMainFrame* frame = application_.main_frame()) frame->MinimisePanel();
+  OnWindowThread([this] {
+    if (CMainFrame* frame = application_.main_frame()) frame->MinimisePanel();
+  });
 }
 
 }  // namespace halvorn::panel

@@ -1,26 +1,30 @@
 // The user interface and the dialog's controls on the real windows. It finds
 // the panel through the application object, so it copes with a panel that is
 // missing, not yet made or already gone. The entry points call it on host
-// threads, the dialog's handlers on the window thread: every control and
-// placement call here is a message sent to the window, which the window's
-// own thread carries out; the cursor and the timer are only ever asked for on
-// the window thread; a message box belongs to whichever thread shows it.
+// threads, the dialog's handlers on the window thread. A call on the thread
+// that owns the windows acts at once; from any other thread it is handed to
+// that thread and returns at once, so no host thread ever waits for another
+// thread's message loop. A message box belongs to whichever thread shows it.
 #pragma once
 
 #include "panel/win32/extio_halvorn_app.h"
 
 #include <windows.h>
 
+#include <functional>
+
 #include "panel/dialog_controls.h"
+#include "panel/win32/window_thread_work.h"
 #include "ports/user_interface.h"
 
 namespace halvorn::panel {
 
 class Win32UserInterface final : public UserInterface, public DialogControls {
  public:
-  Win32UserInterface(const CExtIO_halvornApp& application, win::NoticeQueue& notices)
-      : application_(application), notices_(notices) {}
+  Win32UserInterface(CExtIO_halvornApp& application, win::WindowThreadWork& work)
+      : application_(application), work_(work) {}
 
+  void PreparePanel() override;
   void ShowError(const char* text) override;
   void ShowNotice(const char* text) override;
   void BeginWaitCursor() override;
@@ -40,9 +44,13 @@ class Win32UserInterface final : public UserInterface, public DialogControls {
   HWND dialog_window() const;
   // Null without the dialog or the control.
   HWND control(int control_id) const;
+  // Does `work` on the thread that owns the panel's windows: now when that
+  // is the caller, otherwise when that thread next pumps. Nothing without a
+  // dialog window, as there is nothing to show then.
+  void OnWindowThread(std::function<void()> work);
 
-  const CExtIO_halvornApp& application_;
-  win::NoticeQueue& notices_;
+  CExtIO_halvornApp& application_;
+  win::WindowThreadWork& work_;
   // Window thread only.
   HCURSOR saved_cursor_ = nullptr;
 };

@@ -22,11 +22,9 @@ std::string FolderOf(HINSTANCE instance) {
 Win32Module::Win32Module(HINSTANCE instance)
     : loader_(device::MakePlatformLibraryLoader(FolderOf(instance).c_str())),
       stream_resources_(streaming::MakePlatformStreamResources()),
-      ui_(application_, notices_),
+      ui_(application_, work_),
       module_({*loader_, *stream_resources_, ui_, ui_}),
-      application_(instance, module_.panel(), notices_) {
-  application_.Start();
-}
+      application_(instance, module_.panel(), work_) {}
 
 Win32Module::~Win32Module() {
   // Nothing may deliver while the windows go.

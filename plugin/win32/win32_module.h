@@ -37,7 +37,7 @@ class Win32Module {
  private:
   std::unique_ptr<device::LibraryLoader> loader_;
   std::unique_ptr<streaming::StreamResources> stream_resources_;
-  win::NoticeQueue notices_;
+  win::WindowThreadWork work_;
   // Finds the panel's windows through the application object below, which
   // needs the module's panel logic and so comes after it.
   panel::Win32UserInterface ui_;

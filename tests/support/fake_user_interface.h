@@ -3,6 +3,7 @@
 // would.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -52,6 +53,7 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
     Record("timer-stop");
     timer_running_ = false;
   }
+  void PreparePanel() override { ++panels_prepared_; }
   void ShowPanel() override { Record("show-panel"); }
   void MinimisePanel() override { Record("minimise-panel"); }
 
@@ -80,6 +82,7 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
     events_.clear();
   }
   bool timer_running() const { return timer_running_; }
+  int panels_prepared() const { return panels_prepared_; }
 
  private:
   std::vector<std::string> EventsOf(const std::string& kind) {
@@ -98,6 +101,7 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
   std::map<int, Control> controls_;
   std::vector<std::string> events_;
   bool timer_running_ = false;
+  std::atomic<int> panels_prepared_{0};
 };
 
 }  // namespace halvorn::testing

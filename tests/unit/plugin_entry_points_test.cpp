@@ -137,6 +137,36 @@ TEST_F(EntryPointTest, CloseHwClosesAndReleasesTheLibrary) {
   EXPECT_TRUE(module.ui.errors().empty());
 }
 
+TEST_F(EntryPointTest, AnUnloadWithoutCloseHwStopsTheInputAndClosesTheReceiver) {
+  auto loader = std::make_unique<FakeDeviceLoader>();
+  FakeDeviceLoader& counts = *loader;
+  auto module = std::make_unique<testing::NativeModule>("", std::move(loader));
+  ASSERT_TRUE(Init(*module));
+  module->plugin().OpenHW();
+  ASSERT_EQ(module->plugin().StartHW(7050000), 1024);
+  FakeDevice::Instance().Reset();
+  module.reset();
+  const Strings entries = FakeDevice::Instance().entries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.front(), "StopAsyncInput");
+  EXPECT_EQ(entries.back(), "Close");
+  EXPECT_EQ(counts.unloads(), 1);
+}
+
+TEST_F(EntryPointTest, ALibraryWhoseInputWouldNotStopStaysLoadedAfterTheUnload) {
+  auto loader = std::make_unique<FakeDeviceLoader>();
+  FakeDeviceLoader& counts = *loader;
+  auto module = std::make_unique<testing::NativeModule>("", std::move(loader));
+  ASSERT_TRUE(Init(*module));
+  module->plugin().OpenHW();
+  ASSERT_EQ(module->plugin().StartHW(7050000), 1024);
+  FakeDevice::Instance().SetResult("StopAsyncInput", 0);
+  module.reset();
+  EXPECT_EQ(FakeDevice::Instance().entries().back(), "Close");
+  // Its input thread may still be running in it.
+  EXPECT_EQ(counts.unloads(), 0);
+}
+
 TEST_F(EntryPointTest, CloseOrInitWhileStreamingStopsTheStreamFirst) {
   testing::NativeModule module("", std::make_unique<FakeDeviceLoader>());
   ASSERT_TRUE(Init(module));

@@ -38,6 +38,11 @@ class CountingResources : public StreamResources {
       if (!signalled) ++owner_.timeouts;
       return signalled;
     }
+    bool WaitServingSentMessages(std::uint32_t timeout_ms) override {
+      const bool signalled = real_->WaitServingSentMessages(timeout_ms);
+      if (!signalled) ++owner_.timeouts;
+      return signalled;
+    }
 
    private:
     std::unique_ptr<WakeEvent> real_;
