@@ -131,14 +131,6 @@ bool HostSession::LoadPlugin() {
     return false;
   }
   Say("plug-in: %s", plugin_path_.c_str());
-  panel_ = HalvornPanel::Find(plugin_->module());
-  if (!panel_) {
-    for (const auto& [wanted, what] : {std::pair{options_.rate_index.has_value(), "--rate"},
-                                      std::pair{options_.record, "--record"},
-                                      std::pair{!options_.panel_picture_path.empty(), "--panel-picture"}}) {
-      if (wanted) Note("%s is not available: this plug-in has no Halvorn panel; the session runs without it", what);
-    }
-  }
   return true;
 }
 
@@ -177,6 +169,15 @@ bool HostSession::OpenReceiver() {
   if (!open) {
     Fail(kExitOpenFailed, "OpenHW failed");
     return false;
+  }
+  // The plug-in makes its panel when it first shows it.
+  panel_ = HalvornPanel::Find(plugin_->module());
+  if (!panel_) {
+    for (const auto& [wanted, what] : {std::pair{options_.rate_index.has_value(), "--rate"},
+                                      std::pair{options_.record, "--record"},
+                                      std::pair{!options_.panel_picture_path.empty(), "--panel-picture"}}) {
+      if (wanted) Note("%s is not available: this plug-in has no Halvorn panel; the session runs without it", what);
+    }
   }
   plugin_->SetCallback(&SessionCallback::Callback);
   PumpMessagesFor(kAfterClickMs);

@@ -34,7 +34,8 @@ std::string Application::RegisterFrameClass(UINT style, HCURSOR cursor, HBRUSH b
 
 bool Application::Start() {
   std::lock_guard lock(start_mutex_);
-  if (const Window* window = main_window(); window != nullptr && window->hwnd() != nullptr) return true;
+  // A window can go with its thread without telling its object.
+  if (const Window* window = main_window(); window != nullptr && IsWindow(window->hwnd())) return true;
   DestroyMainWindow();
   return InitInstance();
 }

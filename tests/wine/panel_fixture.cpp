@@ -166,7 +166,11 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
 
 void PanelTest::SetUp() {
   PluginTest::SetUp();
-  ASSERT_NE(Frame(), nullptr) << "the panel was not created at load";
+  ASSERT_EQ(Frame(), nullptr) << "a panel was made while the module loaded";
+  // The panel is made when the host first shows it.
+  plugin_->ShowGUI();
+  plugin_->HideGUI();
+  ASSERT_NE(Frame(), nullptr) << "ShowGUI made no panel";
 }
 
 void PanelTest::TearDown() {

@@ -1,6 +1,6 @@
-// The panel's frame window: created hidden at load, parked topmost in the
-// bottom-right corner by ShowGUI, OpenHW and StartHW, minimised by HideGUI
-// and StopHW, deaf to closing, never resized or maximised.
+// The panel's frame window: made when the host first shows it, parked topmost
+// in the bottom-right corner by ShowGUI, OpenHW and StartHW, minimised by
+// HideGUI and StopHW, deaf to closing, never resized or maximised.
 #include <windows.h>
 
 #include <map>
@@ -65,17 +65,34 @@ class PanelWindowTest : public PanelTest {
   }
 };
 
-TEST_F(PanelWindowTest, AfterLoadTheFrameExistsHiddenAndMinimisedAtItsCreationRectangle) {
-  const HWND frame = Frame();
-  EXPECT_FALSE(IsWindowVisible(frame));
-  EXPECT_TRUE(IsIconic(frame));
-  WINDOWPLACEMENT placement{};
-  placement.length = sizeof placement;
-  ASSERT_TRUE(GetWindowPlacement(frame, &placement));
-  EXPECT_TRUE(SameRect(placement.rcNormalPosition, RECT{0, 0, 200, 400})) << Describe(placement.rcNormalPosition);
-  // The dialog is shown inside it at once, and so is on screen exactly when the frame is.
-  EXPECT_NE(GetWindowLongA(Dialog(), GWL_STYLE) & WS_VISIBLE, 0);
-  EXPECT_EQ(GetParent(Dialog()), frame);
+using PanelCreationTest = PluginTest;
+
+TEST_F(PanelCreationTest, ThereIsNoPanelUntilTheHostFirstShowsIt) {
+  // Loading makes no window: windows made under the loader lock can wait for
+  // a thread that waits for that lock.
+  EXPECT_EQ(FindPanelFrame(), nullptr);
+  ASSERT_TRUE(Init());
+  plugin_->HideGUI();
+  plugin_->StopHW();
+  EXPECT_EQ(FindPanelFrame(), nullptr);
+  for (const char* first : {"ShowGUI", "OpenHW", "StartHW"}) {
+    plugin_.reset();
+    std::string error;
+    plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
+    ASSERT_TRUE(plugin_) << error;
+    ASSERT_TRUE(Init());
+    ASSERT_EQ(FindPanelFrame(), nullptr) << first;
+    if (std::string(first) == "ShowGUI") plugin_->ShowGUI();
+    if (std::string(first) == "OpenHW") plugin_->OpenHW();
+    if (std::string(first) == "StartHW") plugin_->StartHW(7050000);
+    const HWND frame = FindPanelFrame();
+    ASSERT_NE(frame, nullptr) << first;
+    EXPECT_TRUE(IsWindowVisible(frame)) << first;
+    const HWND dialog = GetWindow(frame, GW_CHILD);
+    ASSERT_NE(dialog, nullptr) << first;
+    EXPECT_NE(GetWindowLongA(dialog, GWL_STYLE) & WS_VISIBLE, 0) << first;
+    plugin_->StopHW();
+  }
 }
 
 TEST_F(PanelWindowTest, FrameHasItsCaptionStylesAndWindowClass) {
@@ -84,8 +101,9 @@ TEST_F(PanelWindowTest, FrameHasItsCaptionStylesAndWindowClass) {
   GetWindowTextA(frame, caption, sizeof caption);
   EXPECT_STREQ(caption, "HALVORN SDR");
   EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(frame, GWL_STYLE)) & ~(WS_VISIBLE | WS_MINIMIZE), 0x04CA0000u);
-  // The system adds WS_EX_WINDOWEDGE to every captioned window.
-  EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(frame, GWL_EXSTYLE)) & ~WS_EX_WINDOWEDGE,
+  // The system adds WS_EX_WINDOWEDGE to every captioned window; a panel
+  // that has been shown is topmost.
+  EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(frame, GWL_EXSTYLE)) & ~(WS_EX_WINDOWEDGE | WS_EX_TOPMOST),
             static_cast<DWORD>(WS_EX_CLIENTEDGE));
   EXPECT_EQ(GetParent(frame), nullptr);
   EXPECT_EQ(GetMenu(frame), nullptr);
