@@ -2,6 +2,11 @@
 
 namespace halvorn {
 
+void HALVORN_CDECL CallHostDirectly(HostCallback callback, std::int32_t count, std::int32_t status, float iq_offset,
+                                    void* data) {
+  callback(count, status, iq_offset, data);
+}
+
 void HostLink::NotifySampleRateChange() const {
   HostCallback registered = registered_callback();
   if (registered == nullptr) return;

@@ -15,6 +15,13 @@ namespace halvorn {
 using HostCallback = void(HALVORN_CDECL*)(std::int32_t count, std::int32_t status, float iq_offset,
                                           void* data);
 
+// How a block is handed to the host's callback: directly, or, on a platform
+// that guards the module's unload, through its door.
+using HostCaller = void(HALVORN_CDECL*)(HostCallback callback, std::int32_t count, std::int32_t status,
+                                        float iq_offset, void* data);
+void HALVORN_CDECL CallHostDirectly(HostCallback callback, std::int32_t count, std::int32_t status, float iq_offset,
+                                    void* data);
+
 enum HostStatus : std::int32_t {
   kStatusSampleBlock = 0,
   kStatusSampleRateChanged = 100,
@@ -32,9 +39,9 @@ class HostLink {
   HostCallback registered_callback() const { return callback_.load(std::memory_order_acquire); }
 
   // One block; its bytes are valid only during the call.
-  void DeliverBlock(std::uint8_t* block) const {
+  void DeliverBlock(std::uint8_t* block, HostCaller caller = &CallHostDirectly) const {
     if (HostCallback registered = registered_callback()) {
-      registered(kBlockPairs, kStatusSampleBlock, 0.0f, block);
+      caller(registered, kBlockPairs, kStatusSampleBlock, 0.0f, block);
     }
   }
 

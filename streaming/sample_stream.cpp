@@ -26,6 +26,7 @@ struct StreamSession {
         memory(memory_in),
         ring(memory_in, slot_count, slot_size),
         host(host_in),
+        block_caller(resources_in.BlockCaller()),
         ui(ui_in),
         trace(trace_in),
         recorder(recorder_in) {}
@@ -45,6 +46,7 @@ struct StreamSession {
   void* memory;
   SampleRing ring;
   const HostLink& host;
+  const HostCaller block_caller;
   UserInterface& ui;
   const Trace& trace;
   BlockSink* recorder;
@@ -76,7 +78,7 @@ TransferRoute g_route;
 void DrainRing(StreamSession& session) {
   session.ring.Drain(
       [&session](std::uint8_t* block, std::uint32_t drops_before) {
-        session.host.DeliverBlock(block);
+        session.host.DeliverBlock(block, session.block_caller);
         // A stop that gave up waiting for the host may already have let the
         // recorder go: after a stop request it is not touched again.
         if (session.recorder == nullptr || session.stop_request.load(std::memory_order_acquire)) return;
@@ -197,7 +199,7 @@ StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_
 
   StreamSession* running = session.release();
   g_route.receiving_session.store(running, std::memory_order_release);
-  if (!device_.StartAsyncInput(bytes_per_transfer, &SampleStream::TransferCallback)) {
+  if (!device_.StartAsyncInput(bytes_per_transfer, resources_.TransferEntry(&SampleStream::TransferCallback))) {
     CloseRoute();
     EndSession(running);
     return StreamStart::kDeviceRefused;
@@ -236,14 +238,19 @@ void SampleStream::CloseRoute() {
 bool SampleStream::EndSession(StreamSession* session) {
   session->stop_request.store(true, std::memory_order_seq_cst);
   session->block_event->Signal();
-  const bool thread_left = !session->thread->IsCurrentThread() && session->exit_event->WaitServingSentMessages(kStopWaitMs);
+  const bool thread_left =
+      !session->thread->IsCurrentThread() && session->exit_event->WaitServingSentMessages(kStopWaitMs);
   if (thread_left) {
     // The thread's last touch of the session follows its exit signal at once.
     while (session->owner.load(std::memory_order_acquire) != StreamSession::kThreadExited) {
       std::this_thread::yield();
     }
-  } else if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
-    return false;  // the thread frees the session when it leaves the callback
+  } else {
+    // Said before letting go: once abandoned, the thread may free the session.
+    session->thread->LeaveInHostCallback();
+    if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
+      return false;  // the thread frees the session when it leaves the callback
+    }
   }
   session->thread->Join(kThreadEndWaitMs);
   StreamSession::Free(session);

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "device/device_abi.h"
+#include "ports/host_link.h"
+
 namespace halvorn::streaming {
 
 class WakeEvent {
@@ -31,6 +34,9 @@ class WorkerThread {
   virtual bool Join(std::uint32_t timeout_ms) = 0;
   // Lets the thread end on its own; the object may then be destroyed from it.
   virtual void Detach() = 0;
+  // The thread is left inside the host's callback, to end when the callback
+  // returns, perhaps after the module has gone.
+  virtual void LeaveInHostCallback() = 0;
 };
 
 class StreamResources {
@@ -45,6 +51,11 @@ class StreamResources {
   // Null when the memory is not available.
   virtual void* AllocateRing(std::size_t bytes) = 0;
   virtual void FreeRing(void* memory) = 0;
+
+  // The entry the device library calls with each transfer, for `target`.
+  virtual device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) = 0;
+  // How the delivery thread calls the host.
+  virtual HostCaller BlockCaller() = 0;
 };
 
 std::unique_ptr<StreamResources> MakePlatformStreamResources();

@@ -51,6 +51,7 @@ class PosixWorkerThread final : public WorkerThread {
   void Detach() override {
     if (thread_.joinable()) thread_.detach();
   }
+  void LeaveInHostCallback() override {}
 
  private:
   std::thread thread_;
@@ -70,6 +71,8 @@ class PosixStreamResources final : public StreamResources {
 
   void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
   void FreeRing(void* memory) override { std::free(memory); }
+  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
+  HostCaller BlockCaller() override { return &CallHostDirectly; }
 };
 
 }  // namespace

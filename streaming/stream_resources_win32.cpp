@@ -1,8 +1,8 @@
+#include "streaming/stream_resources_win32.h"
+
 #include <windows.h>
 
 #include <cstdlib>
-
-#include "streaming/stream_resources.h"
 
 namespace halvorn::streaming {
 namespace {
@@ -49,24 +49,33 @@ DWORD WINAPI RunWorker(LPVOID start_pointer) {
 
 class Win32WorkerThread final : public WorkerThread {
  public:
-  Win32WorkerThread(HANDLE thread, DWORD id) : thread_(thread), id_(id) {}
+  Win32WorkerThread(HANDLE thread, DWORD id, win::ModuleDoor* door) : thread_(thread), id_(id), door_(door) {}
   ~Win32WorkerThread() override { CloseHandle(thread_); }
 
   bool IsCurrentThread() const override { return GetCurrentThreadId() == id_; }
   // Bounded: while the loader lock is held (module unload) a thread cannot
-  // finish ending, and waiting for it would never return.
+  // finish ending, and waiting for it would never return. Its last steps are
+  // then in the door, which must stay.
   bool Join(std::uint32_t timeout_ms) override {
-    return WaitForSingleObject(thread_, timeout_ms) == WAIT_OBJECT_0;
+    if (WaitForSingleObject(thread_, timeout_ms) == WAIT_OBJECT_0) return true;
+    if (door_ != nullptr) door_->Keep();
+    return false;
   }
   void Detach() override {}
+  void LeaveInHostCallback() override {
+    if (door_ != nullptr) door_->Keep();
+  }
 
  private:
   HANDLE thread_;
   DWORD id_;
+  win::ModuleDoor* door_;
 };
 
 class Win32StreamResources final : public StreamResources {
  public:
+  explicit Win32StreamResources(win::ModuleDoor* door) : door_(door) {}
+
   std::unique_ptr<WakeEvent> CreateWakeEvent() override {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (event == nullptr) return nullptr;
@@ -76,25 +85,39 @@ class Win32StreamResources final : public StreamResources {
   std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
     auto* start = new WorkerStart{procedure, argument};
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, RunWorker, start, CREATE_SUSPENDED, &id);
+    const LPTHREAD_START_ROUTINE entry = door_ != nullptr ? door_->ThreadStart(&RunWorker) : &RunWorker;
+    HANDLE thread = CreateThread(nullptr, 0, entry, start, CREATE_SUSPENDED, &id);
     if (thread == nullptr) {
       delete start;
       return nullptr;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
-    auto worker = std::make_unique<Win32WorkerThread>(thread, id);
+    auto worker = std::make_unique<Win32WorkerThread>(thread, id, door_);
     ResumeThread(thread);
     return worker;
   }
 
   void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
   void FreeRing(void* memory) override { std::free(memory); }
+
+  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
+    if (door_ == nullptr) return target;
+    return reinterpret_cast<device::TransferCallbackFn>(door_->TwoArgumentEntry(reinterpret_cast<void*>(target)));
+  }
+  HostCaller BlockCaller() override {
+    return door_ != nullptr ? reinterpret_cast<HostCaller>(door_->HostCall()) : &CallHostDirectly;
+  }
+
+ private:
+  win::ModuleDoor* door_;
 };
 
 }  // namespace
 
-std::unique_ptr<StreamResources> MakePlatformStreamResources() {
-  return std::make_unique<Win32StreamResources>();
+std::unique_ptr<StreamResources> MakeWin32StreamResources(win::ModuleDoor* door) {
+  return std::make_unique<Win32StreamResources>(door);
 }
+
+std::unique_ptr<StreamResources> MakePlatformStreamResources() { return MakeWin32StreamResources(nullptr); }
 
 }  // namespace halvorn::streaming

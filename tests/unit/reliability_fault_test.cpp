@@ -46,6 +46,10 @@ class RefusingResources final : public streaming::StreamResources {
     --live_rings;
     real_->FreeRing(memory);
   }
+  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
+    return real_->TransferEntry(target);
+  }
+  HostCaller BlockCaller() override { return real_->BlockCaller(); }
 
   std::atomic<bool> refuse_event{false};
   std::atomic<bool> refuse_thread{false};

@@ -68,6 +68,10 @@ class CountingResources : public StreamResources {
     --live_rings;
     real_->FreeRing(memory);
   }
+  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
+    return real_->TransferEntry(target);
+  }
+  HostCaller BlockCaller() override { return real_->BlockCaller(); }
 
   std::atomic<int> threads_started{0}, live_events{0}, live_rings{0}, signals{0}, timeouts{0};
   bool fail_event = false, fail_thread = false, fail_allocation = false;
