@@ -18,7 +18,7 @@ std::string Application::RegisterFrameClass(UINT style, HCURSOR cursor, HBRUSH b
 
   WNDCLASSA window_class{};
   window_class.style = style;
-  window_class.lpfnWndProc = &FrameWindow::Procedure;
+  window_class.lpfnWndProc = door_ != nullptr ? door_->WindowProcedure(&FrameWindow::Procedure) : &FrameWindow::Procedure;
   window_class.hInstance = instance_;
   window_class.hIcon = icon;
   window_class.hCursor = cursor;
@@ -41,8 +41,9 @@ bool Application::Start() {
 }
 
 int Application::ExitInstance() {
-  // Fails, harmlessly, for a class whose window had to be abandoned.
-  for (const std::string& name : registered_classes_) UnregisterClassA(name.c_str(), instance_);
+  if (!windows_left_behind_) {
+    for (const std::string& name : registered_classes_) UnregisterClassA(name.c_str(), instance_);
+  }
   registered_classes_.clear();
   return 0;
 }
@@ -55,7 +56,7 @@ void Application::SetMainWindow(std::unique_ptr<Window> window) {
 void Application::DestroyMainWindow() {
   main_window_.store(nullptr, std::memory_order_release);
   if (main_window_owner_ == nullptr) return;
-  main_window_owner_->DestroyFromAnyThread();
+  if (main_window_owner_->DestroyFromAnyThread()) windows_left_behind_ = true;
   main_window_owner_.reset();
 }
 

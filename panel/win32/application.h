@@ -13,17 +13,23 @@
 #include <vector>
 
 #include "panel/win32/window.h"
+#include "ports/win32/module_door.h"
 
 namespace halvorn::win {
 
 class Application {
  public:
-  explicit Application(HINSTANCE instance) : instance_(instance) {}
+  // Window procedures are entered through `door` when there is one.
+  Application(HINSTANCE instance, ModuleDoor* door) : instance_(instance), door_(door) {}
   virtual ~Application() = default;
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
   HINSTANCE instance() const { return instance_; }
+  ModuleDoor* door() const { return door_; }
+  // The windows were cut loose rather than destroyed at exit: their thread
+  // closes them later, without the module.
+  bool windows_left_behind() const { return windows_left_behind_; }
   // Null before application start, after application exit, and when no main
   // window object could be made.
   Window* main_window() const { return main_window_.load(std::memory_order_acquire); }
@@ -44,7 +50,8 @@ class Application {
 
  protected:
   virtual bool InitInstance() = 0;
-  // Unregisters the window classes; returns the module's exit code, 0.
+  // Unregisters the window classes (unless windows of them were left
+  // behind); returns the module's exit code, 0.
   virtual int ExitInstance();
 
   void SetMainWindow(std::unique_ptr<Window> window);
@@ -54,6 +61,8 @@ class Application {
 
  private:
   HINSTANCE instance_;
+  ModuleDoor* door_;
+  bool windows_left_behind_ = false;
   std::mutex start_mutex_;  // host threads may need the windows at once
   std::unique_ptr<Window> main_window_owner_;
   std::atomic<Window*> main_window_{nullptr};

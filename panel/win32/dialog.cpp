@@ -1,26 +1,35 @@
 #include "panel/win32/dialog.h"
 
+#include <atomic>
+
 namespace halvorn::win {
 namespace {
 
 constexpr ATOM kDialogClassAtom = 32770;
 
+// The procedure the framework's dialogs are made with: the door's entry for
+// Dialog::Procedure, or Dialog::Procedure itself.
+std::atomic<DLGPROC> g_procedure{nullptr};
+
 }  // namespace
 
 Dialog::~Dialog() { Unhook(); }
 
-bool Dialog::CreateModeless(HINSTANCE instance, HWND parent) {
+bool Dialog::CreateModeless(HINSTANCE instance, HWND parent, ModuleDoor* door) {
   if (parent == nullptr) return false;
-  const HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(template_id_), parent, &Dialog::Procedure,
-                                         reinterpret_cast<LPARAM>(this));
+  const DLGPROC procedure = door != nullptr ? door->DialogProcedure(&Dialog::Procedure) : &Dialog::Procedure;
+  g_procedure.store(procedure);
+  const HWND window =
+      CreateDialogParamA(instance, MAKEINTRESOURCEA(template_id_), parent, procedure, reinterpret_cast<LPARAM>(this));
   if (window == nullptr) return false;
-  keyboard_hook_ = SetWindowsHookExA(WH_GETMESSAGE, &Dialog::KeyboardHook, nullptr, GetCurrentThreadId());
+  const HOOKPROC hook = door != nullptr ? door->MessageHook(&Dialog::KeyboardHook) : &Dialog::KeyboardHook;
+  keyboard_hook_ = SetWindowsHookExA(WH_GETMESSAGE, hook, nullptr, GetCurrentThreadId());
   return true;
 }
 
 Dialog* Dialog::FromHandle(HWND hwnd) {
   if (hwnd == nullptr || GetClassLongA(hwnd, GCW_ATOM) != kDialogClassAtom) return nullptr;
-  if (GetWindowLongPtrA(hwnd, DWLP_DLGPROC) != reinterpret_cast<LONG_PTR>(&Dialog::Procedure)) return nullptr;
+  if (GetWindowLongPtrA(hwnd, DWLP_DLGPROC) != reinterpret_cast<LONG_PTR>(g_procedure.load())) return nullptr;
   return reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "panel/win32/window.h"
+#include "ports/win32/module_door.h"
 
 namespace halvorn::win {
 
@@ -15,8 +16,9 @@ class Dialog : public Window {
   ~Dialog() override;
 
   // Creates the dialog window from the template in `instance` as a child of
-  // `parent`, not yet visible; false when it could not be created.
-  bool CreateModeless(HINSTANCE instance, HWND parent);
+  // `parent`, not yet visible, entered through `door` when there is one;
+  // false when it could not be created.
+  bool CreateModeless(HINSTANCE instance, HWND parent, ModuleDoor* door);
 
   // The framework's dialog attached to `hwnd`, or null for any other window.
   static Dialog* FromHandle(HWND hwnd);

@@ -10,8 +10,8 @@ namespace halvorn::panel {
 
 class CExtIO_halvornApp final : public win::Application {
  public:
-  CExtIO_halvornApp(HINSTANCE instance, ControlPanel& panel, win::WindowThreadWork& work)
-      : win::Application(instance), panel_(panel), work_(work) {}
+  CExtIO_halvornApp(HINSTANCE instance, win::ModuleDoor* door, ControlPanel& panel, win::WindowThreadWork& work)
+      : win::Application(instance, door), panel_(panel), work_(work) {}
 
   // The panel; null outside the module's lifetime.
   CMainFrame* main_frame() const { return static_cast<CMainFrame*>(main_window()); }

@@ -13,7 +13,7 @@ bool FrameWindow::Create(HINSTANCE instance, const std::string& class_name, cons
 void FrameWindow::Abandon() {
   const HWND window = hwnd();
   AbandonChildDialogs(window);
-  // Asynchronous: the window's thread is the one that did not answer.
+  // Asynchronous: the window's thread may be waiting for this one.
   ShowWindowAsync(window, SW_HIDE);
   SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
   SetWindowLongPtrA(window, GWLP_USERDATA, 0);

@@ -36,7 +36,7 @@ int CMainFrame::CreatePanel(win::Application& application) {
   Create(instance, class_name, kFrameCaption, kFrameStyle, kFrameExtendedStyle, creation);
 
   std::optional<ScreenRect> dialog_window;
-  if (control_dialog_.CreateModeless(instance, hwnd())) {
+  if (control_dialog_.CreateModeless(instance, hwnd(), application.door())) {
     ShowWindow(control_dialog_.hwnd(), SW_SHOW);
     RECT rect{};
     if (GetWindowRect(control_dialog_.hwnd(), &rect)) dialog_window = FromRect(rect);

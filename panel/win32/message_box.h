@@ -10,6 +10,10 @@
 
 namespace halvorn::panel {
 
-inline void ShowMessage(const char* text) { MessageBoxA(nullptr, text, kMessageTitle, MB_OK | MB_ICONERROR | MB_TASKMODAL); }
+void ShowMessage(const char* text);
+
+// Closes every message the plug-in has open, on whatever thread, as if its OK
+// were pressed: for an unload, which cannot wait for a user.
+void CloseOpenMessages();
 
 }  // namespace halvorn::panel

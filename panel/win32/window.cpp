@@ -4,22 +4,22 @@
 
 namespace halvorn::win {
 
-void Window::DestroyFromAnyThread() {
+bool Window::DestroyFromAnyThread() {
   const HWND window = hwnd();
-  if (window == nullptr) return;
+  if (window == nullptr) return false;
   if (!IsWindow(window)) {
     // Destroyed with the thread that owned it.
     Detach();
-    return;
+    return false;
   }
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
     DestroyWindow(window);
-  } else {
-    DWORD_PTR unused = 0;
-    SendMessageTimeoutA(window, kDestroyRequest, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                        kDestroyRequestTimeoutMs, &unused);
+    if (hwnd() == nullptr) return false;
   }
-  if (hwnd() != nullptr) Abandon();
+  Abandon();
+  // Closed by the default procedure, on the window's own thread.
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  return true;
 }
 
 void Window::Detach() {
@@ -29,10 +29,6 @@ void Window::Detach() {
 
 bool Window::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   try {
-    if (message == kDestroyRequest) {
-      DestroyWindow(hwnd());
-      return true;
-    }
     return OnMessage(message, wparam, lparam);
   } catch (...) {
     return true;

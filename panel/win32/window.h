@@ -21,10 +21,12 @@ class Window {
   HWND hwnd() const { return hwnd_.load(std::memory_order_acquire); }
 
   // Destroys the window on the thread that owns it, as only that thread may.
-  // From any other thread it asks the owner to, and if the owner does not
-  // answer in time the window is cut loose from this object and this module,
-  // so it can outlive both. Afterwards the object can be deleted.
-  void DestroyFromAnyThread();
+  // From any other thread, which must not wait for the owner (it may be
+  // waiting for the caller), the window is cut loose from this object and
+  // this module and asked to close, which its own thread then does without
+  // them. Afterwards the object can be deleted. True when the window was cut
+  // loose rather than destroyed.
+  bool DestroyFromAnyThread();
 
  protected:
   // The window's message map; false lets the default processing run.
@@ -37,8 +39,8 @@ class Window {
 
   void Attach(HWND hwnd) { hwnd_.store(hwnd, std::memory_order_release); }
   void Detach();
-  // Runs the message map (and a destroy request), keeping every exception out
-  // of the system's message dispatch and so out of the host.
+  // Runs the message map, keeping every exception out of the system's
+  // message dispatch and so out of the host.
   bool Dispatch(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
   // Abandons the framework's dialogs among this window's children.
@@ -50,10 +52,5 @@ class Window {
   // Written on the window's thread, read by whichever thread unloads.
   std::atomic<HWND> hwnd_{nullptr};
 };
-
-// Asks a window's own thread to destroy it (sent from other threads).
-inline constexpr UINT kDestroyRequest = WM_APP + 0x101;
-// How long a window's thread has to answer that request at unload.
-inline constexpr UINT kDestroyRequestTimeoutMs = 2000;
 
 }  // namespace halvorn::win

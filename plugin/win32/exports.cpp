@@ -5,10 +5,29 @@
 
 namespace {
 
+using halvorn::Win32Module;
+
+// Counts the call in, so an unload on another thread waits for it.
+class EntryCall {
+ public:
+  EntryCall() : module_(Win32Module::Enter()) {}
+  ~EntryCall() {
+    if (module_ != nullptr) Win32Module::Leave();
+  }
+  EntryCall(const EntryCall&) = delete;
+  EntryCall& operator=(const EntryCall&) = delete;
+
+  Win32Module* module() const { return module_; }
+
+ private:
+  Win32Module* module_;
+};
+
 template <typename Result, typename Call>
 Result Forward(Result if_unavailable, Call call) {
   try {
-    if (halvorn::Win32Module* module = halvorn::Win32Module::Instance()) return call(module->module());
+    EntryCall entry;
+    if (entry.module() != nullptr) return call(entry.module()->module());
   } catch (...) {
   }
   return if_unavailable;
@@ -17,7 +36,8 @@ Result Forward(Result if_unavailable, Call call) {
 template <typename Call>
 void Forward(Call call) {
   try {
-    if (halvorn::Win32Module* module = halvorn::Win32Module::Instance()) call(module->module());
+    EntryCall entry;
+    if (entry.module() != nullptr) call(entry.module()->module());
   } catch (...) {
   }
 }

@@ -1,11 +1,22 @@
 #include "plugin/win32/win32_module.h"
 
+#include <atomic>
 #include <string>
+
+#include "panel/win32/message_box.h"
+#include "streaming/stream_resources_win32.h"
 
 namespace halvorn {
 namespace {
 
-Win32Module* g_module = nullptr;
+std::atomic<Win32Module*> g_module{nullptr};
+// Entry points under way, and how many of them this thread is inside (an
+// unload from inside one cannot wait for that one).
+std::atomic<int> g_entry_calls{0};
+thread_local int t_entry_depth = 0;
+
+// How long an unload waits for entry points and window procedures under way.
+constexpr DWORD kUnloadWaitMs = 5000;
 
 // The folder the plug-in was loaded from, without a trailing separator.
 std::string FolderOf(HINSTANCE instance) {
@@ -17,22 +28,58 @@ std::string FolderOf(HINSTANCE instance) {
   return separator == std::string::npos ? std::string() : folder.substr(0, separator);
 }
 
+// While an unload waits for other threads: the messages they send to this
+// thread are handled, and the plug-in's message boxes they show are closed.
+void LetOthersFinish() {
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  panel::CloseOpenMessages();
+}
+
 }  // namespace
 
 Win32Module::Win32Module(HINSTANCE instance)
-    : loader_(device::MakePlatformLibraryLoader(FolderOf(instance).c_str())),
-      stream_resources_(streaming::MakePlatformStreamResources()),
+    : door_(win::ModuleDoor::Open()),
+      loader_(device::MakePlatformLibraryLoader(FolderOf(instance).c_str())),
+      stream_resources_(streaming::MakeWin32StreamResources(door_.get())),
       ui_(application_, work_),
-      module_({*loader_, *stream_resources_, ui_, ui_}),
-      application_(instance, module_.panel(), work_) {}
+      module_(std::make_unique<Module>(ModulePlatform{*loader_, *stream_resources_, ui_, ui_})),
+      application_(instance, door_.get(), module_->panel(), work_) {}
 
 Win32Module::~Win32Module() {
-  // Nothing may deliver while the windows go.
-  module_.stream().StopAsyncProcessing();
+  // Entry points under way on other threads finish first.
+  const DWORD started = GetTickCount();
+  while (g_entry_calls.load() > t_entry_depth && GetTickCount() - started < kUnloadWaitMs) {
+    LetOthersFinish();
+    Sleep(1);
+  }
+  // The delivery thread leaves, or stays in the host's callback, outside.
+  module_->stream().StopAsyncProcessing();
   application_.Stop();
+  if (door_) {
+    if (application_.windows_left_behind()) door_->Keep();
+    door_->Close(kUnloadWaitMs, &LetOthersFinish);
+  }
+  // Nothing runs the module's code any more: it may go.
+  const bool input_may_run = module_->stream().InputMayRun();
+  module_.reset();
+  if (door_ && input_may_run) door_->Keep();
 }
 
-Win32Module* Win32Module::Instance() { return g_module; }
+Win32Module* Win32Module::Enter() {
+  g_entry_calls.fetch_add(1);
+  if (Win32Module* module = g_module.load()) {
+    ++t_entry_depth;
+    return module;
+  }
+  g_entry_calls.fetch_sub(1);
+  return nullptr;
+}
+
+void Win32Module::Leave() {
+  --t_entry_depth;
+  g_entry_calls.fetch_sub(1);
+}
 
 void Win32Module::Attach(HINSTANCE instance) {
   // Without the module object every entry point answers with its safe default.
@@ -47,18 +94,17 @@ void Win32Module::DetachAtProcessExit() {
   // The process's other threads are gone, some perhaps inside our locks or
   // the device library: stopping anything could wait forever. Only the open
   // recording is worth saving; the rest goes with the process.
-  Win32Module* module = g_module;
-  g_module = nullptr;
+  Win32Module* module = g_module.exchange(nullptr);
   if (module == nullptr) return;
+  if (module->door_) module->door_->Keep();
   try {
-    module->module_.FinishAtProcessExit();
+    module->module_->FinishAtProcessExit();
   } catch (...) {
   }
 }
 
 void Win32Module::Detach() {
-  Win32Module* module = g_module;
-  g_module = nullptr;
+  Win32Module* module = g_module.exchange(nullptr);
   try {
     delete module;
   } catch (...) {

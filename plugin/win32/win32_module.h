@@ -1,8 +1,10 @@
-// The plug-in module as Windows loads it: the portable module with the
-// window system added, created when the DLL is attached and destroyed when it
-// is detached. Creating it starts the application object, which builds the
-// control panel on the loading thread; destroying it stops the stream, takes
-// the panel down and then lets the module go.
+// The plug-in module as Windows loads it: the portable module with the window
+// system added, created when the DLL is attached and destroyed when it is
+// detached. Loading makes no window: the panel is made when an entry point
+// first shows it. Unloading, from whatever thread, waits for the entry points
+// under way, stops the stream, takes the panel down (or cuts it loose when
+// another thread owns it) and closes the module's door once no thread is
+// inside, before anything of the module goes.
 #pragma once
 
 #include <memory>
@@ -15,6 +17,7 @@
 
 #include "panel/win32/extio_halvorn_app.h"
 #include "panel/win32/win32_user_interface.h"
+#include "ports/win32/module_door.h"
 
 namespace halvorn {
 
@@ -25,23 +28,29 @@ class Win32Module {
   Win32Module(const Win32Module&) = delete;
   Win32Module& operator=(const Win32Module&) = delete;
 
-  Module& module() { return module_; }
+  Module& module() { return *module_; }
 
-  // Null outside the module's lifetime.
-  static Win32Module* Instance();
+  // An entry point comes in: the module, or null outside its lifetime or once
+  // its unload has begun. Each module returned is given back with Leave.
+  static Win32Module* Enter();
+  static void Leave();
+
   static void Attach(HINSTANCE instance);
   static void Detach();
   // The process is ending: the recording is finished, nothing else is touched.
   static void DetachAtProcessExit();
 
  private:
+  // Declared first, so it goes last: whatever may still come through it
+  // after the unload keeps its memory.
+  std::unique_ptr<win::ModuleDoor> door_;
   std::unique_ptr<device::LibraryLoader> loader_;
   std::unique_ptr<streaming::StreamResources> stream_resources_;
   win::WindowThreadWork work_;
   // Finds the panel's windows through the application object below, which
   // needs the module's panel logic and so comes after it.
   panel::Win32UserInterface ui_;
-  Module module_;
+  std::unique_ptr<Module> module_;
   panel::CExtIO_halvornApp application_;
 };
 
