@@ -1,5 +1,7 @@
 #include "streaming/stream_resources_win32.h"
 
+#include "streaming/sample_stream.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -85,7 +87,7 @@ class Win32StreamResources final : public StreamResources {
   std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
     auto* start = new WorkerStart{procedure, argument};
     DWORD id = 0;
-    const LPTHREAD_START_ROUTINE entry = door_ != nullptr ? door_->ThreadStart(&RunWorker) : &RunWorker;
+    const LPTHREAD_START_ROUTINE entry = door_ != nullptr ? door_->Into(&RunWorker) : &RunWorker;
     HANDLE thread = CreateThread(nullptr, 0, entry, start, CREATE_SUSPENDED, &id);
     if (thread == nullptr) {
       delete start;
@@ -101,8 +103,7 @@ class Win32StreamResources final : public StreamResources {
   void FreeRing(void* memory) override { std::free(memory); }
 
   device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
-    if (door_ == nullptr) return target;
-    return reinterpret_cast<device::TransferCallbackFn>(door_->TwoArgumentEntry(reinterpret_cast<void*>(target)));
+    return door_ != nullptr ? door_->Into(target) : target;
   }
   HostCaller BlockCaller() override {
     return door_ != nullptr ? reinterpret_cast<HostCaller>(door_->HostCall()) : &CallHostDirectly;
@@ -119,5 +120,15 @@ std::unique_ptr<StreamResources> MakeWin32StreamResources(win::ModuleDoor* door)
 }
 
 std::unique_ptr<StreamResources> MakePlatformStreamResources() { return MakeWin32StreamResources(nullptr); }
+
+std::vector<win::ModuleDoor::Entry> StreamDoorEntries() {
+  using Door = win::ModuleDoor;
+  return {
+      {reinterpret_cast<const void*>(&RunWorker), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
+      // A transfer that comes after the module has gone is taken unread.
+      {reinterpret_cast<const void*>(&SampleStream::TransferCallback), 8, Door::Way::kCounted,
+       Door::WhenGone::kReturn, 1},
+  };
+}
 
 }  // namespace halvorn::streaming

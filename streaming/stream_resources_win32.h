@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ports/win32/module_door.h"
 #include "streaming/stream_resources.h"
@@ -13,5 +14,8 @@ namespace halvorn::streaming {
 
 // `door` may be null, and outlives the resources.
 std::unique_ptr<StreamResources> MakeWin32StreamResources(win::ModuleDoor* door);
+
+// The ways into the module the stream needs from the door.
+std::vector<win::ModuleDoor::Entry> StreamDoorEntries();
 
 }  // namespace halvorn::streaming

@@ -17,12 +17,12 @@ Dialog::~Dialog() { Unhook(); }
 
 bool Dialog::CreateModeless(HINSTANCE instance, HWND parent, ModuleDoor* door) {
   if (parent == nullptr) return false;
-  const DLGPROC procedure = door != nullptr ? door->DialogProcedure(&Dialog::Procedure) : &Dialog::Procedure;
+  const DLGPROC procedure = door != nullptr ? door->Into(&Dialog::Procedure) : &Dialog::Procedure;
   g_procedure.store(procedure);
   const HWND window =
       CreateDialogParamA(instance, MAKEINTRESOURCEA(template_id_), parent, procedure, reinterpret_cast<LPARAM>(this));
   if (window == nullptr) return false;
-  const HOOKPROC hook = door != nullptr ? door->MessageHook(&Dialog::KeyboardHook) : &Dialog::KeyboardHook;
+  const HOOKPROC hook = door != nullptr ? door->Into(&Dialog::KeyboardHook) : &Dialog::KeyboardHook;
   keyboard_hook_ = SetWindowsHookExA(WH_GETMESSAGE, hook, nullptr, GetCurrentThreadId());
   return true;
 }
@@ -34,6 +34,15 @@ Dialog* Dialog::FromHandle(HWND hwnd) {
 }
 
 void Dialog::OnDetached() { Unhook(); }
+
+std::vector<ModuleDoor::Entry> Dialog::DoorEntries() {
+  return {
+      {reinterpret_cast<const void*>(&Dialog::Procedure), 16, ModuleDoor::Way::kHoldingTheModule,
+       ModuleDoor::WhenGone::kReturn, FALSE},
+      {reinterpret_cast<const void*>(&Dialog::KeyboardHook), 12, ModuleDoor::Way::kHoldingTheModule,
+       ModuleDoor::WhenGone::kNextHook, 0},
+  };
+}
 
 void Dialog::Abandon() {
   const HWND window = hwnd();

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "panel/win32/window.h"
 #include "ports/win32/module_door.h"
 
@@ -22,6 +24,8 @@ class Dialog : public Window {
 
   // The framework's dialog attached to `hwnd`, or null for any other window.
   static Dialog* FromHandle(HWND hwnd);
+  // The ways into the module every dialog's window needs from the door.
+  static std::vector<ModuleDoor::Entry> DoorEntries();
 
  protected:
   // True asks for the default focus.

@@ -12,8 +12,4 @@ namespace halvorn::panel {
 
 void ShowMessage(const char* text);
 
-// Closes every message the plug-in has open, on whatever thread, as if its OK
-// were pressed: for an unload, which cannot wait for a user.
-void CloseOpenMessages();
-
 }  // namespace halvorn::panel

@@ -12,11 +12,13 @@ bool Window::DestroyFromAnyThread() {
     Detach();
     return false;
   }
+  // Cut loose first: the module is going, and its procedures must not be
+  // entered again, not even by the messages destruction sends.
+  Abandon();
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
     DestroyWindow(window);
-    if (hwnd() == nullptr) return false;
+    return false;
   }
-  Abandon();
   // Closed by the default procedure, on the window's own thread.
   PostMessageA(window, WM_CLOSE, 0, 0);
   return true;

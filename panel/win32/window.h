@@ -20,12 +20,12 @@ class Window {
   // Null before the window is created and after it is destroyed.
   HWND hwnd() const { return hwnd_.load(std::memory_order_acquire); }
 
-  // Destroys the window on the thread that owns it, as only that thread may.
-  // From any other thread, which must not wait for the owner (it may be
-  // waiting for the caller), the window is cut loose from this object and
-  // this module and asked to close, which its own thread then does without
-  // them. Afterwards the object can be deleted. True when the window was cut
-  // loose rather than destroyed.
+  // For a module that is going: cuts the window loose from this object and
+  // the module, then destroys it on the thread that owns it, as only that
+  // thread may. From any other thread, which must not wait for the owner (it
+  // may be waiting for the caller), the window is asked to close, which its
+  // own thread then does without the module. Afterwards the object can be
+  // deleted. True when the window was left to its thread.
   bool DestroyFromAnyThread();
 
  protected:

@@ -1,33 +1,23 @@
-// The thirteen entry points the host calls. Each forwards to the module; no
-// exception may cross into the host, and without a module object each answers
-// with a safe fixed value.
+// The thirteen entry points the host calls. Each exported name is a jump
+// through a table to its implementation, by way of the module's door when
+// there is one: the caller then holds a reference on the module for as long
+// as it is inside, so a host that unloads meanwhile, on any thread, never
+// unmaps code under it. Each implementation forwards to the module; no
+// exception may cross into the host, and without a module object each
+// answers with a safe fixed value.
+#include "plugin/win32/exports.h"
+
 #include "plugin/win32/win32_module.h"
 
 namespace {
 
+using halvorn::Module;
 using halvorn::Win32Module;
-
-// Counts the call in, so an unload on another thread waits for it.
-class EntryCall {
- public:
-  EntryCall() : module_(Win32Module::Enter()) {}
-  ~EntryCall() {
-    if (module_ != nullptr) Win32Module::Leave();
-  }
-  EntryCall(const EntryCall&) = delete;
-  EntryCall& operator=(const EntryCall&) = delete;
-
-  Win32Module* module() const { return module_; }
-
- private:
-  Win32Module* module_;
-};
 
 template <typename Result, typename Call>
 Result Forward(Result if_unavailable, Call call) {
   try {
-    EntryCall entry;
-    if (entry.module() != nullptr) return call(entry.module()->module());
+    if (Win32Module* module = Win32Module::Instance()) return call(module->module());
   } catch (...) {
   }
   return if_unavailable;
@@ -36,68 +26,135 @@ Result Forward(Result if_unavailable, Call call) {
 template <typename Call>
 void Forward(Call call) {
   try {
-    EntryCall entry;
-    if (entry.module() != nullptr) call(entry.module()->module());
+    if (Win32Module* module = Win32Module::Instance()) call(module->module());
   } catch (...) {
   }
 }
 
-}  // namespace
-
-using halvorn::Module;
-
-extern "C" {
-
-bool __stdcall InitHW(char* name, char* model, int* sample_type) {
+bool __stdcall InitHWEntry(char* name, char* model, int* sample_type) {
   return Forward(false, [&](Module& p) { return p.InitHW(name, model, sample_type); });
 }
 
-bool __stdcall OpenHW() {
-  return Forward(true, [](Module& p) { return p.OpenHW(); });
+bool __stdcall OpenHWEntry() {
+  return Forward(false, [](Module& p) { return p.OpenHW(); });
 }
 
-int __stdcall StartHW(int lo_hz) {
-  return Forward(halvorn::kBlockPairs, [&](Module& p) { return p.StartHW(lo_hz); });
+int __stdcall StartHWEntry(int lo_hz) {
+  return Forward(halvorn::kStartFailed, [&](Module& p) { return p.StartHW(lo_hz); });
 }
 
-void __stdcall StopHW() {
+void __stdcall StopHWEntry() {
   Forward([](Module& p) { p.StopHW(); });
 }
 
-bool __stdcall CloseHW() {
+bool __stdcall CloseHWEntry() {
   return Forward(false, [](Module& p) { return p.CloseHW(); });
 }
 
-int __stdcall SetHWLO(int lo_hz) {
+int __stdcall SetHWLOEntry(int lo_hz) {
   return Forward(0, [&](Module& p) { return p.SetHWLO(lo_hz); });
 }
 
-int __stdcall GetHWLO() {
+int __stdcall GetHWLOEntry() {
   return Forward(halvorn::receiver::kDefaultLoHz, [](Module& p) { return p.GetHWLO(); });
 }
 
-int __stdcall GetHWSR() {
+int __stdcall GetHWSREntry() {
   return Forward(0, [](Module& p) { return p.GetHWSR(); });
 }
 
-int __stdcall GetStatus() {
+int __stdcall GetStatusEntry() {
   return Forward(0, [](Module& p) { return p.GetStatus(); });
 }
 
-void __stdcall SetCallback(halvorn::HostCallback callback) {
+void __stdcall SetCallbackEntry(halvorn::HostCallback callback) {
   Forward([&](Module& p) { p.SetCallback(callback); });
 }
 
-void __stdcall ShowGUI() {
+void __stdcall ShowGUIEntry() {
   Forward([](Module& p) { p.ShowGUI(); });
 }
 
-void __stdcall HideGUI() {
+void __stdcall HideGUIEntry() {
   Forward([](Module& p) { p.HideGUI(); });
 }
 
-void __stdcall TuneChanged(int frequency_hz) {
+void __stdcall TuneChangedEntry(int frequency_hz) {
   Forward([&](Module& p) { p.TuneChanged(frequency_hz); });
 }
 
-}  // extern "C"
+struct EntryPoint {
+  const void* implementation;
+  int argument_bytes;
+  std::uint32_t result_when_gone;
+};
+
+// In the order of the table the exported names jump through.
+const EntryPoint kEntryPoints[] = {
+    {reinterpret_cast<const void*>(&InitHWEntry), 12, 0},
+    {reinterpret_cast<const void*>(&OpenHWEntry), 0, 0},
+    {reinterpret_cast<const void*>(&StartHWEntry), 4, static_cast<std::uint32_t>(halvorn::kStartFailed)},
+    {reinterpret_cast<const void*>(&StopHWEntry), 0, 0},
+    {reinterpret_cast<const void*>(&CloseHWEntry), 0, 0},
+    {reinterpret_cast<const void*>(&SetHWLOEntry), 4, 0},
+    {reinterpret_cast<const void*>(&GetHWLOEntry), 0, halvorn::receiver::kDefaultLoHz},
+    {reinterpret_cast<const void*>(&GetHWSREntry), 0, 0},
+    {reinterpret_cast<const void*>(&GetStatusEntry), 0, 0},
+    {reinterpret_cast<const void*>(&SetCallbackEntry), 4, 0},
+    {reinterpret_cast<const void*>(&ShowGUIEntry), 0, 0},
+    {reinterpret_cast<const void*>(&HideGUIEntry), 0, 0},
+    {reinterpret_cast<const void*>(&TuneChangedEntry), 4, 0},
+};
+constexpr int kEntryPointCount = sizeof kEntryPoints / sizeof kEntryPoints[0];
+
+}  // namespace
+
+// What each exported name jumps through.
+extern "C" {
+const void* halvorn_entry_points[kEntryPointCount] = {
+    kEntryPoints[0].implementation,  kEntryPoints[1].implementation,  kEntryPoints[2].implementation,
+    kEntryPoints[3].implementation,  kEntryPoints[4].implementation,  kEntryPoints[5].implementation,
+    kEntryPoints[6].implementation,  kEntryPoints[7].implementation,  kEntryPoints[8].implementation,
+    kEntryPoints[9].implementation,  kEntryPoints[10].implementation, kEntryPoints[11].implementation,
+    kEntryPoints[12].implementation,
+};
+}
+
+// The exported names themselves, with their stdcall decoration: one jump
+// each, so nothing of theirs is on the stack while the entry point runs.
+#define HALVORN_EXPORT(name, bytes, index)                  \
+  asm(".text\n"                                             \
+      ".globl _" #name "@" #bytes "\n"                      \
+      "_" #name "@" #bytes ":\n"                            \
+      "  jmp *_halvorn_entry_points+" #index "*4\n");
+
+HALVORN_EXPORT(InitHW, 12, 0)
+HALVORN_EXPORT(OpenHW, 0, 1)
+HALVORN_EXPORT(StartHW, 4, 2)
+HALVORN_EXPORT(StopHW, 0, 3)
+HALVORN_EXPORT(CloseHW, 0, 4)
+HALVORN_EXPORT(SetHWLO, 4, 5)
+HALVORN_EXPORT(GetHWLO, 0, 6)
+HALVORN_EXPORT(GetHWSR, 0, 7)
+HALVORN_EXPORT(GetStatus, 0, 8)
+HALVORN_EXPORT(SetCallback, 4, 9)
+HALVORN_EXPORT(ShowGUI, 0, 10)
+HALVORN_EXPORT(HideGUI, 0, 11)
+HALVORN_EXPORT(TuneChanged, 4, 12)
+
+namespace halvorn {
+
+std::vector<win::ModuleDoor::Entry> EntryPointDoorEntries() {
+  std::vector<win::ModuleDoor::Entry> entries;
+  for (const EntryPoint& entry : kEntryPoints) {
+    entries.push_back({entry.implementation, entry.argument_bytes, win::ModuleDoor::Way::kHoldingTheModule,
+                       win::ModuleDoor::WhenGone::kReturn, entry.result_when_gone});
+  }
+  return entries;
+}
+
+void EnterEntryPointsThrough(const win::ModuleDoor& door) {
+  for (int i = 0; i < kEntryPointCount; ++i) halvorn_entry_points[i] = door.Into(kEntryPoints[i].implementation);
+}
+
+}  // namespace halvorn

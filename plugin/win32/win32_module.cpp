@@ -4,18 +4,15 @@
 #include <string>
 
 #include "panel/win32/message_box.h"
+#include "plugin/win32/exports.h"
 #include "streaming/stream_resources_win32.h"
 
 namespace halvorn {
 namespace {
 
 std::atomic<Win32Module*> g_module{nullptr};
-// Entry points under way, and how many of them this thread is inside (an
-// unload from inside one cannot wait for that one).
-std::atomic<int> g_entry_calls{0};
-thread_local int t_entry_depth = 0;
 
-// How long an unload waits for entry points and window procedures under way.
+// How long an unload waits for the module's own threads to leave its code.
 constexpr DWORD kUnloadWaitMs = 5000;
 
 // The folder the plug-in was loaded from, without a trailing separator.
@@ -28,18 +25,27 @@ std::string FolderOf(HINSTANCE instance) {
   return separator == std::string::npos ? std::string() : folder.substr(0, separator);
 }
 
-// While an unload waits for other threads: the messages they send to this
-// thread are handled, and the plug-in's message boxes they show are closed.
-void LetOthersFinish() {
+// While an unload waits for the module's own threads: the messages they send
+// to this thread are handled.
+void ServeSentMessages() {
   MSG message;
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  panel::CloseOpenMessages();
+}
+
+std::unique_ptr<win::ModuleDoor> OpenDoor(HINSTANCE instance) {
+  std::vector<win::ModuleDoor::Entry> entries = EntryPointDoorEntries();
+  entries.push_back(win::FrameWindow::DoorEntry());
+  for (const auto& entry : win::Dialog::DoorEntries()) entries.push_back(entry);
+  for (const auto& entry : streaming::StreamDoorEntries()) entries.push_back(entry);
+  std::unique_ptr<win::ModuleDoor> door = win::ModuleDoor::Open(instance, entries);
+  if (door) EnterEntryPointsThrough(*door);
+  return door;
 }
 
 }  // namespace
 
 Win32Module::Win32Module(HINSTANCE instance)
-    : door_(win::ModuleDoor::Open()),
+    : door_(OpenDoor(instance)),
       loader_(device::MakePlatformLibraryLoader(FolderOf(instance).c_str())),
       stream_resources_(streaming::MakeWin32StreamResources(door_.get())),
       ui_(application_, work_),
@@ -47,18 +53,16 @@ Win32Module::Win32Module(HINSTANCE instance)
       application_(instance, door_.get(), module_->panel(), work_) {}
 
 Win32Module::~Win32Module() {
-  // Entry points under way on other threads finish first.
-  const DWORD started = GetTickCount();
-  while (g_entry_calls.load() > t_entry_depth && GetTickCount() - started < kUnloadWaitMs) {
-    LetOthersFinish();
-    Sleep(1);
-  }
+  // No host thread is inside the module: each would hold a reference on it.
+  // The panel goes first, so no message reaches the module from here on;
+  // windows another thread owns are cut loose and left to that thread.
+  application_.Stop();
   // The delivery thread leaves, or stays in the host's callback, outside.
   module_->stream().StopAsyncProcessing();
-  application_.Stop();
   if (door_) {
+    // Threads blocked at the door meanwhile find it shut, and need its memory.
     if (application_.windows_left_behind()) door_->Keep();
-    door_->Close(kUnloadWaitMs, &LetOthersFinish);
+    door_->Close(kUnloadWaitMs, &ServeSentMessages);
   }
   // Nothing runs the module's code any more: it may go.
   const bool input_may_run = module_->stream().InputMayRun();
@@ -66,20 +70,7 @@ Win32Module::~Win32Module() {
   if (door_ && input_may_run) door_->Keep();
 }
 
-Win32Module* Win32Module::Enter() {
-  g_entry_calls.fetch_add(1);
-  if (Win32Module* module = g_module.load()) {
-    ++t_entry_depth;
-    return module;
-  }
-  g_entry_calls.fetch_sub(1);
-  return nullptr;
-}
-
-void Win32Module::Leave() {
-  --t_entry_depth;
-  g_entry_calls.fetch_sub(1);
-}
+Win32Module* Win32Module::Instance() { return g_module.load(); }
 
 void Win32Module::Attach(HINSTANCE instance) {
   // Without the module object every entry point answers with its safe default.

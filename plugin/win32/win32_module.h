@@ -1,10 +1,11 @@
 // The plug-in module as Windows loads it: the portable module with the window
 // system added, created when the DLL is attached and destroyed when it is
 // detached. Loading makes no window: the panel is made when an entry point
-// first shows it. Unloading, from whatever thread, waits for the entry points
-// under way, stops the stream, takes the panel down (or cuts it loose when
-// another thread owns it) and closes the module's door once no thread is
-// inside, before anything of the module goes.
+// first shows it. Every way into the module goes through its door, so the
+// unload, whatever thread it comes on, finds no host thread inside: it takes
+// the panel down (or cuts it loose when another thread owns it), stops the
+// stream and closes the door once the module's own threads are out, before
+// anything of the module goes.
 #pragma once
 
 #include <memory>
@@ -30,10 +31,8 @@ class Win32Module {
 
   Module& module() { return *module_; }
 
-  // An entry point comes in: the module, or null outside its lifetime or once
-  // its unload has begun. Each module returned is given back with Leave.
-  static Win32Module* Enter();
-  static void Leave();
+  // Null outside the module's lifetime and once its unload has begun.
+  static Win32Module* Instance();
 
   static void Attach(HINSTANCE instance);
   static void Detach();

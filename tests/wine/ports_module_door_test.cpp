@@ -1,7 +1,9 @@
-// The module's door on its own, as 32-bit code under Windows: every entry
-// forwards its arguments and result while open, and after Close a late
-// arrival is turned away the harmless way, a thread of the module's own
-// coming back from the host ending where it stands.
+// The module's door on its own, as 32-bit code under Windows, with the
+// simulated device library standing in for the module: every way in forwards
+// its arguments and result; a caller that holds the module keeps it loaded
+// while inside, and the last one out unloads it; once it has gone a late
+// arrival is turned away harmlessly, and a thread of the module's own coming
+// back from the host ends where it stands.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,197 +11,209 @@
 #include <thread>
 #include <vector>
 
+#include "host/extio_plugin.h"
 #include "ports/win32/module_door.h"
 
 namespace halvorn::win {
 namespace {
 
+using Door = ModuleDoor;
+
 LRESULT CALLBACK EchoWindowProcedure(HWND, UINT message, WPARAM wparam, LPARAM lparam) {
   return static_cast<LRESULT>(message * 1000 + wparam * 10 + lparam);
 }
-
 INT_PTR CALLBACK EchoDialogProcedure(HWND, UINT message, WPARAM wparam, LPARAM lparam) {
   return static_cast<INT_PTR>(message + wparam + lparam + 1);
 }
-
 std::atomic<int> g_hook_calls{0};
 LRESULT CALLBACK CountingHook(int code, WPARAM, LPARAM) {
   ++g_hook_calls;
   return code + 7;
 }
-
-std::atomic<int> g_entry_calls{0};
-BOOL __stdcall TwoArguments(std::uint8_t* first, void* second) {
-  ++g_entry_calls;
+std::atomic<int> g_counted_calls{0};
+BOOL __stdcall CountedEntry(std::uint8_t* first, void* second) {
+  ++g_counted_calls;
   return first != nullptr && second == nullptr ? 2 : 3;
 }
 
-struct HostCall {
-  std::atomic<int> count{0}, status{0};
-  std::atomic<float> iq{0};
+// The host being called, and how it saw its arguments.
+struct Seen {
+  int count = 0, status = 0;
+  float iq = 0;
   void* data = nullptr;
 };
-HostCall g_host;
-void __cdecl CdeclHost(int count, int status, float iq, void* data) {
-  g_host.count = count;
-  g_host.status = status;
-  g_host.iq = iq;
-  g_host.data = data;
-}
+Seen g_seen;
+void __cdecl CdeclHost(int count, int status, float iq, void* data) { g_seen = {count, status, iq, data}; }
 // A host callback declared the wrong way, taking its arguments off the stack.
 void __stdcall StdcallHost(int count, int status, float iq, void* data) { CdeclHost(count, status, iq, data); }
-
-using HostCaller = void(__cdecl*)(void* callback, int count, int status, float iq, void* data);
+using HostCaller = void(__cdecl*)(const void* callback, int count, int status, float iq, void* data);
 
 HostCaller g_call_host = nullptr;
+Seen g_through_door[2];
 int g_data = 0;
-HostCall g_seen[2];
-
 DWORD WINAPI CallTheHostBothWays(LPVOID) {
-  const void* callbacks[] = {reinterpret_cast<void*>(&CdeclHost), reinterpret_cast<void*>(&StdcallHost)};
+  const void* callbacks[] = {reinterpret_cast<const void*>(&CdeclHost), reinterpret_cast<const void*>(&StdcallHost)};
   for (int i = 0; i < 2; ++i) {
-    g_host.count = 0;
-    g_call_host(const_cast<void*>(callbacks[i]), 1024, 7, 0.5f, &g_data);
-    g_seen[i].count = g_host.count.load();
-    g_seen[i].status = g_host.status.load();
-    g_seen[i].iq = g_host.iq.load();
-    g_seen[i].data = g_host.data;
+    g_call_host(callbacks[i], 1024, 7, 0.5f, &g_data);
+    g_through_door[i] = g_seen;
   }
   return 1;
 }
 
-TEST(ModuleDoorTest, EachEntryForwardsItsArgumentsAndResultWhileOpen) {
-  const auto door = ModuleDoor::Open();
-  ASSERT_NE(door, nullptr);
-  EXPECT_EQ(door->WindowProcedure(&EchoWindowProcedure)(nullptr, 3, 4, 5), 3045);
-  EXPECT_EQ(door->DialogProcedure(&EchoDialogProcedure)(nullptr, 3, 4, 5), 13);
-  g_hook_calls = 0;
-  EXPECT_EQ(door->MessageHook(&CountingHook)(2, 0, 0), 9);
-  EXPECT_EQ(g_hook_calls, 1);
-  using Entry = BOOL(__stdcall*)(std::uint8_t*, void*);
-  const auto entry = reinterpret_cast<Entry>(door->TwoArgumentEntry(reinterpret_cast<void*>(&TwoArguments)));
-  std::uint8_t byte = 0;
-  EXPECT_EQ(entry(&byte, nullptr), 2);
-  EXPECT_EQ(entry(nullptr, &byte), 3);
-
-  // The host is called by the module's own threads, which come in through the door.
-  g_call_host = reinterpret_cast<HostCaller>(door->HostCall());
-  const HANDLE thread = CreateThread(nullptr, 0, door->ThreadStart(&CallTheHostBothWays), nullptr, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  CloseHandle(thread);
-  for (const HostCall& seen : g_seen) {
-    EXPECT_EQ(seen.count, 1024);
-    EXPECT_EQ(seen.status, 7);
-    EXPECT_EQ(seen.iq, 0.5f);
-    EXPECT_EQ(seen.data, &g_data);
-  }
-  EXPECT_TRUE(door->Close(1000, nullptr));
-}
-
-TEST(ModuleDoorTest, AfterCloseLateArrivalsAreTurnedAwayTheHarmlessWay) {
-  const auto door = ModuleDoor::Open();
-  ASSERT_NE(door, nullptr);
-  const WNDPROC window = door->WindowProcedure(&EchoWindowProcedure);
-  const DLGPROC dialog = door->DialogProcedure(&EchoDialogProcedure);
-  const HOOKPROC hook = door->MessageHook(&CountingHook);
-  using Entry = BOOL(__stdcall*)(std::uint8_t*, void*);
-  const auto entry = reinterpret_cast<Entry>(door->TwoArgumentEntry(reinterpret_cast<void*>(&TwoArguments)));
-  ASSERT_TRUE(door->Close(1000, nullptr));
-
-  // A real window, so the default procedure has one to answer for.
-  const HWND real = CreateWindowExA(0, "STATIC", "door", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(real, nullptr);
-  EXPECT_EQ(window(real, WM_GETTEXTLENGTH, 0, 0), DefWindowProcA(real, WM_GETTEXTLENGTH, 0, 0));
-  DestroyWindow(real);
-  EXPECT_EQ(dialog(nullptr, 3, 4, 5), 0);
-  g_hook_calls = 0;
-  hook(-1, 0, 0);
-  EXPECT_EQ(g_hook_calls, 0);
-  g_entry_calls = 0;
-  EXPECT_EQ(entry(nullptr, nullptr), TRUE);
-  EXPECT_EQ(g_entry_calls, 0);
-}
-
-// A thread of the module's own, started through the door, that calls the
-// host; the host holds it until the test lets go.
-struct HeldInHost {
-  ModuleDoor* door = nullptr;
-  HostCaller call_host = nullptr;
-  HANDLE in_host = nullptr;
-  HANDLE release = nullptr;
-  std::atomic<bool> came_back{false};
-};
-HeldInHost* g_held = nullptr;
-
+// A thread of the module's own, held by the host until the test lets go.
+HANDLE g_in_host = nullptr;
+HANDLE g_release = nullptr;
+std::atomic<bool> g_came_back{false};
 void __cdecl HoldingHost(int, int, float, void*) {
-  SetEvent(g_held->in_host);
-  WaitForSingleObject(g_held->release, INFINITE);
+  SetEvent(g_in_host);
+  WaitForSingleObject(g_release, INFINITE);
 }
-
-DWORD WINAPI ThreadOfTheModule(LPVOID argument) {
-  auto& held = *static_cast<HeldInHost*>(argument);
-  held.call_host(reinterpret_cast<void*>(&HoldingHost), 1, 0, 0.0f, nullptr);
-  held.came_back = true;
+DWORD WINAPI CallTheHoldingHost(LPVOID) {
+  g_call_host(reinterpret_cast<const void*>(&HoldingHost), 1, 0, 0.0f, nullptr);
+  g_came_back = true;
   return 5;
 }
-
-TEST(ModuleDoorTest, AThreadInTheHostDoesNotHoldTheDoorAndEndsIfItClosedMeanwhile) {
-  const auto door = ModuleDoor::Open();
-  ASSERT_NE(door, nullptr);
-  HeldInHost held;
-  held.door = door.get();
-  held.call_host = reinterpret_cast<HostCaller>(door->HostCall());
-  held.in_host = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  held.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  g_held = &held;
-  const HANDLE thread = CreateThread(nullptr, 0, door->ThreadStart(&ThreadOfTheModule), &held, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForSingleObject(held.in_host, 10000), WAIT_OBJECT_0);
-
-  // Inside the host the thread is outside the module: the door closes at once.
-  EXPECT_TRUE(door->Close(5000, nullptr));
-  SetEvent(held.release);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  EXPECT_FALSE(held.came_back);
-  DWORD exit_code = 99;
-  GetExitCodeThread(thread, &exit_code);
-  EXPECT_EQ(exit_code, 0u);
-  CloseHandle(thread);
-  CloseHandle(held.in_host);
-  CloseHandle(held.release);
-  door->Keep();  // the thread's last steps were in the door's memory
-}
-
-std::atomic<int> g_meanwhile_calls{0};
-
 DWORD WINAPI BusyInTheModule(LPVOID release) {
   WaitForSingleObject(static_cast<HANDLE>(release), INFINITE);
   return 1;
 }
 
-TEST(ModuleDoorTest, CloseWaitsForAThreadInsideAndSaysWhenItGaveUp) {
-  const auto door = ModuleDoor::Open();
-  ASSERT_NE(door, nullptr);
+// What a host does meanwhile: unloads the module, while a caller is inside.
+HMODULE g_module = nullptr;
+std::atomic<bool> g_loaded_inside{false};
+LRESULT CALLBACK UnloadingWindowProcedure(HWND, UINT, WPARAM, LPARAM) {
+  FreeLibrary(g_module);
+  g_loaded_inside = GetModuleHandleA("halvornusb.dll") != nullptr;
+  return 42;
+}
+
+std::vector<Door::Entry> Entries() {
+  return {
+      {reinterpret_cast<const void*>(&EchoWindowProcedure), 16, Door::Way::kHoldingTheModule,
+       Door::WhenGone::kDefaultWindowProcedure, 0},
+      {reinterpret_cast<const void*>(&EchoDialogProcedure), 16, Door::Way::kHoldingTheModule, Door::WhenGone::kReturn,
+       FALSE},
+      {reinterpret_cast<const void*>(&CountingHook), 12, Door::Way::kHoldingTheModule, Door::WhenGone::kNextHook, 0},
+      {reinterpret_cast<const void*>(&UnloadingWindowProcedure), 16, Door::Way::kHoldingTheModule,
+       Door::WhenGone::kDefaultWindowProcedure, 0},
+      {reinterpret_cast<const void*>(&CountedEntry), 8, Door::Way::kCounted, Door::WhenGone::kReturn, 1},
+      {reinterpret_cast<const void*>(&CallTheHostBothWays), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
+      {reinterpret_cast<const void*>(&CallTheHoldingHost), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
+      {reinterpret_cast<const void*>(&BusyInTheModule), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
+  };
+}
+
+class ModuleDoorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_module = LoadLibraryA((host::ProgramDirectory() + "..\\halvornusb.dll").c_str());
+    ASSERT_NE(g_module, nullptr);
+    door_ = Door::Open(g_module, Entries());
+    ASSERT_NE(door_, nullptr);
+  }
+  void TearDown() override {
+    if (GetModuleHandleA("halvornusb.dll") != nullptr) FreeLibrary(g_module);
+  }
+
+  std::unique_ptr<Door> door_;
+};
+
+TEST_F(ModuleDoorTest, EachWayInForwardsItsArgumentsAndResult) {
+  EXPECT_EQ(door_->Into(&EchoWindowProcedure)(nullptr, 3, 4, 5), 3045);
+  EXPECT_EQ(door_->Into(&EchoDialogProcedure)(nullptr, 3, 4, 5), 13);
+  g_hook_calls = 0;
+  EXPECT_EQ(door_->Into(&CountingHook)(2, 0, 0), 9);
+  EXPECT_EQ(g_hook_calls, 1);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(door_->Into(&CountedEntry)(&byte, nullptr), 2);
+  EXPECT_EQ(door_->Into(&CountedEntry)(nullptr, &byte), 3);
+  // A function without a way in is its own.
+  EXPECT_EQ(door_->Into(&CdeclHost), &CdeclHost);
+
+  // The host is called by the module's own threads, which come in through the door.
+  g_call_host = reinterpret_cast<HostCaller>(door_->HostCall());
+  const HANDLE thread = CreateThread(nullptr, 0, door_->Into(&CallTheHostBothWays), nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  for (const Seen& seen : g_through_door) {
+    EXPECT_EQ(seen.count, 1024);
+    EXPECT_EQ(seen.status, 7);
+    EXPECT_EQ(seen.iq, 0.5f);
+    EXPECT_EQ(seen.data, &g_data);
+  }
+  door_->Keep();  // the thread's last steps were in the door's memory
+  EXPECT_TRUE(door_->Close(1000, nullptr));
+}
+
+TEST_F(ModuleDoorTest, AModuleUnloadedWhileACallerIsInsideGoesWhenTheLastCallerLeaves) {
+  g_loaded_inside = false;
+  EXPECT_EQ(door_->Into(&UnloadingWindowProcedure)(nullptr, 0, 0, 0), 42);
+  EXPECT_TRUE(g_loaded_inside) << "the module went while a caller was inside";
+  EXPECT_EQ(GetModuleHandleA("halvornusb.dll"), nullptr) << "the last caller out did not unload it";
+}
+
+TEST_F(ModuleDoorTest, OnceTheModuleHasGoneLateArrivalsAreTurnedAwayHarmlessly) {
+  ASSERT_TRUE(FreeLibrary(g_module));
+  ASSERT_EQ(GetModuleHandleA("halvornusb.dll"), nullptr);
+  ASSERT_TRUE(door_->Close(1000, nullptr));
+
+  // A real window, so the default procedure has one to answer for.
+  const HWND real = CreateWindowExA(0, "STATIC", "door", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(real, nullptr);
+  EXPECT_EQ(door_->Into(&EchoWindowProcedure)(real, WM_GETTEXTLENGTH, 0, 0),
+            DefWindowProcA(real, WM_GETTEXTLENGTH, 0, 0));
+  DestroyWindow(real);
+  EXPECT_EQ(door_->Into(&EchoDialogProcedure)(nullptr, 3, 4, 5), FALSE);
+  g_hook_calls = 0;
+  door_->Into(&CountingHook)(-1, 0, 0);
+  EXPECT_EQ(g_hook_calls, 0);
+  g_counted_calls = 0;
+  EXPECT_EQ(door_->Into(&CountedEntry)(nullptr, nullptr), TRUE);
+  EXPECT_EQ(g_counted_calls, 0);
+}
+
+TEST_F(ModuleDoorTest, AThreadInTheHostDoesNotHoldTheDoorAndEndsIfItShutMeanwhile) {
+  g_call_host = reinterpret_cast<HostCaller>(door_->HostCall());
+  g_in_host = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_came_back = false;
+  const HANDLE thread = CreateThread(nullptr, 0, door_->Into(&CallTheHoldingHost), nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(g_in_host, 10000), WAIT_OBJECT_0);
+
+  // Inside the host the thread is outside the module: the door shuts at once.
+  EXPECT_TRUE(door_->Close(5000, nullptr));
+  SetEvent(g_release);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(g_came_back);
+  DWORD exit_code = 99;
+  GetExitCodeThread(thread, &exit_code);
+  EXPECT_EQ(exit_code, 0u);
+  CloseHandle(thread);
+  CloseHandle(g_in_host);
+  CloseHandle(g_release);
+  door_->Keep();
+}
+
+std::atomic<int> g_meanwhile_calls{0};
+
+TEST_F(ModuleDoorTest, CloseWaitsForACountedThreadInsideAndSaysWhenItGaveUp) {
   const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const HANDLE thread = CreateThread(nullptr, 0, door->ThreadStart(&BusyInTheModule), release, 0, nullptr);
+  const HANDLE thread = CreateThread(nullptr, 0, door_->Into(&BusyInTheModule), release, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   Sleep(100);
   g_meanwhile_calls = 0;
-  EXPECT_FALSE(door->Close(200, [] { ++g_meanwhile_calls; }));
+  EXPECT_FALSE(door_->Close(200, [] { ++g_meanwhile_calls; }));
   EXPECT_GT(g_meanwhile_calls, 0);
   SetEvent(release);
   ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
   CloseHandle(thread);
-  CloseHandle(release);
 }
 
-TEST(ModuleDoorTest, ManyThreadsComingAndGoingAtOnceLeaveItEmpty) {
-  const auto door = ModuleDoor::Open();
-  ASSERT_NE(door, nullptr);
-  using Entry = BOOL(__stdcall*)(std::uint8_t*, void*);
-  const auto entry = reinterpret_cast<Entry>(door->TwoArgumentEntry(reinterpret_cast<void*>(&TwoArguments)));
-  g_entry_calls = 0;
+TEST_F(ModuleDoorTest, ManyThreadsComingAndGoingAtOnceLeaveItEmpty) {
+  const auto entry = door_->Into(&CountedEntry);
+  g_counted_calls = 0;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([entry] {
@@ -208,8 +222,8 @@ TEST(ModuleDoorTest, ManyThreadsComingAndGoingAtOnceLeaveItEmpty) {
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(g_entry_calls, 80000);
-  EXPECT_TRUE(door->Close(1000, nullptr));
+  EXPECT_EQ(g_counted_calls, 80000);
+  EXPECT_TRUE(door_->Close(1000, nullptr));
 }
 
 }  // namespace

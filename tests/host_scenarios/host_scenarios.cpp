@@ -1,0 +1,371 @@
+// Hosts that load, drive and unload the plug-in from whatever thread, in
+// whatever order, with callbacks and message loops that get in the way: each
+// scenario is one run of such a host, in a process of its own, so a fault in
+// the module ends only that run. The parent runs a scenario many times, each
+// under a watchdog, and fails on the first run that faults, hangs or finds
+// something wrong.
+//
+//   host_scenarios.exe [--repeat N] SCENARIO
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/extio_plugin.h"
+#include "host/message_box_watcher.h"
+#include "tests/support/journal.h"
+
+namespace halvorn::scenarios {
+namespace {
+
+using host::ExtIoPlugin;
+
+constexpr DWORD kRunLimitMs = 60000;
+constexpr int kLo = 7050000;
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "scenario failed: %s\n", what);
+  return 1;
+}
+
+std::string BuildDirectory() { return host::ProgramDirectory() + "..\\"; }
+
+std::string TempPath(const char* name) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + name + "-" + std::to_string(GetCurrentProcessId());
+}
+
+std::unique_ptr<ExtIoPlugin> LoadPlugin() {
+  std::string error;
+  auto plugin = ExtIoPlugin::Load(BuildDirectory() + "ExtIO_halvorn.dll", &error);
+  if (!plugin) std::fprintf(stderr, "%s\n", error.c_str());
+  return plugin;
+}
+
+bool Init(ExtIoPlugin& plugin) {
+  char name[64] = {};
+  char model[64] = {};
+  int type = 0;
+  return plugin.InitHW(name, model, &type);
+}
+
+// Blocks the host saw; the callback itself is the scenario's.
+std::atomic<int> g_blocks{0};
+void __cdecl CountBlocks(int count, int, float, void*) {
+  if (count > 0) ++g_blocks;
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeout_ms, bool pump = true) {
+  const DWORD started = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - started > timeout_ms) return false;
+    if (pump) {
+      host::PumpMessagesFor(5);
+    } else {
+      Sleep(5);
+    }
+  }
+  return true;
+}
+
+// A window of the host's own, as its main window would be.
+HWND HostWindow() {
+  static const ATOM window_class = [] {
+    WNDCLASSA description{};
+    description.lpfnWndProc = &DefWindowProcA;
+    description.hInstance = GetModuleHandleA(nullptr);
+    description.lpszClassName = "HostScenarioWindow";
+    return RegisterClassA(&description);
+  }();
+  return window_class != 0 ? CreateWindowExA(0, "HostScenarioWindow", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                                             nullptr, nullptr, GetModuleHandleA(nullptr), nullptr)
+                           : nullptr;
+}
+
+// ---- 1: loads and pumps on one thread, drives from a second, unloads on a third.
+int UnloadFromAThirdThread() {
+  auto plugin = LoadPlugin();
+  if (!plugin) return Fail("load");
+  std::atomic<bool> driven{false}, stop_pumping{false};
+  bool ok = true;
+  std::thread driver([&] {
+    ok = Init(*plugin) && plugin->OpenHW();
+    plugin->SetCallback(&CountBlocks);
+    plugin->ShowGUI();
+    ok = ok && plugin->StartHW(kLo) == 1024;
+    driven = true;
+    // The panel's windows are this thread's: it pumps them as a host would.
+    while (!stop_pumping) host::PumpMessagesFor(5);
+  });
+  if (!WaitFor([&] { return driven.load() && g_blocks > 20; }, 20000)) return Fail("no blocks");
+  std::thread unloader([&] { plugin->Unload(); });
+  // The loading thread pumps throughout.
+  WaitFor([] { return false; }, 300);
+  unloader.join();
+  WaitFor([] { return false; }, 1500);
+  stop_pumping = true;
+  driver.join();
+  return ok ? 0 : Fail("the session did not start");
+}
+
+// ---- 2: the device does not take the stop, and the host unloads without CloseHW.
+int UnloadAfterARefusedStop(const char* refused) {
+  SetEnvironmentVariableA("HALVORNSIM_FAIL", refused);
+  auto plugin = LoadPlugin();
+  if (!plugin) return Fail("load");
+  if (!Init(*plugin) || !plugin->OpenHW()) return Fail("open");
+  plugin->SetCallback(&CountBlocks);
+  if (plugin->StartHW(kLo) != 1024) return Fail("start");
+  if (!WaitFor([] { return g_blocks > 20; }, 20000)) return Fail("no blocks");
+  plugin->StopHW();
+  plugin->Unload();
+  // The device's input thread goes on calling back for a while.
+  WaitFor([] { return false; }, 1000);
+  return 0;
+}
+
+// ---- 3: the host's callback hands each block to the thread that unloads.
+HWND g_ui_window = nullptr;
+void __cdecl SendToUi(int count, int, float, void*) {
+  if (count > 0) {
+    ++g_blocks;
+    SendMessageA(g_ui_window, WM_NULL, 0, 0);
+  }
+}
+
+int ACallbackThatWaitsOnTheUnloadingThread() {
+  g_ui_window = HostWindow();
+  if (g_ui_window == nullptr) return Fail("host window");
+  auto plugin = LoadPlugin();
+  if (!plugin) return Fail("load");
+  if (!Init(*plugin) || !plugin->OpenHW()) return Fail("open");
+  plugin->SetCallback(&SendToUi);
+  if (plugin->StartHW(kLo) != 1024) return Fail("start");
+  if (!WaitFor([] { return g_blocks > 20; }, 20000)) return Fail("no blocks");
+  plugin->Unload();  // without StopHW
+  WaitFor([] { return false; }, 1000);
+  DestroyWindow(g_ui_window);
+  return 0;
+}
+
+// ---- 4: a message box is open while the host goes.
+// Same thread: the box keeps the host's windows from input, so the user
+// cannot close the host from inside it.
+int AMessageBoxKeepsTheHostFromClosingUnderIt() {
+  const HWND host_window = HostWindow();
+  ShowWindow(host_window, SW_SHOW);
+  SetEnvironmentVariableA("HALVORNSIM_FAIL", "FpgaConfig");
+  auto plugin = LoadPlugin();
+  if (!plugin || !Init(*plugin)) return Fail("load");
+  std::atomic<int> disabled_seen{-1};
+  std::atomic<bool> opened{false};
+  std::thread watcher([&] {
+    // While the box is up: is the host's window taking input?
+    if (!WaitFor([] { return FindWindowA("#32770", "Halvorn DLL for Winrad") != nullptr; }, 20000, false)) return;
+    disabled_seen = IsWindowEnabled(host_window) ? 0 : 1;
+    PostMessageA(FindWindowA("#32770", "Halvorn DLL for Winrad"), WM_COMMAND, IDOK, 0);
+  });
+  opened = plugin->OpenHW();
+  watcher.join();
+  if (disabled_seen != 1) return Fail("the host's window took input while the message was open");
+  if (!IsWindowEnabled(host_window)) return Fail("the host's window stayed disabled");
+  plugin->Unload();
+  DestroyWindow(host_window);
+  return opened ? 0 : Fail("OpenHW");
+}
+
+// Another thread: the host unloads while a message of the plug-in is open on
+// a thread that is inside an entry point. The module stays until the user
+// has closed the message and the entry point has returned.
+int AnUnloadWhileAMessageIsOpenOnAnotherThread() {
+  SetEnvironmentVariableA("HALVORNSIM_FAIL", "FpgaConfig");
+  auto plugin = LoadPlugin();
+  if (!plugin || !Init(*plugin)) return Fail("load");
+  std::atomic<bool> returned{false};
+  std::thread opener([&] {
+    plugin->OpenHW();
+    returned = true;
+  });
+  if (!WaitFor([] { return FindWindowA("#32770", "Halvorn DLL for Winrad") != nullptr; }, 20000)) {
+    return Fail("no message");
+  }
+  plugin->Unload();
+  if (returned) return Fail("OpenHW returned with its message still open");
+  if (GetModuleHandleA("ExtIO_halvorn.dll") == nullptr) return Fail("the module went under the open message");
+  PostMessageA(FindWindowA("#32770", "Halvorn DLL for Winrad"), WM_COMMAND, IDOK, 0);  // the user closes it
+  opener.join();
+  if (!returned) return Fail("OpenHW never returned");
+  return GetModuleHandleA("ExtIO_halvorn.dll") == nullptr ? 0 : Fail("the module stayed after the last call");
+}
+
+// ---- 5: the thread that owns the panel waits for a worker without pumping.
+int EntryPointsFromAWorkerTheWindowThreadWaitsFor() {
+  auto plugin = LoadPlugin();
+  if (!plugin || !Init(*plugin) || !plugin->OpenHW()) return Fail("open");  // the panel is this thread's
+  plugin->SetCallback(&CountBlocks);
+  std::thread worker([&] {
+    plugin->ShowGUI();
+    plugin->OpenHW();
+    plugin->StartHW(kLo);
+    plugin->SetHWLO(7100000);
+    plugin->HideGUI();
+    plugin->StopHW();
+    plugin->ShowGUI();
+  });
+  worker.join();  // no messages pumped meanwhile
+  WaitFor([] { return false; }, 500);
+  plugin->Unload();
+  return 0;
+}
+
+// ---- 6: a restart while the last delivery thread is still in the callback.
+std::atomic<int> g_inside{0}, g_most_inside{0};
+std::atomic<bool> g_hold_first{true};
+void __cdecl HoldTheFirstBlock(int count, int, float, void*) {
+  if (count <= 0) return;
+  const int inside = ++g_inside;
+  int most = g_most_inside;
+  while (inside > most && !g_most_inside.compare_exchange_weak(most, inside)) {
+  }
+  if (g_hold_first.exchange(false)) Sleep(3000);
+  ++g_blocks;
+  --g_inside;
+}
+
+int ARestartWhileTheLastThreadIsInTheCallback() {
+  auto plugin = LoadPlugin();
+  if (!plugin || !Init(*plugin) || !plugin->OpenHW()) return Fail("open");
+  plugin->SetCallback(&HoldTheFirstBlock);
+  if (plugin->StartHW(kLo) != 1024) return Fail("start");
+  if (!WaitFor([] { return g_inside > 0; }, 20000)) return Fail("no block");
+  plugin->StopHW();  // gives up on the held thread after a while
+  const int restarted = plugin->StartHW(kLo);
+  if (restarted != -1) plugin->StopHW();
+  if (!WaitFor([] { return g_blocks > 0; }, 20000)) return Fail("the held block never returned");
+  // Once the held thread has left the callback, the stream starts again.
+  if (!WaitFor([&] { return plugin->StartHW(kLo) == 1024; }, 5000)) return Fail("no restart after the callback");
+  if (!WaitFor([] { return g_blocks > 20; }, 20000)) return Fail("no blocks after the restart");
+  plugin->StopHW();
+  plugin->Unload();
+  if (g_most_inside != 1) return Fail("two threads were in the callback at once");
+  return restarted == -1 ? 0 : Fail("StartHW started while the last thread was in the callback");
+}
+
+// ---- 7: a thread reads windows while another loads the plug-in.
+BOOL CALLBACK ReadWindow(HWND window, LPARAM) {
+  char text[64];
+  GetWindowTextA(window, text, sizeof text);
+  return TRUE;
+}
+
+int LoadingWhileAnotherThreadReadsWindows() {
+  for (int lead_ms = 0; lead_ms <= 14; lead_ms += 2) {
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+      while (!stop) EnumWindows(&ReadWindow, 0);
+    });
+    Sleep(static_cast<DWORD>(lead_ms));
+    auto plugin = LoadPlugin();
+    stop = true;
+    reader.join();
+    if (!plugin) return Fail("load");
+    if (FindWindowA(nullptr, "HALVORN SDR") != nullptr) return Fail("a window was made while loading");
+  }
+  return 0;
+}
+
+// ---- 9: a host that unloads without CloseHW.
+int AnUnloadWithoutCloseHwClosesTheReceiver() {
+  const std::string journal = TempPath("halvorn-scenario-journal");
+  DeleteFileA(journal.c_str());
+  SetEnvironmentVariableA("HALVORNSIM_JOURNAL", journal.c_str());
+  auto plugin = LoadPlugin();
+  if (!plugin || !Init(*plugin) || !plugin->OpenHW()) return Fail("open");
+  plugin->SetCallback(&CountBlocks);
+  if (plugin->StartHW(kLo) != 1024) return Fail("start");
+  if (!WaitFor([] { return g_blocks > 10; }, 20000)) return Fail("no blocks");
+  plugin->Unload();
+  const auto entries = testing::Journal(journal).Entries();
+  DeleteFileA(journal.c_str());
+  if (entries.empty() || entries.back() != "Close") return Fail("the receiver was not closed");
+  return 0;
+}
+
+const std::map<std::string, std::function<int()>>& Scenarios() {
+  static const std::map<std::string, std::function<int()>> scenarios = {
+      {"unload-from-a-third-thread", UnloadFromAThirdThread},
+      {"unload-after-a-refused-stop", [] { return UnloadAfterARefusedStop("StopAsyncInput"); }},
+      {"unload-after-a-refused-stop-and-close", [] { return UnloadAfterARefusedStop("StopAsyncInput,Close"); }},
+      {"a-callback-that-waits-on-the-unloading-thread", ACallbackThatWaitsOnTheUnloadingThread},
+      {"a-message-box-keeps-the-host-from-closing-under-it", AMessageBoxKeepsTheHostFromClosingUnderIt},
+      {"an-unload-while-a-message-is-open-on-another-thread", AnUnloadWhileAMessageIsOpenOnAnotherThread},
+      {"entry-points-from-a-worker-the-window-thread-waits-for", EntryPointsFromAWorkerTheWindowThreadWaitsFor},
+      {"a-restart-while-the-last-thread-is-in-the-callback", ARestartWhileTheLastThreadIsInTheCallback},
+      {"loading-while-another-thread-reads-windows", LoadingWhileAnotherThreadReadsWindows},
+      {"an-unload-without-closehw-closes-the-receiver", AnUnloadWithoutCloseHwClosesTheReceiver},
+  };
+  return scenarios;
+}
+
+// Runs the scenario `times` times, each in a child process under a watchdog.
+int RunRepeatedly(const std::string& scenario, int times) {
+  char program[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  for (int run = 1; run <= times; ++run) {
+    std::string command = "\"" + std::string(program) + "\" " + scenario;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      std::fprintf(stderr, "cannot start %s\n", command.c_str());
+      return 2;
+    }
+    const DWORD waited = WaitForSingleObject(process.hProcess, kRunLimitMs);
+    DWORD exit_code = 0;
+    if (waited != WAIT_OBJECT_0) {
+      TerminateProcess(process.hProcess, 99);
+      std::fprintf(stderr, "run %d of %s hung (no end within %lu s)\n", run, scenario.c_str(), kRunLimitMs / 1000);
+      return 1;
+    }
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (exit_code != 0) {
+      std::fprintf(stderr, "run %d of %s ended with 0x%08lX%s\n", run, scenario.c_str(), exit_code,
+                   exit_code >= 0xC0000000u ? " (a fault)" : "");
+      return 1;
+    }
+  }
+  std::printf("%s: %d runs, no fault, no hang\n", scenario.c_str(), times);
+  return 0;
+}
+
+}  // namespace
+}  // namespace halvorn::scenarios
+
+int main(int argc, char** argv) {
+  using namespace halvorn::scenarios;
+  int times = 0;
+  int at = 1;
+  if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {
+    times = std::atoi(argv[2]);
+    at = 3;
+  }
+  if (at >= argc || Scenarios().count(argv[at]) == 0) {
+    std::fprintf(stderr, "usage: host_scenarios [--repeat N] SCENARIO\nscenarios:\n");
+    for (const auto& [name, run] : Scenarios()) std::fprintf(stderr, "  %s\n", name.c_str());
+    return 2;
+  }
+  // A fault must end the run, not wait for a debugger or a dialog.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  if (times > 0) return RunRepeatedly(argv[at], times);
+  return Scenarios().at(argv[at])();
+}
