@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "device/device_abi.h"
-#include "host/callback_recorder.h"
+#include "host/counting_pattern_checker.h"
 #include "host/capture_writer.h"
 
 namespace halvorn::host {

@@ -2,7 +2,7 @@
 // through the real binding) and from the panel's side (the UI seam).
 #include <gtest/gtest.h>
 
-#include "host/callback_recorder.h"
+#include "tests/support/counting_host.h"
 #include "panel/control_ids.h"
 #include "tests/support/fake_device.h"
 #include "receiver/sample_rate_table.h"
@@ -24,7 +24,7 @@ class ReceiverTest : public ::testing::Test {
  protected:
   ReceiverTest() { FakeDevice::Instance().Reset(); }
   void SetUp() override {
-    host::CallbackRecorder::Instance().Reset();
+    testing::CountingHost::Instance().Reset();
     ASSERT_TRUE(module_.Init());
     device().Reset();
   }
@@ -162,12 +162,12 @@ TEST_F(ReceiverTest, AttenuatorStepsTravelAsSmallIntegers) {
 
 TEST_F(ReceiverTest, ARateChangeIsTakenAtOnceAndLoadedAtTheNextTune) {
   plugin().OpenHW();
-  plugin().SetCallback(&host::CallbackRecorder::Callback);
+  plugin().SetCallback(&testing::CountingHost::Callback);
   device().Reset();
   module_.ui.ClearEvents();
   receiver().SelectSampleRate(4);
   EXPECT_EQ(plugin().GetHWSR(), 2000000);
-  EXPECT_EQ(host::CallbackRecorder::Instance().statuses(), (std::vector<int>{100}));
+  EXPECT_EQ(testing::CountingHost::Instance().statuses(), (std::vector<int>{100}));
   EXPECT_EQ(module_.ui.events(), (Strings{"wait-cursor", "restore-cursor"}));
   EXPECT_TRUE(device().calls().empty());
 
@@ -182,13 +182,13 @@ TEST_F(ReceiverTest, ARateChangeIsTakenAtOnceAndLoadedAtTheNextTune) {
 
 TEST_F(ReceiverTest, SeveralRateChangesBeforeATuneLoadOnlyTheLastRow) {
   plugin().OpenHW();
-  plugin().SetCallback(&host::CallbackRecorder::Callback);
+  plugin().SetCallback(&testing::CountingHost::Callback);
   device().Reset();
   receiver().SelectSampleRate(6);
   receiver().SelectSampleRate(8);
   plugin().StartHW(7050000);
   plugin().StopHW();
-  EXPECT_EQ(host::CallbackRecorder::Instance().statuses(), (std::vector<int>{100, 100}));
+  EXPECT_EQ(testing::CountingHost::Instance().statuses(), (std::vector<int>{100, 100}));
   ASSERT_EQ(device().calls("FpgaConfig").size(), 1u);
   EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn192k24v31");
   // The stream started at the new row's transfer size.
@@ -204,12 +204,12 @@ TEST_F(ReceiverTest, SeveralRateChangesBeforeATuneLoadOnlyTheLastRow) {
 
 TEST_F(ReceiverTest, ChoosingTheRowInUseDoesNothing) {
   plugin().OpenHW();
-  plugin().SetCallback(&host::CallbackRecorder::Callback);
+  plugin().SetCallback(&testing::CountingHost::Callback);
   module_.ui.ClearEvents();
   device().Reset();
   receiver().SelectSampleRate(0);
   plugin().SetHWLO(7050000);
-  EXPECT_TRUE(host::CallbackRecorder::Instance().statuses().empty());
+  EXPECT_TRUE(testing::CountingHost::Instance().statuses().empty());
   EXPECT_TRUE(module_.ui.events().empty());
   EXPECT_TRUE(device().calls("FpgaConfig").empty());
 }

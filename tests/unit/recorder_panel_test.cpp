@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "host/callback_recorder.h"
+#include "tests/support/counting_host.h"
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
 #include "tests/support/fake_device.h"
@@ -18,7 +18,7 @@
 namespace halvorn::recorder {
 namespace {
 
-using host::CallbackRecorder;
+using testing::CountingHost;
 using testing::ExpectFinished;
 using testing::FakeDevice;
 using testing::SampleBytes;
@@ -40,11 +40,11 @@ class RecordingPanelTest : public ::testing::Test {
  protected:
   RecordingPanelTest() {
     FakeDevice::Instance().Reset();
-    CallbackRecorder::Instance().Reset();
+    CountingHost::Instance().Reset();
   }
   void SetUp() override {
     ASSERT_TRUE(module_.Init());
-    module_.plugin().SetCallback(&CallbackRecorder::Callback);
+    module_.plugin().SetCallback(&CountingHost::Callback);
     ASSERT_TRUE(module_.plugin().OpenHW());
   }
 
@@ -71,7 +71,7 @@ class RecordingPanelTest : public ::testing::Test {
   }
   static std::vector<int> RecordingStatuses() {
     std::vector<int> statuses;
-    for (int status : CallbackRecorder::Instance().statuses()) {
+    for (int status : CountingHost::Instance().statuses()) {
       if (status == 102 || status == 103) statuses.push_back(status);
     }
     return statuses;
@@ -90,10 +90,10 @@ class RecordingPanelTest : public ::testing::Test {
     ASSERT_NE(callback, nullptr);
     const int blocks_per_transfer = bytes_per_transfer / 6144;
     std::vector<std::uint8_t> transfer(static_cast<std::size_t>(bytes_per_transfer));
-    const std::uint64_t blocks_before = CallbackRecorder::Instance().blocks();
+    const std::uint64_t blocks_before = CountingHost::Instance().blocks();
     for (int t = 0; t < transfers; ++t) {
       while (static_cast<std::int64_t>(blocks_before + static_cast<std::uint64_t>(t * blocks_per_transfer)) -
-                 static_cast<std::int64_t>(CallbackRecorder::Instance().blocks()) > 256) {
+                 static_cast<std::int64_t>(CountingHost::Instance().blocks()) > 256) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       for (int pair = 0; pair < bytes_per_transfer / 6; ++pair) {
@@ -102,7 +102,7 @@ class RecordingPanelTest : public ::testing::Test {
       callback(transfer.data(), nullptr);
     }
     const std::uint64_t expected = blocks_before + static_cast<std::uint64_t>(transfers * blocks_per_transfer);
-    while (CallbackRecorder::Instance().blocks() < expected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (CountingHost::Instance().blocks() < expected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
   testing::ScratchDirectory scratch_;
@@ -237,10 +237,10 @@ TEST_F(RecordingPanelTest, DestroyingTheModuleWhileRecordingFinishesTheFileQuiet
   Stream(next_pair, 10, 6144);
   module_.plugin().stream().StopAsyncProcessing();
   ui().ClearEvents();
-  CallbackRecorder::Instance().Reset();
+  CountingHost::Instance().Reset();
   module_.module.reset();
   EXPECT_TRUE(ui().events().empty());
-  EXPECT_TRUE(CallbackRecorder::Instance().statuses().empty());
+  EXPECT_TRUE(CountingHost::Instance().statuses().empty());
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName).size(), 10u * 6144);
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "panel/control_ids.h"
+#include "tests/support/panel_controls.h"
+
 namespace halvorn::wine_tests {
 namespace {
 
@@ -82,9 +85,8 @@ const std::vector<ExpectedControl> kExpectedControls = {
 };
 
 std::vector<int> SettingControls() {
-  std::vector<int> ids{1018, 1019, 1020, 1026};
-  for (int id = 1002; id <= 1014; ++id) ids.push_back(id);
-  ids.push_back(1022);
+  std::vector<int> ids = testing::ReceiverSettingControls();
+  ids.push_back(panel::kRecButton);
   return ids;
 }
 
@@ -155,15 +157,6 @@ POINT CentreOf(HWND window) {
   return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-  while (!done()) {
-    if (GetTickCount64() >= deadline) return false;
-    host::PumpMessagesFor(10);
-  }
-  return true;
-}
-
 void PanelTest::SetUp() {
   PluginTest::SetUp();
   ASSERT_NE(Frame(), nullptr) << "the panel was not created at load";
@@ -224,7 +217,7 @@ std::string PanelTest::Text(int id) const {
 void PanelTest::OpenReceiver() {
   ASSERT_TRUE(Init());
   ASSERT_TRUE(plugin_->OpenHW());
-  plugin_->SetCallback(&host::CallbackRecorder::Callback);
+  plugin_->SetCallback(&testing::CountingHost::Callback);
   host::PumpMessagesFor(50);
 }
 

@@ -52,7 +52,7 @@ class PanelWithoutWindowsTest : public PluginTest {
   void DriveTheReceiver() {
     ASSERT_TRUE(Init());
     ASSERT_TRUE(plugin_->OpenHW());
-    plugin_->SetCallback(&host::CallbackRecorder::Callback);
+    plugin_->SetCallback(&testing::CountingHost::Callback);
     EXPECT_EQ(journal_.Calls("SetAttenuator").size(), 1u);
     plugin_->ShowGUI();
     EXPECT_EQ(plugin_->StartHW(7050000), 1024);
@@ -236,7 +236,7 @@ TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindow
   bool opened = false;
   std::thread host_thread([&] {
     opened = Init() && plugin_->OpenHW();
-    plugin_->SetCallback(&host::CallbackRecorder::Callback);
+    plugin_->SetCallback(&testing::CountingHost::Callback);
     done = true;
   });
   // The window thread pumps, as a host's would, while the host thread works.

@@ -39,10 +39,10 @@ class StreamingTest : public PanelTest {
   }
   void ExpectEveryPairOnceInOrder() {
     EXPECT_EQ(callback_.malformed_blocks(), 0u);
-    EXPECT_EQ(callback_.counting().first_pair(), 0u);
-    EXPECT_EQ(callback_.counting().pairs_missing(), 0u);
-    EXPECT_EQ(callback_.counting().pairs_out_of_order(), 0u);
-    EXPECT_EQ(callback_.counting().torn_blocks(), 0u);
+    EXPECT_EQ(callback_.first_pair(), 0u);
+    EXPECT_EQ(callback_.missing_pairs(), 0u);
+    EXPECT_EQ(callback_.out_of_order_pairs(), 0u);
+    EXPECT_EQ(callback_.torn_blocks(), 0u);
   }
 };
 
@@ -141,10 +141,10 @@ TEST_F(StreamingTest, AStalledHostLosesWholeBlocksNeverTornOrReordered) {
   g_release_host = true;
   ASSERT_TRUE(WaitForBlocks(2000));
   plugin_->StopHW();
-  EXPECT_GT(callback_.counting().pairs_missing(), 0u);
-  EXPECT_EQ(callback_.counting().pairs_missing() % 1024, 0u);
-  EXPECT_EQ(callback_.counting().pairs_out_of_order(), 0u);
-  EXPECT_EQ(callback_.counting().torn_blocks(), 0u);
+  EXPECT_GT(callback_.missing_pairs(), 0u);
+  EXPECT_EQ(callback_.missing_pairs() % 1024, 0u);
+  EXPECT_EQ(callback_.out_of_order_pairs(), 0u);
+  EXPECT_EQ(callback_.torn_blocks(), 0u);
   EXPECT_EQ(callback_.malformed_blocks(), 0u);
 }
 
@@ -158,7 +158,7 @@ TEST_F(StreamingTest, HundredsOfStartsAndStopsNeverHang) {
   EXPECT_EQ(journal_.Calls("StartAsyncInput").size(), 200u);
   EXPECT_EQ(journal_.Calls("StopAsyncInput").size(), 200u);
   EXPECT_EQ(journal_.Calls("Sio").back()["streaming"], "0");
-  EXPECT_EQ(callback_.counting().torn_blocks(), 0u);
+  EXPECT_EQ(callback_.torn_blocks(), 0u);
 }
 
 // Collects the first `pairs` pairs the host receives, as complex samples.
