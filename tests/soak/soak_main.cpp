@@ -272,8 +272,8 @@ int main(int argc, char** argv) {
   const std::uint64_t blocks = host.blocks() - blocks_before;
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  const double callback_seconds = static_cast<double>(g_callback_ticks.load() - callback_ticks_before) /
-                                  static_cast<double>(frequency.QuadPart);
+  const double callback_seconds =
+      static_cast<double>(g_callback_ticks.load() - callback_ticks_before) / static_cast<double>(frequency.QuadPart);
 
   if (!click(halvorn::panel::kStopButton, "Stop")) return 1;
   plugin->StopHW();
@@ -287,8 +287,7 @@ int main(int argc, char** argv) {
   const double input_share = (input_after - input_before) / wall;
 
   const std::vector<std::string> faults = host.faults();
-  std::printf("host: %" PRIu64 " blocks in %.1f s (%.0f expected at 2 MS/s), %" PRIu64 " dropped, %zu malformed, torn "
-              "or out of order%s%s\n",
+  std::printf("host: %" PRIu64 " blocks in %.1f s (%.0f expected at 2 MS/s), %" PRIu64 " dropped, %zu faults%s%s\n",
               blocks, wall, expected_blocks, host.missing_pairs() / kBlockPairs, faults.size(),
               faults.empty() ? "" : ", the first: ", faults.empty() ? "" : faults.front().c_str());
   std::printf("recording: %zu file(s), %" PRIu64 " bytes, %" PRIu64 " pairs, %" PRIu64 " blocks skipped%s%s\n",

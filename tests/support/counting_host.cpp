@@ -76,7 +76,8 @@ std::vector<int> CountingHost::statuses() const {
 std::vector<int> CountingHost::TakeStatuses() {
   std::lock_guard lock(mutex_);
   std::vector<int> taken;
-  for (; statuses_taken_ < status_calls_.size(); ++statuses_taken_) taken.push_back(status_calls_[statuses_taken_].status);
+  for (; statuses_taken_ < status_calls_.size(); ++statuses_taken_)
+    taken.push_back(status_calls_[statuses_taken_].status);
   return taken;
 }
 
@@ -141,7 +142,8 @@ void CountingHost::OnBlock(std::int32_t count, std::int32_t status, float iq_off
   // Counted once followed, and before the observer, which may hold the call.
   blocks_.fetch_add(1, std::memory_order_acq_rel);
   if (BlockObserver observer = observer_.load()) observer(block, observer_context_.load());
-  if (const int delay = block_delay_us_.load(); delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay));
+  if (const int delay = block_delay_us_.load(); delay > 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
   if (CallbackAction* action = armed_.exchange(nullptr, std::memory_order_acq_rel)) {
     action->work();
     action->done.store(true, std::memory_order_release);

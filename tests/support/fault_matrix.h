@@ -40,10 +40,10 @@ enum Point {
 };
 
 constexpr const char* kPointNames[kPointCount] = {
-    "InitHW",           "OpenHW",          "SetHWLO",       "StartHW",          "0dB->20dB click",
-    "Dither click",     "Preamp click",    "Presel off",    "Presel on",        "Clk Calib click",
-    "rate click",       "Rec click",       "timer tick",    "Stop click",       "StopHW",
-    "StartHW again",    "InitHW streaming", "StartHW 3rd",  "CloseHW streaming"};
+    "InitHW",        "OpenHW",           "SetHWLO",     "StartHW",          "0dB->20dB click",
+    "Dither click",  "Preamp click",     "Presel off",  "Presel on",        "Clk Calib click",
+    "rate click",    "Rec click",        "timer tick",  "Stop click",       "StopHW",
+    "StartHW again", "InitHW streaming", "StartHW 3rd", "CloseHW streaming"};
 
 // What the user sees when the entry fails or is missing at a point.
 enum Seen { kNotCalled, kSilent, kShowsBitstreamMessage, kInitHWFails };
@@ -139,11 +139,13 @@ inline std::string Render(const std::vector<Cell>& cells) {
     row[static_cast<std::size_t>(cell.point) * 2 + 1] = kSymbols[cell.expected][0];
   }
   for (const auto& [key, row] : rows) {
-    std::snprintf(line, sizeof line, "%-22s %-8s", key.first.c_str(), key.second == Mode::kMissing ? "missing" : "failing");
+    std::snprintf(line, sizeof line, "%-22s %-8s", key.first.c_str(),
+                  key.second == Mode::kMissing ? "missing" : "failing");
     text += line + row + "\n";
   }
   text += "points: ";
-  for (int p = 0; p < kPointCount; ++p) text += std::to_string(p) + " " + kPointNames[p] + (p + 1 < kPointCount ? ", " : "\n");
+  for (int p = 0; p < kPointCount; ++p)
+    text += std::to_string(p) + " " + kPointNames[p] + (p + 1 < kPointCount ? ", " : "\n");
   return text;
 }
 

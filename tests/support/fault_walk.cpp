@@ -30,7 +30,9 @@ Strings FaultWalk::Step(const std::string& description, const std::function<void
   watchdog_.End();
   Strings shown;
   for (const ShownMessage& message : plugin_.TakeMessages()) {
-    if (!message.title.empty()) EXPECT_EQ(message.title, kMessageTitle) << label_ << ": " << description;
+    if (!message.title.empty()) {
+      EXPECT_EQ(message.title, kMessageTitle) << label_ << ": " << description;
+    }
     shown.push_back(message.text);
   }
   return shown;
@@ -136,8 +138,8 @@ void FaultWalk::CheckCell(const std::string& entry, Mode mode, Point point, Seen
   if (mode == Mode::kMissing) {
     EXPECT_FALSE(reached) << "a missing entry was called";
   } else {
-    EXPECT_EQ(injected, expected != kNotCalled) << "the matrix and the plug-in disagree on whether it calls "
-                                                << entry << " here";
+    EXPECT_EQ(injected, expected != kNotCalled)
+        << "the matrix and the plug-in disagree on whether it calls " << entry << " here";
   }
   cells.push_back({entry, mode, point, expected, result.shown});
 }
@@ -172,11 +174,12 @@ void FaultWalk::ExpectNormalSession(const std::function<void()>& clear_faults) {
   if (Test::HasFatalFailure()) return;
   NewCalls();
 
-  EXPECT_EQ(Step("recovery: InitHW, OpenHW, SetCallback", [&] {
-              ASSERT_TRUE(Init());
-              ASSERT_TRUE(calls.OpenHW());
-              calls.SetCallback(&CountingHost::Callback);
-            }),
+  EXPECT_EQ(Step("recovery: InitHW, OpenHW, SetCallback",
+                 [&] {
+                   ASSERT_TRUE(Init());
+                   ASSERT_TRUE(calls.OpenHW());
+                   calls.SetCallback(&CountingHost::Callback);
+                 }),
             Strings{});
   if (plugin_.panel().Enabled(panel::kStopButton)) Step("recovery: Stop", [&] { Click(panel::kStopButton); });
   host_.TakeStatuses();
@@ -189,14 +192,15 @@ void FaultWalk::ExpectNormalSession(const std::function<void()>& clear_faults) {
   const auto inside_before = plugin_.Inside();
   const std::uint64_t streams_before = host_.streams();
   const std::uint64_t missing_before = host_.missing_pairs();
-  EXPECT_EQ(Step("recovery: StartHW, Rec, 64 blocks, Stop, StopHW", [&] {
-              ASSERT_EQ(calls.StartHW(7050000), kBlockPairs);
-              ASSERT_TRUE(WaitForBlocks(host_.blocks() + 1)) << "no blocks";
-              ClickAsUser(panel::kRecButton);
-              ASSERT_TRUE(WaitForBlocks(host_.blocks() + 64)) << "no blocks";
-              ClickAsUser(panel::kStopButton);
-              calls.StopHW();
-            }),
+  EXPECT_EQ(Step("recovery: StartHW, Rec, 64 blocks, Stop, StopHW",
+                 [&] {
+                   ASSERT_EQ(calls.StartHW(7050000), kBlockPairs);
+                   ASSERT_TRUE(WaitForBlocks(host_.blocks() + 1)) << "no blocks";
+                   ClickAsUser(panel::kRecButton);
+                   ASSERT_TRUE(WaitForBlocks(host_.blocks() + 64)) << "no blocks";
+                   ClickAsUser(panel::kStopButton);
+                   calls.StopHW();
+                 }),
             Strings{});
   EXPECT_EQ(host_.TakeStatuses(), (std::vector<int>{kStatusRecordingStarted, kStatusRecordingStopped}));
   EXPECT_EQ(host_.faults(), Strings{});
@@ -221,9 +225,9 @@ void FaultWalk::ExpectNormalSession(const std::function<void()>& clear_faults) {
   EXPECT_TRUE(started) << "the device's input did not start";
 }
 
-void RunDeviceFaultMatrix(Mode mode,
-                          const std::function<FaultWalk&(const std::string& label, const std::string& missing_entry)>& fresh,
-                          const std::function<void()>& clear_faults) {
+void RunDeviceFaultMatrix(
+    Mode mode, const std::function<FaultWalk&(const std::string& label, const std::string& missing_entry)>& fresh,
+    const std::function<void()>& clear_faults) {
   const FaultWalk::PointHook nothing = [](Point) {};
   std::vector<Cell> cells;
   for (const EntryCalls& row : kCalls) {
@@ -246,18 +250,23 @@ void RunDeviceFaultMatrix(Mode mode,
             fresh(entry + " failing" + (faulted ? std::string(" at ") + kPointNames[*faulted] : std::string()), "");
         if (Test::HasFatalFailure()) return;
         if (!faulted) walk.Fail(entry);
-        walk.Walk([&](Point point) { if (faulted) walk.Fail(point == *faulted ? entry : ""); },
-                  [&](Point) { if (faulted) walk.Fail(""); },
-                  [&](Point point, const PointResult& result) {
-                    if (!faulted || point == *faulted) {
-                      walk.CheckCell(entry, mode, point, faulted ? SeenAt(row, point) : kNotCalled, result, cells);
-                    } else {
-                      // Before and after the fault the points behave as
-                      // without it, apart from what the fault left behind
-                      // (no bitstream, no stream).
-                      EXPECT_EQ(result.shown, Strings{}) << walk.label() << ", then " << kPointNames[point];
-                    }
-                  });
+        walk.Walk(
+            [&](Point point) {
+              if (faulted) walk.Fail(point == *faulted ? entry : "");
+            },
+            [&](Point) {
+              if (faulted) walk.Fail("");
+            },
+            [&](Point point, const PointResult& result) {
+              if (!faulted || point == *faulted) {
+                walk.CheckCell(entry, mode, point, faulted ? SeenAt(row, point) : kNotCalled, result, cells);
+              } else {
+                // Before and after the fault the points behave as
+                // without it, apart from what the fault left behind
+                // (no bitstream, no stream).
+                EXPECT_EQ(result.shown, Strings{}) << walk.label() << ", then " << kPointNames[point];
+              }
+            });
         walk.ExpectNormalSession(clear_faults);
       }
     }

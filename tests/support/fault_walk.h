@@ -77,8 +77,8 @@ class FaultWalk {
 // Every entry of the matrix missing, or failing at each point that calls it
 // (throughout a walk when none does), one walk on a freshly loaded plug-in
 // each; `fresh(label, missing_entry)` gives it. Prints the matrix as found.
-void RunDeviceFaultMatrix(Mode mode, const std::function<FaultWalk&(const std::string& label,
-                                                                     const std::string& missing_entry)>& fresh,
-                          const std::function<void()>& clear_faults);
+void RunDeviceFaultMatrix(
+    Mode mode, const std::function<FaultWalk&(const std::string& label, const std::string& missing_entry)>& fresh,
+    const std::function<void()>& clear_faults);
 
 }  // namespace halvorn::testing

@@ -20,10 +20,9 @@ std::string Slug(std::string text) {
 NativePlugin::NativePlugin(NativePluginParts parts) : journal_path_(NewJournalPath(Slug(parts.label))) {
   settings_.Set("HALVORNSIM_JOURNAL", journal_path_);
   settings_.Set("HALVORNSIM_PACING", "realtime");
-  auto files = parts.file_faults
-                   ? std::unique_ptr<recorder::RecordingDirectory>(
-                         std::make_unique<FaultyDirectory>(scratch_.path(), parts.file_faults))
-                   : recorder::MakePlatformRecordingDirectory(scratch_.path().string());
+  auto files = parts.file_faults ? std::unique_ptr<recorder::RecordingDirectory>(
+                                       std::make_unique<FaultyDirectory>(scratch_.path(), parts.file_faults))
+                                 : recorder::MakePlatformRecordingDirectory(scratch_.path().string());
   auto directory = std::make_unique<OrderedDirectory>(std::move(files));
   directory_ = directory.get();
   recorder::RecorderOptions options;

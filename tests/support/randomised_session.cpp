@@ -262,13 +262,17 @@ void RandomisedSession::DoClick(int id) {
     rec_settings_ = model_;
     const std::vector<std::string> made = plugin_.RecordingsSinceMark();
     EXPECT_FALSE(made.empty()) << Where() << ": no file";
-    if (!made.empty()) EXPECT_EQ(panel().Text(panel::kFileNameField), made.front()) << Where();
+    if (!made.empty()) {
+      EXPECT_EQ(panel().Text(panel::kFileNameField), made.front()) << Where();
+    }
     EXPECT_EQ(panel().Text(panel::kFileSizeField), "0") << Where();
   }
   const bool stops_recording = id == panel::kStopButton && model_.recording;
   model_.Clicked(id, panel().CheckState(id) == 1);
   if (id == panel::kClockCalibrate) {
-    if (const auto inside = plugin_.Inside()) EXPECT_GT(inside->reference_clock_hz, 0) << Where();
+    if (const auto inside = plugin_.Inside()) {
+      EXPECT_GT(inside->reference_clock_hz, 0) << Where();
+    }
   }
   if (stops_recording) CheckRecording();
 }
@@ -375,7 +379,7 @@ void RandomisedSession::DoConcurrent() {
   }
   std::vector<int> clicks;
   for (int i = Uniform(1, 6); i > 0; --i) {
-    static constexpr int kFrontEnd[] = {panel::kAdcPreamp,        panel::kAdcDither,        panel::kAttenuator0dB,
+    static constexpr int kFrontEnd[] = {panel::kAdcPreamp,         panel::kAdcDither,         panel::kAttenuator0dB,
                                         panel::kAttenuator0dB + 1, panel::kAttenuator0dB + 2, panel::kAttenuator30dB};
     clicks.push_back(kFrontEnd[Uniform(0, 5)]);
   }
@@ -431,7 +435,9 @@ void RandomisedSession::CheckInvariants() {
   shown_messages_ += static_cast<int>(shown.size());
   for (const ShownMessage& message : shown) {
     EXPECT_EQ(message.text, kBitstreamMessage) << Where();
-    if (!message.title.empty()) EXPECT_EQ(message.title, kMessageTitle) << Where();
+    if (!message.title.empty()) {
+      EXPECT_EQ(message.title, kMessageTitle) << Where();
+    }
   }
   EXPECT_EQ(shown_messages_, model_.messages) << Where() << ": messages shown";
 
@@ -460,7 +466,8 @@ void RandomisedSession::CheckInside(const InsideView& inside) {
   EXPECT_EQ(inside.preamp, model_.preamp ? 1 : 0) << Where();
   EXPECT_EQ(inside.dither, model_.dither ? 1 : 0) << Where();
   EXPECT_EQ(inside.attenuator, model_.attenuator) << Where();
-  EXPECT_EQ(static_cast<int>(inside.record_flags), static_cast<int>(model_.flags)) << Where() << ": control record flags";
+  EXPECT_EQ(static_cast<int>(inside.record_flags), static_cast<int>(model_.flags))
+      << Where() << ": control record flags";
   EXPECT_EQ(inside.record_nco_word, model_.nco) << Where() << ": control record NCO word";
   EXPECT_EQ(inside.streaming, model_.streaming) << Where();
   EXPECT_EQ(inside.recording, model_.recording) << Where();
@@ -476,7 +483,9 @@ void RandomisedSession::CheckJournal() {
       // A flags byte, then the NCO word least significant byte first.
       const std::string& hex = line["record"];
       ASSERT_EQ(hex.size(), 10u) << Where();
-      const auto byte = [&hex](int i) { return static_cast<std::uint32_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16)); };
+      const auto byte = [&hex](int i) {
+        return static_cast<std::uint32_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+      };
       const auto flags = static_cast<std::uint8_t>(byte(0));
       const std::uint32_t nco = byte(1) | byte(2) << 8 | byte(3) << 16 | byte(4) << 24;
       EXPECT_EQ(flags & ~0x07, 0) << Where() << ": flags " << hex;
@@ -484,7 +493,8 @@ void RandomisedSession::CheckJournal() {
           << Where() << ": dither bit in " << hex;
       EXPECT_TRUE(model_.SwitchAllowed(panel::kAdcPreamp, (flags & receiver::kFlagAdcPreamp) != 0))
           << Where() << ": preamp bit in " << hex;
-      EXPECT_TRUE(nco == 0 || model_.allowed_nco.count(nco)) << Where() << ": NCO word " << hex << " is none the plug-in computed";
+      EXPECT_TRUE(nco == 0 || model_.allowed_nco.count(nco))
+          << Where() << ": NCO word " << hex << " is none the plug-in computed";
       last_sent_flags_ = flags;
       last_sent_nco_ = nco;
       model_.device_record_known = true;
@@ -579,10 +589,11 @@ void RandomisedSession::Finish() {
         << "seed " << options_.seed << ": the host missed pairs the ring did not drop";
   }
   EXPECT_LE(host_.streams(), device_streams_) << "seed " << options_.seed << ": the host saw more streams than started";
-  std::printf("seed %u: %d steps, %llu blocks to the host, %llu pairs missed, %llu streams, %llu blocks in %llu files\n",
-              options_.seed, step_ - 1, static_cast<unsigned long long>(host_.blocks()),
-              static_cast<unsigned long long>(host_.missing_pairs()), static_cast<unsigned long long>(device_streams_),
-              static_cast<unsigned long long>(recorded_blocks_), static_cast<unsigned long long>(recorded_files_));
+  std::printf(
+      "seed %u: %d steps, %llu blocks to the host, %llu pairs missed, %llu streams, %llu blocks in %llu files\n",
+      options_.seed, step_ - 1, static_cast<unsigned long long>(host_.blocks()),
+      static_cast<unsigned long long>(host_.missing_pairs()), static_cast<unsigned long long>(device_streams_),
+      static_cast<unsigned long long>(recorded_blocks_), static_cast<unsigned long long>(recorded_files_));
 }
 
 // ---- Arguments --------------------------------------------------------------------------
@@ -591,8 +602,8 @@ bool RandomisedSession::Chance(double p) { return std::bernoulli_distribution(p)
 int RandomisedSession::Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
 
 std::int32_t RandomisedSession::HostileFrequency() {
-  static constexpr std::int32_t kEdges[] = {INT32_MIN, INT32_MAX, -1,       0,        1,        40000000,
-                                            40000001,  -40000000, 80000000, 7050000,  14200000, 39999999};
+  static constexpr std::int32_t kEdges[] = {INT32_MIN, INT32_MAX, -1,       0,       1,        40000000,
+                                            40000001,  -40000000, 80000000, 7050000, 14200000, 39999999};
   switch (Uniform(0, 5)) {
     case 0: return kEdges[Uniform(0, static_cast<int>(std::size(kEdges)) - 1)];
     case 1: return static_cast<std::int32_t>(std::uniform_int_distribution<std::int64_t>(INT32_MIN, INT32_MAX)(rng_));
@@ -603,8 +614,8 @@ std::int32_t RandomisedSession::HostileFrequency() {
 // Tuned frequencies around which calibrations go wrong in every way, and the
 // plausible ones.
 std::int32_t RandomisedSession::TunedFrequency() {
-  static constexpr std::int32_t kOdd[] = {0,    500,  -500, 499,  -499, 501, -501, 1499, -1500, 1,
-                                          -1,   1000, 2000, INT32_MAX, INT32_MIN, 10000100, 9999900, 7000500};
+  static constexpr std::int32_t kOdd[] = {0, 500, -500, 499,  -499,      501,       -501,     1499,    -1500,
+                                          1, -1,  1000, 2000, INT32_MAX, INT32_MIN, 10000100, 9999900, 7000500};
   switch (Uniform(0, 3)) {
     case 0: return kOdd[Uniform(0, static_cast<int>(std::size(kOdd)) - 1)];
     case 1: return static_cast<std::int32_t>(std::uniform_int_distribution<std::int64_t>(INT32_MIN, INT32_MAX)(rng_));
@@ -622,9 +633,9 @@ void RandomisedSession::Begin(std::string description) {
 void RandomisedSession::End() { watchdog_.End(); }
 
 std::string RandomisedSession::Where() const {
-  return "seed " + std::to_string(options_.seed) + " (replay with HALVORN_SESSION_SEEDS=" +
-         std::to_string(options_.seed) + "), step " + std::to_string(step_) + " " + last_step_ +
-         "\nlast steps:\n" + watchdog_.Recent();
+  return "seed " + std::to_string(options_.seed) +
+         " (replay with HALVORN_SESSION_SEEDS=" + std::to_string(options_.seed) + "), step " + std::to_string(step_) +
+         " " + last_step_ + "\nlast steps:\n" + watchdog_.Recent();
 }
 
 }  // namespace halvorn::testing

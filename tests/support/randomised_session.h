@@ -47,9 +47,32 @@ class RandomisedSession {
 
  private:
   enum Kind {
-    kInitHW, kOpenHW, kStartHW, kStopHW, kCloseHW, kSetHWLO, kGetHWLO, kGetHWSR, kGetStatus, kSetCallback,
-    kShowGUI, kHideGUI, kTuneChanged, kAttenuator, kRate, kCheckBox, kCalibrate, kRec, kStop, kTimer,
-    kStrayClick, kInCallback, kStall, kConcurrent, kRun, kKindCount
+    kInitHW,
+    kOpenHW,
+    kStartHW,
+    kStopHW,
+    kCloseHW,
+    kSetHWLO,
+    kGetHWLO,
+    kGetHWSR,
+    kGetStatus,
+    kSetCallback,
+    kShowGUI,
+    kHideGUI,
+    kTuneChanged,
+    kAttenuator,
+    kRate,
+    kCheckBox,
+    kCalibrate,
+    kRec,
+    kStop,
+    kTimer,
+    kStrayClick,
+    kInCallback,
+    kStall,
+    kConcurrent,
+    kRun,
+    kKindCount
   };
 
   Kind PickKind();

@@ -15,7 +15,7 @@ inline std::uint32_t ExpectedNcoWord(std::int32_t lo_hz, std::int32_t clock_hz) 
 }
 
 inline int ExpectedBand(std::int32_t frequency_hz) {
-  static constexpr std::int32_t kLimits[] = {1700000, 2100000, 3000000, 4200000, 6000000,
+  static constexpr std::int32_t kLimits[] = {1700000, 2100000,  3000000,  4200000,  6000000,
                                              8400000, 12000000, 17000000, 24000000, 32000000};
   for (int band = 0; band < 10; ++band) {
     if (frequency_hz < kLimits[band]) return band;

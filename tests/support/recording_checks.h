@@ -41,8 +41,8 @@ struct RecordingContents {
 // in order, the stored counting pattern. `torn_end`: the last file may end
 // inside a block, on a whole pair, as a recording cut short by a failed write.
 inline ::testing::AssertionResult ReadCountingRecording(const std::string& directory,
-                                                        const std::vector<std::string>& names,
-                                                        RecordingContents& out, bool torn_end = false) {
+                                                        const std::vector<std::string>& names, RecordingContents& out,
+                                                        bool torn_end = false) {
   StoredCountingFollower follower;
   for (const std::string& name : names) {
     const bool last_file = &name == &names.back();
@@ -57,12 +57,13 @@ inline ::testing::AssertionResult ReadCountingRecording(const std::string& direc
     const std::size_t block_bytes = StoredBlockBytes(row);
     const std::uint64_t data_bytes = file.data_bytes();
     if (data_bytes % pair_bytes != 0 || (data_bytes % block_bytes != 0 && !(torn_end && last_file))) {
-      return ::testing::AssertionFailure() << name << ": " << data_bytes << " data bytes are not whole blocks of "
-                                           << block_bytes;
+      return ::testing::AssertionFailure()
+             << name << ": " << data_bytes << " data bytes are not whole blocks of " << block_bytes;
     }
     follower.BeginFile(row);
     for (std::uint64_t at = 0; at < data_bytes; at += block_bytes) {
-      const std::size_t pairs = static_cast<std::size_t>(std::min<std::uint64_t>(block_bytes, data_bytes - at)) / pair_bytes;
+      const std::size_t pairs =
+          static_cast<std::size_t>(std::min<std::uint64_t>(block_bytes, data_bytes - at)) / pair_bytes;
       if (const std::string problem = follower.Follow(file.data() + at, pairs); !problem.empty()) {
         return ::testing::AssertionFailure() << name << ", block " << at / block_bytes << ": " << problem;
       }
@@ -94,8 +95,8 @@ inline ::testing::AssertionResult HoldsCountingRun(const StoredRecording& record
     }
   }
   if (follower.skipped_pairs() != 0 || follower.restarts() != 0) {
-    return ::testing::AssertionFailure() << recording.name << ": " << follower.skipped_pairs()
-                                         << " pairs skipped and " << follower.restarts() << " restarts";
+    return ::testing::AssertionFailure() << recording.name << ": " << follower.skipped_pairs() << " pairs skipped and "
+                                         << follower.restarts() << " restarts";
   }
   if (first_pair != nullptr) *first_pair = follower.first_pair();
   return ::testing::AssertionSuccess();

@@ -21,7 +21,8 @@ std::vector<std::string> RecordingFilesIn(const std::string& directory) {
   std::vector<std::string> names;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    if (entry.is_regular_file() && entry.path().extension() == ".wav") names.push_back(entry.path().filename().string());
+    if (entry.is_regular_file() && entry.path().extension() == ".wav")
+      names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -120,7 +121,8 @@ std::string StoredCountingFollower::Follow(const std::uint8_t* stored, std::size
     }
   }
   const auto pair_bytes = static_cast<std::size_t>(StoredPairBytes(row_));
-  for (std::size_t pair = 0; pair < pairs; ++pair) StoreCountingPair(k + pair, row_, expected_.data() + pair * pair_bytes);
+  for (std::size_t pair = 0; pair < pairs; ++pair)
+    StoreCountingPair(k + pair, row_, expected_.data() + pair * pair_bytes);
   if (!std::equal(expected_.begin(), expected_.begin() + static_cast<std::ptrdiff_t>(pairs * pair_bytes), stored)) {
     return "a block is not the stored form of the counting pairs from " + std::to_string(k);
   }

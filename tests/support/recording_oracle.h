@@ -35,7 +35,9 @@ struct StoredRecording {
     return static_cast<std::uint32_t>(U16(at)) | static_cast<std::uint32_t>(U16(at + 2)) << 16;
   }
   std::int64_t I64(std::size_t at) const {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(U32(at)) | static_cast<std::uint64_t>(U32(at + 4)) << 32);
+    const std::uint64_t low = U32(at);
+    const std::uint64_t high = U32(at + 4);
+    return static_cast<std::int64_t>(low | high << 32);
   }
   std::string Code(std::size_t at) const { return std::string(bytes.begin() + at, bytes.begin() + at + 4); }
 

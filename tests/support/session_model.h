@@ -146,9 +146,7 @@ struct SessionModel {
     return on == now || switch_values[id].count(on) > 0;
   }
 
-  void SetFlag(std::uint8_t flag, bool on) {
-    flags = static_cast<std::uint8_t>(on ? (flags | flag) : (flags & ~flag));
-  }
+  void SetFlag(std::uint8_t flag, bool on) { flags = static_cast<std::uint8_t>(on ? (flags | flag) : (flags & ~flag)); }
 
   // A click reached the handler of `id`, after which the control shows `on`.
   void Clicked(int id, bool on) {

@@ -2,10 +2,10 @@
 // through the real binding) and from the panel's side (the UI seam).
 #include <gtest/gtest.h>
 
-#include "tests/support/counting_host.h"
 #include "panel/control_ids.h"
-#include "tests/support/fake_device.h"
 #include "receiver/sample_rate_table.h"
+#include "tests/support/counting_host.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
 #include "tests/unit/recorder_test_support.h"
 
@@ -48,9 +48,13 @@ TEST_F(ReceiverTest, OpenBringsTheReceiverToItsOpenTimeStateInOrder) {
   EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
   EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn125k24v21");
 
+  using UI = testing::FakeUserInterface;
   EXPECT_EQ(module_.ui.events(),
-            (Strings{"check 1002 1", "check 1026 1", "check 1019 1", "check 1018 0", "enable 1021 0",
-                     "enable 1022 1", "text 1024 ' '", "text 1023 ' '", "text 1025 ' '", "check 1006 1",
+            (Strings{UI::CheckEvent(panel::kAttenuator0dB, true), UI::CheckEvent(panel::kPreselector, true),
+                     UI::CheckEvent(panel::kAdcDither, true), UI::CheckEvent(panel::kAdcPreamp, false),
+                     UI::EnableEvent(panel::kStopButton, false), UI::EnableEvent(panel::kRecButton, true),
+                     UI::TextEvent(panel::kFileNameField, " "), UI::TextEvent(panel::kFileSizeField, " "),
+                     UI::TextEvent(panel::kRecordingTimeField, " "), UI::CheckEvent(panel::kFirstRateButton, true),
                      "show-panel"}));
   EXPECT_EQ(module_.trace.texts(),
             (Strings{"OpenHW", "Initializing CtlDialog", "Attenuator set", "Preselector ...", "Set to WB",
@@ -337,8 +341,8 @@ TEST(ReceiverOpenTest, OpenWhileRecordingLeavesTheRecorderControlsAlone) {
   module.plugin().OpenHW();
   ASSERT_FALSE(module.ui.events().empty());
   for (const auto& event : module.ui.events()) {
-    EXPECT_EQ(event.find("1021"), std::string::npos) << event;
-    EXPECT_EQ(event.find("1022"), std::string::npos) << event;
+    EXPECT_EQ(event.find(std::to_string(panel::kStopButton)), std::string::npos) << event;
+    EXPECT_EQ(event.find(std::to_string(panel::kRecButton)), std::string::npos) << event;
     EXPECT_EQ(event.find("text"), std::string::npos) << event;
   }
 }

@@ -8,11 +8,12 @@
 #include <cstring>
 #include <thread>
 
-#include "tests/support/counting_host.h"
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
+#include "tests/support/stored_form.h"
 #include "tests/unit/recorder_test_support.h"
 
 namespace halvorn::recorder {
@@ -140,7 +141,7 @@ TEST_F(RecordingPanelTest, AFileThatCannotBeCreatedShowsOneMessageOverAnIdlePane
   EXPECT_FALSE(ui().timer_running());
   EXPECT_EQ(RecordingStatuses(), (std::vector<int>{102, 103}));
   // The panel was idle before the message showed.
-  EXPECT_LT(EventIndex("enable " + std::to_string(panel::kRecButton) + " 1"), EventIndex("error " + errors[0]));
+  EXPECT_LT(EventIndex(testing::FakeUserInterface::EnableEvent(panel::kRecButton, true)), EventIndex("error " + errors[0]));
 
   Click(panel::kStopButton);
   ExpectIdleArrangement();
@@ -205,7 +206,7 @@ TEST_F(RecordingPanelTest, BlocksFromTheStreamReachTheFileInOrderAcrossAStreamRe
 }
 
 TEST_F(RecordingPanelTest, AtTwoMegaSamplesTheStreamIsRecordedAsRoundedSixteenBitPairs) {
-  Click(panel::kFirstRateButton + 4);
+  Click(panel::RateButtonFor(receiver::kTwoMegaSampleIndex));
   Click(panel::kRecButton);
   std::uint64_t next_pair = 0;
   module_.plugin().StartHW(7050000);
@@ -217,16 +218,13 @@ TEST_F(RecordingPanelTest, AtTwoMegaSamplesTheStreamIsRecordedAsRoundedSixteenBi
   ExpectFinished(path);
   const std::vector<std::uint8_t> samples = SampleBytes(path);
   ASSERT_EQ(samples.size(), next_pair * 4);
-  const auto reduced = [](std::int64_t component) {
-    const std::int64_t value = component >= (1 << 23) ? component - (1 << 24) : component;
-    const std::int64_t rounded = (value + 128) >> 8;
-    return static_cast<std::int16_t>(rounded > 32767 ? 32767 : rounded);
-  };
+  std::vector<std::uint8_t> expected(4);
   for (std::uint64_t pair = 0; pair < next_pair; ++pair) {
-    const auto first = static_cast<std::int16_t>(samples[pair * 4] | samples[pair * 4 + 1] << 8);
-    const auto second = static_cast<std::int16_t>(samples[pair * 4 + 2] | samples[pair * 4 + 3] << 8);
-    ASSERT_EQ(first, reduced(static_cast<std::int64_t>(pair & 0xFFFFFF))) << pair;
-    ASSERT_EQ(second, reduced(static_cast<std::int64_t>((pair >> 24) & 0xFFFFFF))) << pair;
+    testing::StoreCountingPair(pair, receiver::kTwoMegaSampleIndex, expected.data());
+    ASSERT_EQ(std::vector<std::uint8_t>(samples.begin() + static_cast<std::ptrdiff_t>(pair * 4),
+                                        samples.begin() + static_cast<std::ptrdiff_t>(pair * 4 + 4)),
+              expected)
+        << pair;
   }
 }
 

@@ -107,7 +107,9 @@ class FaultSession {
     file_faults_->fail_write_at = false;
     file_faults_->fail_truncate = false;
   }
-  void ExpectNormalSession() { walk_.ExpectNormalSession([this] { ClearFaults(); }); }
+  void ExpectNormalSession() {
+    walk_.ExpectNormalSession([this] { ClearFaults(); });
+  }
 
  private:
   NativePluginParts Parts(const std::string& label, std::uint32_t max_data_bytes) {
@@ -157,8 +159,9 @@ TEST(DeviceFaultTest, WithoutTheLibraryInitHwSaysSoAndEveryBitstreamLoadSaysItsM
   FaultSession session("library missing");
   session.loader().SetAbsent(true);
   const FaultWalk::PointHook nothing = [](Point) {};
-  session.walk().Walk(nothing, nothing,
-                      [&](Point point, const PointResult& result) { session.walk().CheckWithoutLibrary(point, result); });
+  session.walk().Walk(nothing, nothing, [&](Point point, const PointResult& result) {
+    session.walk().CheckWithoutLibrary(point, result);
+  });
   session.ExpectNormalSession();
 }
 
@@ -294,7 +297,8 @@ const std::vector<RecordingFault> kRecordingFaults = {
        EXPECT_TRUE(ReadCountingRecording(s.scratch().string(), s.directory().created(), contents, true));
        EXPECT_EQ(contents.blocks, 20u);
        ASSERT_EQ(contents.files.size(), 1u);
-       EXPECT_EQ(contents.files[0].bytes.size(), kRecordingHeaderBytes + 20 * kBlockBytes + 1000 / kPairBytes * kPairBytes);
+       EXPECT_EQ(contents.files[0].bytes.size(),
+                 kRecordingHeaderBytes + 20 * kBlockBytes + 1000 / kPairBytes * kPairBytes);
      }},
     {"the file cannot be completed", "Recording stopped",
      [](FaultSession& s) {

@@ -8,10 +8,10 @@
 #include <functional>
 #include <thread>
 
-#include "tests/support/counting_host.h"
 #include "receiver/sample_rate_table.h"
 #include "simulator/counting_pattern.h"
 #include "streaming/sample_stream.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
 
@@ -78,9 +78,9 @@ class CountingResources : public StreamResources {
 class InputThread {
  public:
   using DeliveredBlocks = std::function<std::uint64_t()>;
-  explicit InputThread(std::uint64_t transfers = UINT64_MAX, int transfer_bytes_override = 0,
-                       std::uint64_t lead_blocks = UINT64_MAX,
-                       DeliveredBlocks delivered = [] { return CountingHost::Instance().blocks(); })
+  explicit InputThread(
+      std::uint64_t transfers = UINT64_MAX, int transfer_bytes_override = 0, std::uint64_t lead_blocks = UINT64_MAX,
+      DeliveredBlocks delivered = [] { return CountingHost::Instance().blocks(); })
       : limit_(transfers),
         override_bytes_(transfer_bytes_override),
         lead_blocks_(lead_blocks),

@@ -18,13 +18,13 @@
 #include <regex>
 #include <thread>
 
-#include "tests/support/counting_host.h"
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
 #include "receiver/sample_rate_table.h"
 #include "receiver/tuning.h"
 #include "recorder/sample_reduction.h"
 #include "recorder/wav_header.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/native_module.h"
 #include "tests/unit/recorder_test_support.h"
 #include "tools/spectrum/analysis_plan.h"
@@ -659,8 +659,7 @@ class SceneRecordingTest : public ::testing::Test {
     const auto blocks = static_cast<std::uint64_t>(seconds * RateOf(sample_rate_index) / 1024.0);
     const std::uint64_t before = testing::CountingHost::Instance().blocks();
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (testing::CountingHost::Instance().blocks() - before < blocks &&
-           std::chrono::steady_clock::now() < give_up) {
+    while (testing::CountingHost::Instance().blocks() - before < blocks && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     module.plugin().StopHW();

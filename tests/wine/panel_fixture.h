@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/control_ids.h"
 #include "tests/support/win32/pump_until.h"
 #include "tests/wine/plugin_fixture.h"
 

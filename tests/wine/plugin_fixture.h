@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "tests/support/counting_host.h"
 #include "host/extio_plugin.h"
 #include "host/message_box_watcher.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/journal.h"
 
 namespace halvorn::wine_tests {

@@ -66,7 +66,8 @@ TEST_F(RecorderFileTest, At125kSamplesTheFileHoldsExactlyTheBlocksTheHostGotWhil
   EXPECT_TRUE(IsFinished(*recording));
   EXPECT_TRUE(HasFormat(*recording, 0, 125000));
   EXPECT_EQ(recording->lo_hz(), kTestLoHz);
-  EXPECT_GE(recording->data_bytes(), static_cast<std::size_t>(kBlockBytes)) << "a second of streaming recorded no block";
+  EXPECT_GE(recording->data_bytes(), static_cast<std::size_t>(kBlockBytes))
+      << "a second of streaming recorded no block";
   EXPECT_TRUE(HoldsCountingRun(*recording, 0));
   std::size_t first_block = 0;
   ASSERT_TRUE(HoldsRunOfHostBlocks(*recording, 0, *capture_, &first_block));

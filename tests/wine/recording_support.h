@@ -96,7 +96,9 @@ inline std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
 
 // The recording `name` in the current directory; null when it is missing or
 // shorter than a header.
-inline std::optional<StoredRecording> ReadRecording(const std::string& name) { return testing::LoadRecording(name, name); }
+inline std::optional<StoredRecording> ReadRecording(const std::string& name) {
+  return testing::LoadRecording(name, name);
+}
 
 // The file's blocks are, in order and without a gap, the stored forms of
 // blocks the host received in a row. `first_block` receives the index in the

@@ -50,7 +50,8 @@ class WineDeviceFaults : public RecordingTest {
 
   void RunMatrix(testing::Mode mode) {
     testing::RunDeviceFaultMatrix(
-        mode, [this](const std::string& label, const std::string& missing) -> FaultWalk& {
+        mode,
+        [this](const std::string& label, const std::string& missing) -> FaultWalk& {
           return FreshPlugin(label, missing);
         },
         [this] { ClearFaults(); });

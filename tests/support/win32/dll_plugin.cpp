@@ -17,7 +17,8 @@ DllPlugin::DllPlugin(std::unique_ptr<host::ExtIoPlugin>& plugin, host::MessageBo
 std::vector<ShownMessage> DllPlugin::TakeMessages() {
   const auto seen = boxes_.seen();
   std::vector<ShownMessage> shown;
-  for (; boxes_taken_ < seen.size(); ++boxes_taken_) shown.push_back({seen[boxes_taken_].title, seen[boxes_taken_].text});
+  for (; boxes_taken_ < seen.size(); ++boxes_taken_)
+    shown.push_back({seen[boxes_taken_].title, seen[boxes_taken_].text});
   return shown;
 }
 
