@@ -86,39 +86,6 @@ std::thread::id CountingHost::block_thread() const {
   return block_thread_;
 }
 
-std::uint64_t CountingHost::streams() const {
-  std::lock_guard lock(mutex_);
-  return streams_;
-}
-std::uint64_t CountingHost::pairs_checked() const {
-  std::lock_guard lock(mutex_);
-  return earlier_pairs_checked_ + stream_.pairs_checked();
-}
-std::uint64_t CountingHost::missing_pairs() const {
-  std::lock_guard lock(mutex_);
-  return earlier_missing_pairs_ + stream_.pairs_missing();
-}
-std::uint64_t CountingHost::out_of_order_pairs() const {
-  std::lock_guard lock(mutex_);
-  return earlier_out_of_order_pairs_ + stream_.pairs_out_of_order();
-}
-std::uint64_t CountingHost::torn_blocks() const {
-  std::lock_guard lock(mutex_);
-  return earlier_torn_blocks_ + stream_.torn_blocks();
-}
-std::uint64_t CountingHost::first_pair() const {
-  std::lock_guard lock(mutex_);
-  return first_pair_.value_or(0);
-}
-std::uint64_t CountingHost::next_pair() const {
-  std::lock_guard lock(mutex_);
-  return stream_.next_pair();
-}
-std::vector<std::string> CountingHost::faults() const {
-  std::lock_guard lock(mutex_);
-  return faults_;
-}
-
 void CountingHost::OnStatus(std::int32_t count, std::int32_t status, float iq_offset, void* data) {
   std::lock_guard lock(mutex_);
   status_calls_.push_back({count, status, iq_offset, data == nullptr, std::this_thread::get_id()});

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "host/counting_pattern_checker.h"
@@ -69,22 +70,43 @@ class CountingHost {
   std::thread::id block_thread() const;
 
   // The counting pattern, over every stream since the reset.
-  std::uint64_t streams() const;
-  std::uint64_t pairs_checked() const;
+  std::uint64_t streams() const {
+    return Locked([this] { return streams_; });
+  }
+  std::uint64_t pairs_checked() const {
+    return Locked([this] { return earlier_pairs_checked_ + stream_.pairs_checked(); });
+  }
   // Pairs skipped forward inside a stream: blocks the ring dropped.
-  std::uint64_t missing_pairs() const;
-  std::uint64_t out_of_order_pairs() const;
-  std::uint64_t torn_blocks() const;
-  std::uint64_t first_pair() const;
-  std::uint64_t next_pair() const;
+  std::uint64_t missing_pairs() const {
+    return Locked([this] { return earlier_missing_pairs_ + stream_.pairs_missing(); });
+  }
+  std::uint64_t out_of_order_pairs() const {
+    return Locked([this] { return earlier_out_of_order_pairs_ + stream_.pairs_out_of_order(); });
+  }
+  std::uint64_t torn_blocks() const {
+    return Locked([this] { return earlier_torn_blocks_ + stream_.torn_blocks(); });
+  }
+  std::uint64_t first_pair() const {
+    return Locked([this] { return first_pair_.value_or(0); });
+  }
+  std::uint64_t next_pair() const {
+    return Locked([this] { return stream_.next_pair(); });
+  }
   // What broke the contract or the pattern, one line each.
-  std::vector<std::string> faults() const;
+  std::vector<std::string> faults() const {
+    return Locked([this] { return faults_; });
+  }
 
  private:
   void OnStatus(std::int32_t count, std::int32_t status, float iq_offset, void* data);
   void OnBlock(std::int32_t count, std::int32_t status, float iq_offset, const std::uint8_t* block);
   void Follow(const std::uint8_t* block);
   void Fault(std::string text);
+  template <typename Read>
+  std::invoke_result_t<Read> Locked(Read read) const {
+    std::lock_guard lock(mutex_);
+    return read();
+  }
 
   mutable std::mutex mutex_;
   std::vector<StatusCall> status_calls_;

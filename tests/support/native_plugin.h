@@ -32,7 +32,7 @@ struct NativePluginParts {
   std::uint32_t max_data_bytes = recorder::kMaxDataBytes;
 };
 
-class NativePlugin final : public PluginUnderTest, private EntryPoints, private PanelUnderTest {
+class NativePlugin final : public PluginUnderTest, private PanelUnderTest {
  public:
   explicit NativePlugin(NativePluginParts parts);
   ~NativePlugin() override;
@@ -43,7 +43,7 @@ class NativePlugin final : public PluginUnderTest, private EntryPoints, private 
   OrderedDirectory& directory() { return *directory_; }
   const fs::path& scratch() const { return scratch_.path(); }
 
-  EntryPoints& entry_points() override { return *this; }
+  EntryPoints& entry_points() override { return entry_points_; }
   PanelUnderTest& panel() override { return *this; }
   std::vector<ShownMessage> TakeMessages() override;
   void Run(std::chrono::milliseconds duration) override;
@@ -57,20 +57,6 @@ class NativePlugin final : public PluginUnderTest, private EntryPoints, private 
   std::optional<InsideView> Inside() override;
 
  private:
-  bool InitHW(char* name, char* model, int* sample_type) override { return module().InitHW(name, model, sample_type); }
-  bool OpenHW() override { return module().OpenHW(); }
-  std::int32_t StartHW(std::int32_t lo_hz) override { return module().StartHW(lo_hz); }
-  void StopHW() override { module().StopHW(); }
-  bool CloseHW() override { return module().CloseHW(); }
-  std::int32_t SetHWLO(std::int32_t lo_hz) override { return module().SetHWLO(lo_hz); }
-  std::int32_t GetHWLO() override { return module().GetHWLO(); }
-  std::int32_t GetHWSR() override { return module().GetHWSR(); }
-  std::int32_t GetStatus() override { return module().GetStatus(); }
-  void SetCallback(HostCallback callback) override { module().SetCallback(callback); }
-  void ShowGUI() override { module().ShowGUI(); }
-  void HideGUI() override { module().HideGUI(); }
-  void TuneChanged(std::int32_t frequency_hz) override { module().TuneChanged(frequency_hz); }
-
   std::string DescribeClick(int id, bool indeterminate) override;
   void Click(int id, bool indeterminate) override;
   void TimerTick() override { module().panel().OnTimer(); }
@@ -83,6 +69,7 @@ class NativePlugin final : public PluginUnderTest, private EntryPoints, private 
   std::string journal_path_;
   OrderedDirectory* directory_ = nullptr;
   std::unique_ptr<NativeModule> module_;
+  EntryPointsOf<Module> entry_points_{[this]() -> Module& { return module(); }};
   std::size_t mark_ = 0;
 };
 

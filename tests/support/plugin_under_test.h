@@ -35,6 +35,31 @@ class EntryPoints {
   virtual void TuneChanged(std::int32_t frequency_hz) = 0;
 };
 
+// The entry points of whatever has them under their own names (the module,
+// or the DLL as a host loaded it), reached through `plugin`.
+template <typename Plugin>
+class EntryPointsOf final : public EntryPoints {
+ public:
+  explicit EntryPointsOf(std::function<Plugin&()> plugin) : plugin_(std::move(plugin)) {}
+
+  bool InitHW(char* name, char* model, int* sample_type) override { return plugin_().InitHW(name, model, sample_type); }
+  bool OpenHW() override { return plugin_().OpenHW(); }
+  std::int32_t StartHW(std::int32_t lo_hz) override { return plugin_().StartHW(lo_hz); }
+  void StopHW() override { plugin_().StopHW(); }
+  bool CloseHW() override { return plugin_().CloseHW(); }
+  std::int32_t SetHWLO(std::int32_t lo_hz) override { return plugin_().SetHWLO(lo_hz); }
+  std::int32_t GetHWLO() override { return plugin_().GetHWLO(); }
+  std::int32_t GetHWSR() override { return plugin_().GetHWSR(); }
+  std::int32_t GetStatus() override { return plugin_().GetStatus(); }
+  void SetCallback(HostCallback callback) override { plugin_().SetCallback(callback); }
+  void ShowGUI() override { plugin_().ShowGUI(); }
+  void HideGUI() override { plugin_().HideGUI(); }
+  void TuneChanged(std::int32_t frequency_hz) override { plugin_().TuneChanged(frequency_hz); }
+
+ private:
+  std::function<Plugin&()> plugin_;
+};
+
 // The panel's controls, by identifier.
 class PanelUnderTest {
  public:

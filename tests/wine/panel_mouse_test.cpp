@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "receiver/sample_rate_table.h"
 #include "tests/wine/panel_fixture.h"
 
 namespace halvorn::wine_tests {
@@ -117,11 +118,11 @@ TEST_F(PanelMouseTest, ARateButtonChangesTheRateAtOnceAndTheBitstreamAtTheNextTu
 
 TEST_F(PanelMouseTest, EveryRateButtonSelectsItsRow) {
   OpenReceiver();
-  const int rates[] = {125000, 250000, 500000, 1000000, 2000000, 95238, 48077, 96154, 192308};
   // Start from the last so that every click, the first included, is a change.
-  for (int id = panel::kLastRateButton; id >= panel::kFirstRateButton; --id) {
-    ClickWithMouse(id);
-    ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == rates[id - panel::kFirstRateButton]; }, 5000)) << id;
+  for (int row = receiver::kSampleRateCount - 1; row >= 0; --row) {
+    ClickWithMouse(panel::RateButtonFor(row));
+    const std::int32_t rate_hz = receiver::kSampleRateTable[static_cast<std::size_t>(row)].rate_hz;
+    ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == rate_hz; }, 5000)) << row;
   }
   EXPECT_EQ(CountStatus(100), 9);
 }

@@ -18,14 +18,14 @@
 
 namespace halvorn::testing {
 
-class DllPlugin final : public PluginUnderTest, private EntryPoints, private PanelUnderTest {
+class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
  public:
   // `plugin` may be loaded afresh while this lives; the boxes are this
   // process's. Recordings go to `recording_directory`, the current one.
   DllPlugin(std::unique_ptr<host::ExtIoPlugin>& plugin, host::MessageBoxWatcher& boxes, std::string journal_path,
             std::string recording_directory);
 
-  EntryPoints& entry_points() override { return *this; }
+  EntryPoints& entry_points() override { return entry_points_; }
   PanelUnderTest& panel() override { return *this; }
   std::vector<ShownMessage> TakeMessages() override;
   void Run(std::chrono::milliseconds duration) override;
@@ -41,22 +41,6 @@ class DllPlugin final : public PluginUnderTest, private EntryPoints, private Pan
   void ForgetMessages();
 
  private:
-  host::ExtIoPlugin& dll() { return *plugin_; }
-
-  bool InitHW(char* name, char* model, int* sample_type) override { return dll().InitHW(name, model, sample_type); }
-  bool OpenHW() override { return dll().OpenHW(); }
-  std::int32_t StartHW(std::int32_t lo_hz) override { return dll().StartHW(lo_hz); }
-  void StopHW() override { dll().StopHW(); }
-  bool CloseHW() override { return dll().CloseHW(); }
-  std::int32_t SetHWLO(std::int32_t lo_hz) override { return dll().SetHWLO(lo_hz); }
-  std::int32_t GetHWLO() override { return dll().GetHWLO(); }
-  std::int32_t GetHWSR() override { return dll().GetHWSR(); }
-  std::int32_t GetStatus() override { return dll().GetStatus(); }
-  void SetCallback(HostCallback callback) override { dll().SetCallback(callback); }
-  void ShowGUI() override { dll().ShowGUI(); }
-  void HideGUI() override { dll().HideGUI(); }
-  void TuneChanged(std::int32_t frequency_hz) override { dll().TuneChanged(frequency_hz); }
-
   std::string DescribeClick(int id, bool indeterminate) override;
   void Click(int id, bool indeterminate) override;
   void TimerTick() override;
@@ -68,6 +52,7 @@ class DllPlugin final : public PluginUnderTest, private EntryPoints, private Pan
   HWND Control(int id) { return GetDlgItem(Dialog(), id); }
 
   std::unique_ptr<host::ExtIoPlugin>& plugin_;
+  EntryPointsOf<host::ExtIoPlugin> entry_points_{[this]() -> host::ExtIoPlugin& { return *plugin_; }};
   host::MessageBoxWatcher& boxes_;
   const std::string journal_path_;
   const std::string recording_directory_;
