@@ -199,13 +199,11 @@ void RandomisedSession::Started(std::int32_t lo_hz) {
   model_.Started(lo_hz);
 }
 
-void RandomisedSession::Stopped() { model_.Stopped(); }
-
 void RandomisedSession::DoStopHW() {
   Begin("StopHW");
   host_calls().StopHW();
   End();
-  Stopped();
+  model_.Stopped();
 }
 
 void RandomisedSession::DoCloseHW() {
@@ -328,9 +326,9 @@ void RandomisedSession::DoInCallback() {
   End();
   ASSERT_TRUE(ran) << Where() << ": no block reached the host callback while the stream was running";
   switch (what) {
-    case 0: Stopped(); break;
+    case 0: model_.Stopped(); break;
     case 1:
-      Stopped();
+      model_.Stopped();
       EXPECT_EQ(result, kBlockPairs) << Where();
       Started(lo_hz);
       break;
@@ -352,7 +350,7 @@ void RandomisedSession::DoInCallback() {
       break;
     case 6:
       EXPECT_EQ(result, 1) << Where();
-      Stopped();
+      model_.Stopped();
       break;
   }
 }
@@ -576,7 +574,7 @@ void RandomisedSession::Finish() {
   if (model_.recording) DoClick(panel::kStopButton);
   Begin("finish: StopHW, CloseHW");
   host_calls().StopHW();
-  Stopped();
+  model_.Stopped();
   const bool released = host_calls().CloseHW();
   End();
   EXPECT_EQ(released, model_.library_loaded) << Where();

@@ -93,9 +93,9 @@ class RandomisedSession {
   void DoConcurrent();
   void DoRun(int milliseconds);
 
-  // The model's side of a stream that started or stopped.
+  // The model's side of a stream that started, with what a recording made
+  // in it may skip.
   void Started(std::int32_t lo_hz);
-  void Stopped();
 
   void CheckInvariants();
   void CheckInside(const InsideView& inside);
