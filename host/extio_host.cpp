@@ -3,26 +3,15 @@
 // runs one session and reports what arrived. `extio_host --help` tells how.
 #include <windows.h>
 
-#include <cstdio>
-#include <string>
-
 #include "host/extio_host_options.h"
 #include "host/extio_host_session.h"
 #include "host/window_system.h"
 
 int main(int argc, char** argv) {
   using namespace halvorn::host;
-  std::string error;
-  const std::optional<HostOptions> options = ParseHostOptions(argc, argv, error);
-  if (!options) {
-    std::fprintf(stderr, "extio_host: %s\n(extio_host --help tells the options)\n", error.c_str());
-    return kExitUsage;
-  }
-  if (options->help) {
-    std::fputs(kHostUsage, stdout);
-    return kExitOk;
-  }
+  HostOptions options;
+  if (const auto status = halvorn::cli::Answer(kHostProgram, ParseHostOptions(argc, argv, options))) return *status;
   StartWindowSystem();
-  HostSession session(*options);
+  HostSession session(options);
   return session.Run();
 }

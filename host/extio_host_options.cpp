@@ -3,13 +3,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 #include "receiver/sample_rate_table.h"
 
 namespace halvorn::host {
 
-const char* const kHostUsage =
+const cli::Program kHostProgram{
+    "extio_host",
     "usage: extio_host [options]\n"
     "\n"
     "Loads an ExtIO receiver plug-in as an SDR host program does, runs one\n"
@@ -40,17 +40,18 @@ const char* const kHostUsage =
     "  --watchdog S       fail when no block arrives for S seconds (default 3)\n"
     "  --quiet            no progress lines, only the summary and problems\n"
     "  --help             this text\n"
+    "  --version          the version\n"
     "\n"
     "--rate, --record and --panel-picture work the Halvorn plug-in's panel as a\n"
     "user would (a click on an enabled control); other plug-ins have no such\n"
     "panel, and the session then runs without them.\n"
     "\n"
-    "Exit status: 0 the session ran as asked; 1 wrong command line; 2 the\n"
-    "plug-in cannot be loaded or is no ExtIO plug-in; 3 the receiver could not be\n"
+    "Exit status: 0 the session ran as asked; 1 the plug-in cannot be loaded or\n"
+    "is no ExtIO plug-in; 2 wrong command line; 3 the receiver could not be\n"
     "opened (InitHW or OpenHW failed); 4 blocks did not arrive, stopped arriving,\n"
     "or the plug-in hung; 5 the recording, the capture or the panel picture\n"
     "failed; 6 the counting pattern showed lost, repeated or damaged blocks.\n"
-    "Ctrl+C ends the session early, cleanly.\n";
+    "Ctrl+C ends the session early, cleanly.\n"};
 
 namespace {
 
@@ -75,10 +76,9 @@ std::optional<double> ScaledNumber(const std::string& text) {
   return value * scale;
 }
 
-std::optional<double> Seconds(const char* text, double low, double high) {
-  if (text == nullptr) return std::nullopt;
+std::optional<double> Seconds(const std::string& text, double low, double high) {
   const std::optional<double> value = ScaledNumber(text);
-  if (!value || std::strpbrk(text, "kKmM") != nullptr || *value < low || *value > high) return std::nullopt;
+  if (!value || text.find_first_of("kKmM") != std::string::npos || *value < low || *value > high) return std::nullopt;
   return value;
 }
 
@@ -112,80 +112,42 @@ std::optional<int> ParseRateChoice(const std::string& text) {
   return nearest;
 }
 
-std::optional<HostOptions> ParseHostOptions(int argc, const char* const* argv, std::string& error) {
-  HostOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    // Options that take a value consume it; a missing one is an error.
-    const auto take = [&]() -> const char* {
-      if (value == nullptr || *value == '\0') {
-        error = argument + " wants a value";
-        return nullptr;
-      }
-      ++i;
-      return value;
-    };
-    if (argument == "--help" || argument == "-h" || argument == "/?") {
-      options.help = true;
-    } else if (argument == "--plugin") {
-      if (!take()) return std::nullopt;
-      options.plugin_path = value;
-    } else if (argument == "--lo") {
-      if (!take()) return std::nullopt;
-      options.lo_hz = ParseFrequencyHz(value);
-      if (!options.lo_hz) {
-        error = std::string("--lo wants a frequency in whole hertz (7050000, 7050k, 7.05M), not ") + value;
-        return std::nullopt;
-      }
-    } else if (argument == "--rate") {
-      if (!take()) return std::nullopt;
-      options.rate_index = ParseRateChoice(value);
-      if (!options.rate_index) {
-        error = std::string("--rate wants a row 0-8 or one of the rates 125k 250k 500k 1M 2M 95238 48k 96k 192k, "
-                            "not ") +
-                value;
-        return std::nullopt;
-      }
-    } else if (argument == "--seconds") {
-      if (!take()) return std::nullopt;
-      const std::optional<double> seconds = Seconds(value, 0.1, 7 * 86400.0);
-      if (!seconds) {
-        error = std::string("--seconds wants a number of seconds from 0.1 to 604800, not ") + value;
-        return std::nullopt;
-      }
-      options.seconds = *seconds;
-    } else if (argument == "--watchdog") {
-      if (!take()) return std::nullopt;
-      const std::optional<double> seconds = Seconds(value, 0.5, 600.0);
-      if (!seconds) {
-        error = std::string("--watchdog wants a number of seconds from 0.5 to 600, not ") + value;
-        return std::nullopt;
-      }
-      options.watchdog_s = *seconds;
-    } else if (argument == "--record") {
-      options.record = true;
-    } else if (argument == "--source") {
-      if (!take()) return std::nullopt;
-      if (std::strcmp(value, "scene") != 0 && std::strcmp(value, "counting") != 0) {
-        error = std::string("--source wants scene or counting, not ") + value;
-        return std::nullopt;
-      }
-      options.source = value;
-    } else if (argument == "--capture") {
-      if (!take()) return std::nullopt;
-      options.capture_path = value;
-    } else if (argument == "--panel-picture") {
-      if (!take()) return std::nullopt;
-      options.panel_picture_path = value;
-    } else if (argument == "--quiet" || argument == "-q") {
-      options.quiet = true;
-    } else {
-      error = "unknown argument " + argument;
-      return std::nullopt;
-    }
-  }
-  return options;
+cli::Parsed ParseHostOptions(int argc, const char* const* argv, HostOptions& options) {
+  cli::CommandLine line(0, 0, "");
+  line.Value("--plugin", options.plugin_path);
+  line.Value("--lo", [&](const std::string& value) -> std::optional<std::string> {
+    options.lo_hz = ParseFrequencyHz(value);
+    if (options.lo_hz) return std::nullopt;
+    return "--lo wants a frequency in whole hertz (7050000, 7050k, 7.05M), not " + value;
+  });
+  line.Value("--rate", [&](const std::string& value) -> std::optional<std::string> {
+    options.rate_index = ParseRateChoice(value);
+    if (options.rate_index) return std::nullopt;
+    return "--rate wants a row 0-8 or one of the rates 125k 250k 500k 1M 2M 95238 48k 96k 192k, not " + value;
+  });
+  line.Value("--seconds", [&](const std::string& value) -> std::optional<std::string> {
+    const std::optional<double> seconds = Seconds(value, 0.1, 7 * 86400.0);
+    if (!seconds) return "--seconds wants a number of seconds from 0.1 to 604800, not " + value;
+    options.seconds = *seconds;
+    return std::nullopt;
+  });
+  line.Value("--watchdog", [&](const std::string& value) -> std::optional<std::string> {
+    const std::optional<double> seconds = Seconds(value, 0.5, 600.0);
+    if (!seconds) return "--watchdog wants a number of seconds from 0.5 to 600, not " + value;
+    options.watchdog_s = *seconds;
+    return std::nullopt;
+  });
+  line.Flag("--record", options.record);
+  line.Value("--source", [&](const std::string& value) -> std::optional<std::string> {
+    if (value != "scene" && value != "counting") return "--source wants scene or counting, not " + value;
+    options.source = value;
+    return std::nullopt;
+  });
+  line.Value("--capture", options.capture_path);
+  line.Value("--panel-picture", options.panel_picture_path);
+  line.Flag("--quiet", options.quiet);
+  line.Flag("-q", options.quiet);
+  return line.Parse(argc, argv);
 }
 
 }  // namespace halvorn::host

@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "tools/command_line/command_line.h"
+#include "tools/command_line/program_answer.h"
+
 namespace halvorn::host {
 
 struct HostOptions {
@@ -18,11 +21,10 @@ struct HostOptions {
   std::string panel_picture_path;
   double watchdog_s = 3.0;
   bool quiet = false;
-  bool help = false;
 };
 
-// Empty, with `error` set, when the command line is wrong.
-std::optional<HostOptions> ParseHostOptions(int argc, const char* const* argv, std::string& error);
+// Fills `options` from the command line; the outcome says whether to run.
+cli::Parsed ParseHostOptions(int argc, const char* const* argv, HostOptions& options);
 
 // A frequency as the user writes it: "7050000", "7050k", "7.05M" (Hz).
 std::optional<std::int32_t> ParseFrequencyHz(const std::string& text);
@@ -31,6 +33,6 @@ std::optional<std::int32_t> ParseFrequencyHz(const std::string& text);
 // ("250000", "250k", "2M", "48000").
 std::optional<int> ParseRateChoice(const std::string& text);
 
-extern const char* const kHostUsage;
+extern const cli::Program kHostProgram;
 
 }  // namespace halvorn::host

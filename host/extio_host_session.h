@@ -22,10 +22,10 @@
 
 namespace halvorn::host {
 
+// 2, a wrong command line, is every program's (cli::kExitUsage).
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitUsage = 1,
-  kExitLoadFailed = 2,
+  kExitLoadFailed = 1,
   kExitOpenFailed = 3,
   kExitNoBlocks = 4,
   kExitOutputFailed = 5,

@@ -32,7 +32,7 @@ while [ $# -gt 0 ]; do
     --lo) lo="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
     -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "demo.sh: unknown argument $1 (demo.sh --help)" >&2; exit 1 ;;
+    *) echo "demo.sh: unknown argument $1 (demo.sh --help)" >&2; exit 2 ;;
   esac
 done
 

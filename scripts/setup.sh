@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth xdotool x11-apps imagemagick
-  sox libsndfile1-dev sndfile-programs
+  sox libsndfile1-dev sndfile-programs python3-numpy
   libfftw3-dev libcairo2-dev
   zip unzip
 )

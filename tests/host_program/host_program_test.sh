@@ -6,24 +6,14 @@
 # Exit 77 (skipped) when a case needs the native tools and they are not built.
 set -euo pipefail
 case_name="$1" wine_run="$2" windows_build="$3" native_build="$4" work="$5"
-case "$work" in /*) ;; *) echo "the work directory must be absolute: $work" >&2; exit 2 ;; esac
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_support.sh"
 # A locked directory left by an earlier run is opened for removal.
 [ -d "$work/locked" ] && { chattr -i "$work/locked" 2>/dev/null || true; chmod u+w "$work/locked"; }
 
 host="$windows_build/extio_host.exe"
 inspect="$native_build/tools/inspector/halvorn-inspect"
 spectrum="$native_build/tools/spectrum/halvorn-spectrum"
-# The simulated receiver's settings come from this test alone.
-unset HALVORNSIM_JOURNAL HALVORNSIM_MISSING HALVORNSIM_FAIL HALVORNSIM_SOURCE HALVORNSIM_PACING HALVORNSIM_CLOCK_HZ
-
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
+enter_empty_work_directory "$work"
 windows_path() { local p="${1//\//\\}"; echo "Z:$p"; }
 
 # Runs extio_host with the arguments given; its output lands in
@@ -69,38 +59,44 @@ case "$case_name" in
 Help)
   run_host --help
   expect_status 0
-  for option in --plugin --lo --rate --seconds --record --source --capture --panel-picture --watchdog --quiet; do
+  for option in --plugin --lo --rate --seconds --record --source --capture --panel-picture --watchdog --quiet \
+    --help --version; do
     expect_output "  $option"
   done
+  expect_output "2 wrong command line"
+  run_host --version
+  expect_status 0
+  version="$(tr -d '\r' <"$work/host.log")"
+  [[ "$version" =~ ^"extio_host (ExtIO_halvorn) "[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version said: $version"
   ;;
 
 UsageErrors)
   run_host --seconds 0
-  expect_status 1
+  expect_status 2
   expect_output "--seconds wants a number of seconds"
   run_host --rate 3M
-  expect_status 1
+  expect_status 2
   expect_output "--rate wants a row 0-8"
   run_host --record --frobnicate
-  expect_status 1
-  expect_output "unknown argument --frobnicate"
+  expect_status 2
+  expect_output "unknown option --frobnicate"
   ;;
 
 MissingPlugin)
   run_host --plugin "$(windows_path "$work/nowhere/ExtIO_none.dll")" --seconds 1
-  expect_status 2
+  expect_status 1
   expect_output "there is no plug-in at"
   ;;
 
 NotAPlugin)
   # A DLL that loads but exports no entry point of a plug-in...
   run_host --plugin "$(windows_path "$windows_build/halvornusb.dll")" --seconds 1
-  expect_status 2
+  expect_status 1
   expect_output "halvornusb.dll is not an ExtIO plug-in: the plug-in has no entry point InitHW"
   # ...and a file that is no DLL at all.
   echo "not a library" >text.dll
   run_host --plugin "$(windows_path "$work/text.dll")" --seconds 1
-  expect_status 2
+  expect_status 1
   expect_output "cannot load"
   ;;
 

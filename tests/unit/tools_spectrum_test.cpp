@@ -5,10 +5,6 @@
 // with arithmetic of their own (FFT size, ticks, columns, peaks) are checked
 // directly as well.
 #include <cairo.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -18,6 +14,7 @@
 #include <regex>
 #include <thread>
 
+#include "halvorn_version.h"
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
 #include "receiver/sample_rate_table.h"
@@ -27,13 +24,12 @@
 #include "tests/support/counting_host.h"
 #include "tests/support/native_module.h"
 #include "tests/unit/recorder_test_support.h"
+#include "tests/unit/tools_test_support.h"
 #include "tools/spectrum/analysis_plan.h"
 #include "tools/spectrum/axis_ticks.h"
 #include "tools/spectrum/peaks.h"
 #include "tools/spectrum/picture.h"
 #include "tools/spectrum/spectrum_analysis.h"
-
-extern char** environ;
 
 namespace halvorn {
 namespace {
@@ -49,44 +45,10 @@ constexpr std::int64_t kStart = 1798761599;  // 2026-12-31T23:59:59Z
 // ---------------------------------------------------------------------------
 // Running the tool
 
-struct ToolRun {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-  long max_rss_kib = 0;
-};
+using testing::Has;
+using testing::ToolRun;
 
-ToolRun Spectrum(const std::vector<std::string>& arguments) {
-  std::vector<std::string> words{HALVORN_SPECTRUM};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  ToolRun run;
-  int pipe_ends[2];
-  if (pipe(pipe_ends) != 0) return run;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-  pid_t child = -1;
-  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_ends[1]);
-  if (spawned == 0) {
-    char buffer[4096];
-    for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, got);
-    int status = 0;
-    rusage usage{};
-    if (wait4(child, &status, 0, &usage) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    run.max_rss_kib = usage.ru_maxrss;
-  }
-  close(pipe_ends[0]);
-  return run;
-}
-
-bool Has(const ToolRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
+ToolRun Spectrum(const std::vector<std::string>& arguments) { return testing::RunTool(HALVORN_SPECTRUM, arguments); }
 
 struct PrintedPeak {
   double hz;
@@ -97,7 +59,7 @@ struct PrintedPeak {
 std::vector<PrintedPeak> PeaksOf(const ToolRun& run) {
   static const std::regex line(R"(^  (-?[0-9.]+) Hz  (-?[0-9.]+) dBFS$)");
   std::vector<PrintedPeak> peaks;
-  std::istringstream lines(run.output);
+  std::istringstream lines(run.out);
   for (std::string text; std::getline(lines, text);) {
     std::smatch match;
     if (std::regex_match(text, match, line)) peaks.push_back({std::stod(match[1]), std::stod(match[2])});
@@ -231,13 +193,7 @@ Bytes MakeRecording(const RecordingContent& content) {
       file.insert(file.end(), pair, pair + 6);
     }
   }
-  if (content.finished) {
-    const auto data_bytes = static_cast<std::uint32_t>(file.size() - recorder::kHeaderBytes);
-    const auto riff = recorder::EncodeSizeField(recorder::RiffSizeFor(data_bytes));
-    const auto data = recorder::EncodeSizeField(data_bytes);
-    std::copy(riff.begin(), riff.end(), file.begin() + recorder::kRiffSizeOffset);
-    std::copy(data.begin(), data.end(), file.begin() + recorder::kDataSizeOffset);
-  }
+  if (content.finished) testing::FinishRecording(file);
   return file;
 }
 
@@ -271,21 +227,21 @@ TEST_F(SpectrumToolTest, APureToneIsFoundAtItsRfFrequencyAndLevelIn24BitPairs) {
   content.tones = {{12345.6, -20.0}, {-30000.3, -60.0}};
   const auto recording = WriteRecording("tone.wav", content);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "2"});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
 
   const auto peaks = PeaksOf(run);
-  ASSERT_EQ(peaks.size(), 2u) << run.output;
+  ASSERT_EQ(peaks.size(), 2u) << run.output();
   const double bin = BinHz(0);
-  EXPECT_NEAR(peaks[0].hz, 7050000.0 + 12345.6, 0.05 * bin) << run.output;
-  EXPECT_NEAR(peaks[0].dbfs, -20.0, 0.5) << run.output;
-  EXPECT_NEAR(peaks[1].hz, 7050000.0 - 30000.3, 0.05 * bin) << run.output;
-  EXPECT_NEAR(peaks[1].dbfs, -60.0, 0.5) << run.output;
+  EXPECT_NEAR(peaks[0].hz, 7050000.0 + 12345.6, 0.05 * bin) << run.output();
+  EXPECT_NEAR(peaks[0].dbfs, -20.0, 0.5) << run.output();
+  EXPECT_NEAR(peaks[1].hz, 7050000.0 - 30000.3, 0.05 * bin) << run.output();
+  EXPECT_NEAR(peaks[1].dbfs, -60.0, 0.5) << run.output();
 
   const auto png = ReadPng(Picture());
   ASSERT_TRUE(png);
   EXPECT_EQ(png->width, spectrum::kPictureWidth);
   EXPECT_EQ(png->height, spectrum::kPictureHeight);
-  EXPECT_TRUE(Has(run, "LO 7050000 Hz, started 2026-12-31T23:59:59Z")) << run.output;
+  EXPECT_TRUE(Has(run, "LO 7050000 Hz, started 2026-12-31T23:59:59Z")) << run.output();
 }
 
 TEST_F(SpectrumToolTest, APureToneIsFoundAtItsRfFrequencyAndLevelIn16BitPairsAtTwoMegaSamples) {
@@ -298,16 +254,16 @@ TEST_F(SpectrumToolTest, APureToneIsFoundAtItsRfFrequencyAndLevelIn16BitPairsAtT
   const auto recording = WriteRecording("tone16.wav", content);
   ASSERT_EQ(fs::file_size(recording), 90u + content.pairs * 4);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "2"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "2 MS/s, 16-bit pairs")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "2 MS/s, 16-bit pairs")) << run.output();
 
   const auto peaks = PeaksOf(run);
-  ASSERT_EQ(peaks.size(), 2u) << run.output;
+  ASSERT_EQ(peaks.size(), 2u) << run.output();
   const double bin = BinHz(receiver::kTwoMegaSampleIndex);
-  EXPECT_NEAR(peaks[0].hz, 14100000.0 - 321700.4, 0.05 * bin) << run.output;
-  EXPECT_NEAR(peaks[0].dbfs, -10.0, 0.5) << run.output;
-  EXPECT_NEAR(peaks[1].hz, 14100000.0 + 456789.1, 0.05 * bin) << run.output;
-  EXPECT_NEAR(peaks[1].dbfs, -40.0, 0.5) << run.output;
+  EXPECT_NEAR(peaks[0].hz, 14100000.0 - 321700.4, 0.05 * bin) << run.output();
+  EXPECT_NEAR(peaks[0].dbfs, -10.0, 0.5) << run.output();
+  EXPECT_NEAR(peaks[1].hz, 14100000.0 + 456789.1, 0.05 * bin) << run.output();
+  EXPECT_NEAR(peaks[1].dbfs, -40.0, 0.5) << run.output();
   ASSERT_TRUE(ReadPng(Picture()));
 }
 
@@ -320,10 +276,10 @@ TEST_F(SpectrumToolTest, AFullScaleToneReadsZeroDbfsAtBothSampleSizes) {
     content.noise_rms = 0.0;
     const auto recording = WriteRecording("full" + std::to_string(index) + ".wav", content);
     const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "1"});
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.output();
     const auto peaks = PeaksOf(run);
-    ASSERT_EQ(peaks.size(), 1u) << run.output;
-    EXPECT_NEAR(peaks[0].dbfs, 0.0, 0.2) << "row " << index << "\n" << run.output;
+    ASSERT_EQ(peaks.size(), 1u) << run.output();
+    EXPECT_NEAR(peaks[0].dbfs, 0.0, 0.2) << "row " << index << "\n" << run.output();
   }
 }
 
@@ -336,13 +292,13 @@ TEST_F(SpectrumToolTest, TonesBetweenBinsAreFoundWithinATwentiethOfABin) {
   for (int i = 0; i < 6; ++i) content.tones.push_back({(-2400.0 + 800.0 * i + fractions[i]) * bin, -30.0 - 3.0 * i});
   const auto recording = WriteRecording("fractions.wav", content);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "6"});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
   const auto peaks = PeaksOf(run);
-  ASSERT_EQ(peaks.size(), 6u) << run.output;
+  ASSERT_EQ(peaks.size(), 6u) << run.output();
   for (const Tone& tone : content.tones) {
     const PrintedPeak peak = NearestPeak(peaks, 7050000.0 + tone.offset_hz);
-    EXPECT_NEAR(peak.hz, 7050000.0 + tone.offset_hz, 0.05 * bin) << run.output;
-    EXPECT_NEAR(peak.dbfs, tone.dbfs, 0.3) << run.output;
+    EXPECT_NEAR(peak.hz, 7050000.0 + tone.offset_hz, 0.05 * bin) << run.output();
+    EXPECT_NEAR(peak.dbfs, tone.dbfs, 0.3) << run.output();
   }
 }
 
@@ -359,12 +315,12 @@ TEST_F(SpectrumToolTest, EveryRowOfTheRateTableGivesAPictureWithItsToneInPlace) 
     const auto recording = WriteRecording("row" + std::to_string(index) + ".wav", content);
     const auto picture = Picture("row" + std::to_string(index) + ".png");
     const ToolRun run = Spectrum({recording, "-o", picture, "--peaks", "1"});
-    ASSERT_EQ(run.status, 0) << "row " << index << "\n" << run.output;
+    ASSERT_EQ(run.status, 0) << "row " << index << "\n" << run.output();
     const auto peaks = PeaksOf(run);
-    ASSERT_EQ(peaks.size(), 1u) << run.output;
+    ASSERT_EQ(peaks.size(), 1u) << run.output();
     EXPECT_NEAR(peaks[0].hz, content.lo_hz + content.tones[0].offset_hz, 0.05 * bin) << "row " << index << "\n"
-                                                                                << run.output;
-    EXPECT_NEAR(peaks[0].dbfs, -30.0, 0.5) << "row " << index << "\n" << run.output;
+                                                                                << run.output();
+    EXPECT_NEAR(peaks[0].dbfs, -30.0, 0.5) << "row " << index << "\n" << run.output();
     const auto png = ReadPng(picture);
     ASSERT_TRUE(png) << "row " << index;
     EXPECT_EQ(png->width, spectrum::kPictureWidth);
@@ -380,8 +336,8 @@ TEST_F(SpectrumToolTest, TheWaterfallRunsDownwardInTimeAtTheToneColumn) {
   content.tones = {{25000.0, -40.0, 1.0}};
   const auto recording = WriteRecording("late.wav", content);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--average", "2"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "waterfall: 30 lines of 2 transforms")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "waterfall: 30 lines of 2 transforms")) << run.output();
   const auto png = ReadPng(Picture());
   ASSERT_TRUE(png);
 
@@ -414,9 +370,9 @@ TEST_F(SpectrumToolTest, AnUnfinishedRecordingIsDrawnFromItsLengthWithANote) {
   content.finished = false;
   const auto recording = WriteRecording("crashed.wav", content);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "1"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "note: unfinished recording")) << run.output;
-  EXPECT_TRUE(Has(run, "(50000 pairs)")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "note: unfinished recording")) << run.output();
+  EXPECT_TRUE(Has(run, "(50000 pairs)")) << run.output();
   const auto peaks = PeaksOf(run);
   ASSERT_EQ(peaks.size(), 1u);
   EXPECT_NEAR(peaks[0].hz, 7043000.0, 0.05 * BinHz(0));
@@ -427,8 +383,8 @@ TEST_F(SpectrumToolTest, AnUnfinishedRecordingIsDrawnFromItsLengthWithANote) {
 
   content.finished = true;
   const ToolRun finished = Spectrum({WriteRecording("stopped.wav", content), "-o", Picture("stopped.png")});
-  ASSERT_EQ(finished.status, 0) << finished.output;
-  EXPECT_FALSE(Has(finished, "note:")) << finished.output;
+  ASSERT_EQ(finished.status, 0) << finished.output();
+  EXPECT_FALSE(Has(finished, "note:")) << finished.output();
   EXPECT_EQ(WarningPixels(*ReadPng(Picture("stopped.png"))), 0);
 }
 
@@ -440,10 +396,10 @@ TEST_F(SpectrumToolTest, ACopyCutShortIsDrawnFromTheDataItHoldsWithANote) {
   bytes.resize(90 + 6 * 40000 + 4);  // a torn pair at the end, too
   const auto recording = Write("cut.wav", bytes);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "1"});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
   EXPECT_TRUE(Has(run, "note: its sizes disagree with the file's length: drawn from the 240004 data bytes present"))
-      << run.output;
-  EXPECT_TRUE(Has(run, "(40000 pairs)")) << run.output;
+      << run.output();
+  EXPECT_TRUE(Has(run, "(40000 pairs)")) << run.output();
   ASSERT_EQ(PeaksOf(run).size(), 1u);
   EXPECT_NEAR(PeaksOf(run)[0].hz, 7053000.0, 0.05 * BinHz(0));
 }
@@ -460,18 +416,55 @@ TEST_F(SpectrumToolTest, AStereoWavWithoutReceiverChunkIsDrawnInOffsetsFromTheLo
   std::copy(riff.begin(), riff.end(), plain.begin() + 4);
   const auto path = Write("plain.wav", plain);
   const ToolRun run = Spectrum({path, "-o", Picture(), "--peaks", "1"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "note: no receiver chunk: frequencies are offsets from the LO")) << run.output;
-  EXPECT_TRUE(Has(run, "strongest peaks (offset frequency, level)")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "note: no receiver chunk: frequencies are offsets from the LO")) << run.output();
+  EXPECT_TRUE(Has(run, "strongest peaks (offset frequency, level)")) << run.output();
   ASSERT_EQ(PeaksOf(run).size(), 1u);
   EXPECT_NEAR(PeaksOf(run)[0].hz, -11111.1, 0.05 * BinHz(0));
+}
+
+// What sox makes of a recording: trimmed, it is WAVE_FORMAT_EXTENSIBLE without
+// the "rcvr" chunk; converted, floats or 32-bit integers. Each is drawn with
+// its tones at their offsets and levels.
+TEST_F(SpectrumToolTest, RecordingsRewrittenBySoxAreDrawnAtTheirOffsetsAndLevels) {
+  RecordingContent content;
+  content.pairs = 250000;
+  content.tones = {{12345.6, -20.0}, {-30000.3, -60.0}};
+  const auto recording = WriteRecording("tone.wav", content);
+  struct Copy {
+    std::string name;
+    std::vector<std::string> format;  // sox's output options
+    std::vector<std::string> effect;
+    std::string said;                 // what the tool says of the pairs
+  };
+  for (const Copy& copy : {Copy{"trimmed.wav", {}, {"trim", "0", "1.5"}, "24-bit pairs, no receiver chunk, 1.500 s"},
+                           Copy{"float.wav", {"-e", "floating-point", "-b", "32"}, {}, "32-bit float pairs"},
+                           Copy{"int32.wav", {"-e", "signed-integer", "-b", "32"}, {}, "32-bit pairs"}}) {
+    const std::string& name = copy.name;
+    std::vector<std::string> arguments{recording};
+    arguments.insert(arguments.end(), copy.format.begin(), copy.format.end());
+    arguments.push_back(scratch_ / name);
+    arguments.insert(arguments.end(), copy.effect.begin(), copy.effect.end());
+    ASSERT_TRUE(testing::Sox(arguments)) << name;
+    const ToolRun run = Spectrum({scratch_ / name, "-o", Picture(name + ".png"), "--peaks", "2"});
+    ASSERT_EQ(run.status, 0) << name << "\n" << run.output();
+    EXPECT_TRUE(Has(run, "note: no receiver chunk: frequencies are offsets from the LO")) << run.out;
+    EXPECT_TRUE(Has(run, copy.said)) << run.out;
+    const auto peaks = PeaksOf(run);
+    ASSERT_EQ(peaks.size(), 2u) << run.output();
+    EXPECT_NEAR(peaks[0].hz, 12345.6, 0.05 * BinHz(0)) << name;
+    EXPECT_NEAR(peaks[0].dbfs, -20.0, 0.5) << name;
+    EXPECT_NEAR(peaks[1].hz, -30000.3, 0.05 * BinHz(0)) << name;
+    EXPECT_NEAR(peaks[1].dbfs, -60.0, 0.5) << name;
+    EXPECT_TRUE(ReadPng(Picture(name + ".png"))) << name;
+  }
 }
 
 TEST_F(SpectrumToolTest, FilesThatAreNotRecordingsAreRefusedWithoutAPicture) {
   const auto text = Write("notes.wav", Bytes(200, 'x'));
   ToolRun run = Spectrum({text, "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "notes.wav: not a recording: not a RIFF/WAVE file")) << run.output;
+  EXPECT_TRUE(Has(run, "notes.wav: not a RIFF/WAVE file")) << run.output();
 
   // A WAV, but of one channel: no I/Q pairs.
   RecordingContent content;
@@ -480,19 +473,19 @@ TEST_F(SpectrumToolTest, FilesThatAreNotRecordingsAreRefusedWithoutAPicture) {
   mono[22] = 1;
   run = Spectrum({Write("mono.wav", mono), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "not a recording: it has 1 channels")) << run.output;
+  EXPECT_TRUE(Has(run, "mono.wav: cannot draw it: it has 1 channels")) << run.output();
 
-  Bytes floats = MakeRecording(content);
-  floats[20] = 3;  // IEEE float
-  run = Spectrum({Write("float.wav", floats), "-o", Picture()});
+  Bytes compressed = MakeRecording(content);
+  compressed[20] = 2;  // ADPCM
+  run = Spectrum({Write("adpcm.wav", compressed), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "not a recording: its samples are not PCM")) << run.output;
+  EXPECT_TRUE(Has(run, "its samples are format 0x0002, neither PCM nor IEEE float")) << run.output();
 
-  Bytes wide = MakeRecording(content);
-  wide[34] = 32;
-  run = Spectrum({Write("wide.wav", wide), "-o", Picture()});
+  Bytes odd = MakeRecording(content);
+  odd[34] = 20;
+  run = Spectrum({Write("odd.wav", odd), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "neither 16 nor 24")) << run.output;
+  EXPECT_TRUE(Has(run, "its samples have 20 bits; 16, 24 or 32-bit integers are read")) << run.output();
 
   // A chunk claiming more than the file holds is not followed.
   Bytes damaged = MakeRecording(content);
@@ -502,11 +495,15 @@ TEST_F(SpectrumToolTest, FilesThatAreNotRecordingsAreRefusedWithoutAPicture) {
   damaged[43] = 0xFF;
   run = Spectrum({Write("damaged.wav", damaged), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "a chunk runs past the end of the file")) << run.output;
+  EXPECT_TRUE(Has(run, "a chunk runs past the end of the file")) << run.output();
 
   run = Spectrum({(scratch_ / "missing.wav").string(), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "cannot open the file")) << run.output;
+  EXPECT_TRUE(Has(run, "missing.wav: cannot open the file: No such file or directory")) << run.output();
+
+  run = Spectrum({scratch_.path().string(), "-o", Picture()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Has(run, scratch_.path().string() + ": is a directory\n")) << run.output();
   EXPECT_FALSE(fs::exists(Picture()));
 }
 
@@ -515,13 +512,13 @@ TEST_F(SpectrumToolTest, AnEmptyRecordingSaysSoAndDrawsNothing) {
   content.pairs = 0;
   ToolRun run = Spectrum({WriteRecording("empty.wav", content), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "empty.wav: the recording holds no sample data")) << run.output;
+  EXPECT_TRUE(Has(run, "empty.wav: the recording holds no sample data")) << run.output();
 
   content.finished = false;  // stopped by a crash before its first block
   run = Spectrum({WriteRecording("crashed-empty.wav", content), "-o", Picture()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "note: unfinished recording")) << run.output;
-  EXPECT_TRUE(Has(run, "the recording holds no sample data")) << run.output;
+  EXPECT_TRUE(Has(run, "note: unfinished recording")) << run.output();
+  EXPECT_TRUE(Has(run, "the recording holds no sample data")) << run.output();
   EXPECT_FALSE(fs::exists(Picture()));
 }
 
@@ -531,19 +528,19 @@ TEST_F(SpectrumToolTest, AShortRecordingGetsASmallerTransformUnlessOneWasAskedFo
   content.tones = {{10000.0, -30.0}};
   const auto recording = WriteRecording("short.wav", content);
   ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "1"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "note: the recording is shorter than a transform of 8192 pairs: using 2048")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "note: the recording is shorter than a transform of 8192 pairs: using 2048")) << run.output();
   ASSERT_EQ(PeaksOf(run).size(), 1u);
   EXPECT_NEAR(PeaksOf(run)[0].hz, 7060000.0, 0.05 * RateOf(0) / 2048);
 
   run = Spectrum({recording, "-o", Picture("asked.png"), "--fft", "4096"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "holds 3000 pairs, fewer than one transform of 4096")) << run.output;
+  EXPECT_TRUE(Has(run, "holds 3000 pairs, fewer than one transform of 4096")) << run.output();
   EXPECT_FALSE(fs::exists(Picture("asked.png")));
 
   run = Spectrum({WriteRecording("tiny.wav", Pairs(40)), "-o", Picture("tiny.png")});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "only 40 pairs, too few for a spectrum")) << run.output;
+  EXPECT_TRUE(Has(run, "only 40 pairs, too few for a spectrum")) << run.output();
 }
 
 TEST_F(SpectrumToolTest, WrongArgumentsAreRefusedWithTheUsage) {
@@ -553,19 +550,34 @@ TEST_F(SpectrumToolTest, WrongArgumentsAreRefusedWithTheUsage) {
         {recording, "--average", "0"}, {recording, "--peaks", "-3"}, {recording, "--colour"}, {recording, "-o"},
         {recording, recording}}) {
     const ToolRun run = Spectrum(arguments);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments) << run.output;
-    EXPECT_TRUE(Has(run, "usage: halvorn-spectrum")) << run.output;
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments) << run.output();
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(Has(run, "usage: halvorn-spectrum")) << run.output();
   }
+  EXPECT_TRUE(Has(Spectrum({recording, "--fft", "8"}), "halvorn-spectrum: --fft wants a whole number from 16 to 1048576\n"));
+  EXPECT_TRUE(Has(Spectrum({}), "halvorn-spectrum: which recording?\n"));
+  EXPECT_FALSE(fs::exists(Picture()));
   const ToolRun over = Spectrum({recording, "-o", recording});
   EXPECT_EQ(over.status, 1);
-  EXPECT_TRUE(Has(over, "the picture would overwrite the recording")) << over.output;
+  EXPECT_TRUE(Has(over, "the picture would overwrite the recording")) << over.output();
   EXPECT_EQ(fs::file_size(recording), 90u + 6 * 20000);
+}
+
+TEST_F(SpectrumToolTest, HelpAndVersionAnswerOnStandardOutput) {
+  const ToolRun help = Spectrum({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: halvorn-spectrum RECORDING.wav", 0), 0u) << help.out;
+  EXPECT_TRUE(Has(help, "--peaks K")) << help.out;
+  EXPECT_EQ(help.err, "");
+  const ToolRun version = Spectrum({"ignored.wav", "--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "halvorn-spectrum (ExtIO_halvorn) " HALVORN_VERSION "\n");
 }
 
 TEST_F(SpectrumToolTest, ThePictureIsNamedAfterTheRecordingByDefault) {
   const auto recording = WriteRecording("Thu Dec 31 23-59-59 2026.wav", Pairs(20000));
   const ToolRun run = Spectrum({recording});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
   EXPECT_TRUE(ReadPng(scratch_ / "Thu Dec 31 23-59-59 2026.png"));
 }
 
@@ -574,8 +586,8 @@ TEST_F(SpectrumToolTest, APictureThatCannotBeWrittenFailsAndLeavesNoPartOfItBehi
   const auto nowhere = scratch_ / "no such folder" / "picture.png";
   ToolRun run = Spectrum({recording, "-o", nowhere});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Has(run, "cannot create")) << run.output;
-  EXPECT_TRUE(Has(run, "No such file or directory")) << run.output;
+  EXPECT_TRUE(Has(run, "cannot create")) << run.output();
+  EXPECT_TRUE(Has(run, "No such file or directory")) << run.output();
 
   // A picture already there is replaced only by a whole new one.
   testing::WriteBytes(Picture(), Bytes{'o', 'l', 'd'});
@@ -595,10 +607,10 @@ TEST_F(SpectrumToolTest, ALongRecordingIsStreamedNotLoadedAndSilenceHasNoPeaks) 
   constexpr std::uint64_t kDataBytes = 300ull << 20;
   fs::resize_file(recording, 90 + kDataBytes);
   const ToolRun run = Spectrum({recording, "-o", Picture(), "--peaks", "3"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "(" + std::to_string(kDataBytes / 6) + " pairs)")) << run.output;
-  EXPECT_TRUE(Has(run, "waterfall: 400 lines")) << run.output;
-  EXPECT_TRUE(Has(run, "none: the spectrum is flat")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "(" + std::to_string(kDataBytes / 6) + " pairs)")) << run.output();
+  EXPECT_TRUE(Has(run, "waterfall: 400 lines")) << run.output();
+  EXPECT_TRUE(Has(run, "none: the spectrum is flat")) << run.output();
   EXPECT_LT(run.max_rss_kib, 64 * 1024) << "the whole recording would be " << (kDataBytes >> 20) << " MiB";
   EXPECT_TRUE(ReadPng(Picture()));
 }
@@ -683,17 +695,17 @@ TEST_F(SceneRecordingTest, TheDocumentedStationsComeOutAmongThePeaksAtTheirFrequ
   testing::ExpectFinished(recording);
   const fs::path picture = scratch_ / "scene.png";
   const ToolRun run = Spectrum({recording, "-o", picture, "--peaks", "20"});
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Has(run, "250 kS/s, 24-bit pairs, LO 7050000 Hz, started 2026-12-31T23:59:59Z")) << run.output;
+  ASSERT_EQ(run.status, 0) << run.output();
+  EXPECT_TRUE(Has(run, "250 kS/s, 24-bit pairs, LO 7050000 Hz, started 2026-12-31T23:59:59Z")) << run.output();
   RecordProperty("dropped_blocks", std::to_string(dropped_blocks_));
 
   const auto peaks = PeaksOf(run);
-  ASSERT_EQ(peaks.size(), 20u) << run.output;
+  ASSERT_EQ(peaks.size(), 20u) << run.output();
   const double bin = BinHz(kRow);
   for (const Station& station : kStations) {
     const double shown_hz = ShownAt(station.rf_hz, kLo);
     const PrintedPeak peak = NearestPeak(peaks, shown_hz);
-    EXPECT_NEAR(peak.hz, shown_hz, 0.1 * bin) << "station at " << station.rf_hz << " Hz\n" << run.output;
+    EXPECT_NEAR(peak.hz, shown_hz, 0.1 * bin) << "station at " << station.rf_hz << " Hz\n" << run.output();
     if (station.steady) {
       EXPECT_NEAR(peak.dbfs, station.dbfs, 1.0) << "station at " << station.rf_hz << " Hz";
     }

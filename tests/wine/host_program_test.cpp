@@ -25,11 +25,17 @@
 namespace halvorn::host {
 namespace {
 
-std::optional<HostOptions> Parse(std::vector<const char*> arguments, std::string* error = nullptr) {
+cli::Parsed ParseOnly(std::vector<const char*> arguments, HostOptions& options) {
   arguments.insert(arguments.begin(), "extio_host");
-  std::string text;
-  auto options = ParseHostOptions(static_cast<int>(arguments.size()), arguments.data(), text);
-  if (error) *error = text;
+  return ParseHostOptions(static_cast<int>(arguments.size()), arguments.data(), options);
+}
+
+// The options of a command line that asks for a session; nothing otherwise.
+std::optional<HostOptions> Parse(std::vector<const char*> arguments, std::string* error = nullptr) {
+  HostOptions options;
+  const cli::Parsed parsed = ParseOnly(std::move(arguments), options);
+  if (error) *error = parsed.error;
+  if (parsed.request != cli::Request::kRun) return std::nullopt;
   return options;
 }
 
@@ -57,7 +63,6 @@ TEST(HostOptionsTest, WithoutArgumentsASessionOfTenSecondsOnTheDefaults) {
   EXPECT_EQ(options->watchdog_s, 3.0);
   EXPECT_FALSE(options->record);
   EXPECT_FALSE(options->quiet);
-  EXPECT_FALSE(options->help);
   EXPECT_TRUE(options->source.empty());
 }
 
@@ -76,7 +81,15 @@ TEST(HostOptionsTest, EveryOptionIsTaken) {
   EXPECT_EQ(options->panel_picture_path, "p.bmp");
   EXPECT_EQ(options->watchdog_s, 1.5);
   EXPECT_TRUE(options->quiet);
-  EXPECT_TRUE(Parse({"--help"})->help);
+}
+
+TEST(HostOptionsTest, HelpAndVersionWinOverEverythingElse) {
+  HostOptions options;
+  EXPECT_EQ(ParseOnly({"--help"}, options).request, cli::Request::kHelp);
+  EXPECT_EQ(ParseOnly({"--record", "/?"}, options).request, cli::Request::kHelp);
+  EXPECT_EQ(ParseOnly({"--frobnicate", "--version"}, options).request, cli::Request::kVersion);
+  EXPECT_EQ(ParseOnly({"--seconds=2.5", "--quiet"}, options).request, cli::Request::kRun);
+  EXPECT_EQ(options.seconds, 2.5);
 }
 
 TEST(HostOptionsTest, WrongValuesAreRefusedWithTheOptionNamed) {

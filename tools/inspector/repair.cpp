@@ -1,8 +1,8 @@
 #include "tools/inspector/repair.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
+
+#include "tools/recording/file_system.h"
 
 namespace halvorn::inspector {
 namespace {
@@ -27,10 +27,8 @@ bool RepairRecording(const std::string& path, const recording::RecordingInfo& in
     return false;
   }
   if (whole != info.data_bytes) {
-    std::error_code cut;
-    std::filesystem::resize_file(path, info.data_offset + whole, cut);
-    if (cut) {
-      error = "cannot cut the torn frame off: " + cut.message();
+    if (auto why = recording::CutFile(path, info.data_offset + whole)) {
+      error = "cannot cut the torn frame off: " + *why;
       return false;
     }
   }

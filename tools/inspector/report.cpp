@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "tools/recording/pair_encoding.h"
 #include "tools/recording/utc_text.h"
 
 namespace halvorn::inspector {
@@ -30,7 +31,7 @@ std::string Describe(const std::string& path, const recording::RecordingInfo& in
   const recording::Format& format = info.format;
   std::string text = Line("File", path);
   text += Line("Format", Printf("%s, %u channels, %u bits, %u samples/s, %u bytes per frame, %u bytes/s",
-                                format.format_tag == 1 ? "PCM" : "not PCM", format.channels, format.bits_per_sample,
+                                recording::FormatName(format).c_str(), format.channels, format.bits_per_sample,
                                 format.sample_rate_hz, format.block_align, format.byte_rate));
   if (const auto& receiver = info.receiver) {
     text += Line("LO", Printf("%" PRId32 " Hz", receiver->lo_hz));
@@ -41,7 +42,7 @@ std::string Describe(const std::string& path, const recording::RecordingInfo& in
     text += Line("ADC preamp", OnOff(receiver->adc_preamp_on));
     text += Line("ADC dither", OnOff(receiver->adc_dither_on));
   } else {
-    text += Line("Receiver chunk", "none");
+    text += Line("Receiver chunk", "none: not written by the plug-in, or rewritten by a program that drops it");
   }
   text += Line("Data", Printf("%" PRIu64 " bytes, %" PRIu64 " frames", info.data_bytes, info.frames()));
   text += Line("Duration", Printf("%.3f s", info.duration_s()));

@@ -1,7 +1,12 @@
 #include "tools/recording/recording_info.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "tools/recording/file_system.h"
 
 namespace halvorn::recording {
 namespace {
@@ -22,20 +27,50 @@ bool IsCode(const std::uint8_t* bytes, const char* code) {
 // The chunks read here are small; anything longer is only stepped over.
 constexpr std::uint32_t kLongestReadChunk = 256;
 
+// WAVE_FORMAT_EXTENSIBLE names its sample format by a GUID whose first two
+// bytes are the format's old tag and whose other fourteen are these.
+constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+Format ReadFormat(const std::uint8_t* content, std::uint32_t size) {
+  Format format{static_cast<std::uint16_t>(Little(&content[0], 2)), 0, static_cast<std::uint16_t>(Little(&content[2], 2)),
+                static_cast<std::uint32_t>(Little(&content[4], 4)), static_cast<std::uint32_t>(Little(&content[8], 4)),
+                static_cast<std::uint16_t>(Little(&content[12], 2)), static_cast<std::uint16_t>(Little(&content[14], 2))};
+  format.sample_format = format.format_tag;
+  if (format.format_tag == kFormatExtensible) {
+    const bool standard = size >= 40 && std::equal(std::begin(kSubFormatTail), std::end(kSubFormatTail), &content[26]);
+    format.sample_format = standard ? static_cast<std::uint16_t>(Little(&content[24], 2)) : 0;
+  }
+  return format;
+}
+
 }  // namespace
 
 std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    error = "cannot open the file";
+  if (IsDirectory(path)) {
+    error = "is a directory";
     return std::nullopt;
   }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    error = std::string("cannot open the file: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::FILE* in = file.get();
+  // Reads `size` bytes at `at`, all of them or nothing.
+  const auto read = [in](std::uint64_t at, std::uint8_t* bytes, std::size_t size) {
+    return SeekTo(in, at) && std::fread(bytes, 1, size, in) == size;
+  };
   RecordingInfo info;
-  info.file_bytes = static_cast<std::uint64_t>(in.tellg());
-  in.seekg(0);
+  const std::optional<std::uint64_t> length = LengthOf(in);
+  if (!length) {
+    error = "cannot read the file";
+    return std::nullopt;
+  }
+  info.file_bytes = *length;
 
   std::uint8_t riff[12];
-  if (!in.read(reinterpret_cast<char*>(riff), sizeof riff) || !IsCode(riff, "RIFF") || !IsCode(riff + 8, "WAVE")) {
+  if (!read(0, riff, sizeof riff) || !IsCode(riff, "RIFF") || !IsCode(riff + 8, "WAVE")) {
     error = "not a RIFF/WAVE file";
     return std::nullopt;
   }
@@ -45,8 +80,7 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   std::uint64_t at = 12;
   while (true) {
     std::uint8_t header[8];
-    in.seekg(static_cast<std::streamoff>(at));
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    if (!read(at, header, sizeof header)) {
       error = "no \"data\" chunk";
       return std::nullopt;
     }
@@ -65,16 +99,13 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
     }
     const bool wanted = IsCode(header, "fmt ") || IsCode(header, "rcvr");
     std::uint8_t content[kLongestReadChunk] = {};
-    const std::uint32_t read = wanted ? std::min(size, kLongestReadChunk) : 0;
-    if (!in.read(reinterpret_cast<char*>(content), read)) {
+    if (wanted && !read(body, content, std::min(size, kLongestReadChunk))) {
       error = "cannot read the file";
       return std::nullopt;
     }
     if (IsCode(header, "fmt ") && size >= 16) {
       have_format = true;
-      info.format = {static_cast<std::uint16_t>(Little(&content[0], 2)), static_cast<std::uint16_t>(Little(&content[2], 2)),
-                     static_cast<std::uint32_t>(Little(&content[4], 4)), static_cast<std::uint32_t>(Little(&content[8], 4)),
-                     static_cast<std::uint16_t>(Little(&content[12], 2)), static_cast<std::uint16_t>(Little(&content[14], 2))};
+      info.format = ReadFormat(content, size);
     } else if (IsCode(header, "rcvr") && size >= 22) {
       info.receiver = ReceiverChunk{static_cast<std::int32_t>(Little(&content[0], 4)),
                                     static_cast<std::int32_t>(Little(&content[4], 4)),
@@ -93,9 +124,9 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   if (info.riff_size == 0 && info.data_size_field == 0) {
     info.completion = Completion::kUnfinished;
     info.data_bytes = in_file;
-  } else if (info.riff_size + 8ull == info.file_bytes && info.data_size_field == in_file) {
+  } else if (info.riff_size + 8ull == info.file_bytes && info.data_size_field <= in_file) {
     info.completion = Completion::kFinished;
-    info.data_bytes = in_file;
+    info.data_bytes = info.data_size_field;
   } else {
     info.completion = Completion::kMismatched;
     info.data_bytes = std::min<std::uint64_t>(info.data_size_field, in_file);

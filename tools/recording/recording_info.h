@@ -9,8 +9,15 @@
 
 namespace halvorn::recording {
 
+inline constexpr std::uint16_t kFormatPcm = 1;
+inline constexpr std::uint16_t kFormatFloat = 3;
+inline constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+
 struct Format {
-  std::uint16_t format_tag = 0;
+  std::uint16_t format_tag = 0;  // as written
+  // What the samples are: the tag, or for WAVE_FORMAT_EXTENSIBLE the code of
+  // its sub-format (0 when that is not one of the standard codes).
+  std::uint16_t sample_format = 0;
   std::uint16_t channels = 0;
   std::uint32_t sample_rate_hz = 0;
   std::uint32_t byte_rate = 0;
@@ -29,7 +36,7 @@ struct ReceiverChunk {
 };
 
 enum class Completion {
-  kFinished,    // both sizes agree with the file's length
+  kFinished,    // both sizes agree with the file's length (chunks may follow the data)
   kUnfinished,  // both sizes 0 with data behind them: the recording never stopped
   kMismatched,  // sizes set, but the file is longer or shorter than they say
 };

@@ -1,13 +1,17 @@
-// Start times as people read them.
+// Start times as people and other tools read them.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace halvorn::recording {
 
-// "2026-12-06T09:19:49Z"; a count the C library cannot break down is given as
-// a plain count of seconds.
+// "2026-12-06T09:19:49Z" (ISO 8601); nothing for a count the C library
+// cannot break down.
+std::optional<std::string> Iso8601Utc(std::int64_t utc_seconds);
+
+// The same, or else a plain count of seconds.
 std::string IsoUtc(std::int64_t utc_seconds);
 
 }  // namespace halvorn::recording

@@ -1,16 +1,13 @@
 // halvorn-spectrum: draws a recording as a picture, the averaged spectrum
 // over a waterfall, in RF frequency and dBFS, and lists its strongest peaks.
-//
-// Exit status: 0 when the picture was written, 1 when the file is not a
-// recording, holds nothing to draw, or cannot be read or written, 2 for
-// wrong arguments.
+// `halvorn-spectrum --help` tells how, and what its exit status means.
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
+#include "tools/recording/file_system.h"
+#include "tools/recording/pair_encoding.h"
+#include "tools/recording/pair_reader.h"
 #include "tools/recording/recording_info.h"
-#include "tools/recording/sample_reader.h"
 #include "tools/spectrum/analysis_plan.h"
 #include "tools/spectrum/options.h"
 #include "tools/spectrum/picture.h"
@@ -31,19 +28,15 @@ int Refuse(const std::string& path, const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  Options options;
+  if (const auto status = cli::Answer(kProgram, ParseOptions(argc, argv, options))) return *status;
+  const std::string& path = options.recording;
   std::string error;
-  const std::optional<Options> options = ParseOptions(argc, argv, error);
-  if (!options) {
-    std::fprintf(stderr, "halvorn-spectrum: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
-  const std::string& path = options->recording;
 
   const std::optional<recording::RecordingInfo> info = recording::ReadRecordingInfo(path, error);
-  if (!info) return Refuse(path, "not a recording: " + error);
-  if (const auto why = recording::UnreadablePairs(info->format)) return Refuse(path, "not a recording: " + *why);
-  std::error_code same_error;
-  if (std::filesystem::equivalent(path, options->picture, same_error)) {
+  if (!info) return Refuse(path, error);
+  if (const auto why = recording::UnreadablePairs(info->format)) return Refuse(path, "cannot draw it: " + *why);
+  if (recording::SameFile(path, options.picture)) {
     return Refuse(path, "the picture would overwrite the recording");
   }
 
@@ -54,19 +47,19 @@ int main(int argc, char** argv) {
   PlanRequest request;
   request.pairs = info->frames();
   request.rate_hz = info->format.sample_rate_hz;
-  request.fft_size = options->fft_size;
-  request.frames_per_line = options->frames_per_line;
+  request.fft_size = options.fft_size;
+  request.frames_per_line = options.frames_per_line;
   request.max_lines = kWaterfallRows;
   const PlanOutcome outcome = PlanAnalysis(request);
   if (!outcome.plan) return Refuse(path, outcome.error);
   for (const std::string& note : outcome.notes) std::printf("note: %s\n", note.c_str());
   const AnalysisPlan& plan = *outcome.plan;
 
-  const std::unique_ptr<recording::SampleReader> reader = recording::SampleReader::Open(path, *info, error);
+  const std::unique_ptr<recording::PairReader> reader = recording::OpenPairReader(path, *info, error);
   if (!reader) return Refuse(path, error);
   Analysis analysis;
   if (!Analyse(*reader, plan, kPlotColumns, analysis, error)) return Refuse(path, error);
-  const std::vector<Peak> peaks = StrongestPeaks(analysis.mean_power, options->peaks, kMainLobeHalfWidthBins);
+  const std::vector<Peak> peaks = StrongestPeaks(analysis.mean_power, options.peaks, kMainLobeHalfWidthBins);
 
   PictureContent content;
   content.title = text.title;
@@ -81,13 +74,13 @@ int main(int argc, char** argv) {
   content.lines = analysis.lines;
   content.seconds_per_line = plan.seconds_per_line();
   content.peaks = peaks;
-  const std::optional<std::string> failure = WritePicture(content, options->picture);
+  const std::optional<std::string> failure = WritePicture(content, options.picture);
   ReleaseDrawingCaches();
   if (failure) return Refuse(path, *failure);
 
   std::printf("%s\n", DescribePlan(plan).c_str());
-  std::printf("wrote %s (%d x %d)\n", options->picture.c_str(), kPictureWidth, kPictureHeight);
-  if (options->peaks > 0) {
+  std::printf("wrote %s (%d x %d)\n", options.picture.c_str(), kPictureWidth, kPictureHeight);
+  if (options.peaks > 0) {
     std::printf("strongest peaks (%s frequency, level):\n", content.absolute ? "RF" : "offset");
     if (peaks.empty()) std::printf("  none: the spectrum is flat\n");
     for (const Peak& peak : peaks) {

@@ -4,12 +4,11 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
+#include "tools/recording/replacing_file.h"
 #include "tools/spectrum/axis_ticks.h"
 #include "tools/spectrum/colour_map.h"
 
@@ -341,16 +340,9 @@ class Painter {
   const PictureContent& content_;
 };
 
-struct PngOutput {
-  std::FILE* file;
-  int error = 0;
-};
-
 cairo_status_t WritePng(void* closure, const unsigned char* data, unsigned int length) {
-  auto* output = static_cast<PngOutput*>(closure);
-  if (std::fwrite(data, 1, length, output->file) == length) return CAIRO_STATUS_SUCCESS;
-  output->error = errno;
-  return CAIRO_STATUS_WRITE_ERROR;
+  return static_cast<recording::ReplacingFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                              : CAIRO_STATUS_WRITE_ERROR;
 }
 
 }  // namespace
@@ -364,24 +356,10 @@ std::optional<std::string> WritePicture(const PictureContent& content, const std
     if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return std::string("cannot draw: ") + cairo_status_to_string(cairo_status(cr.get()));
   }
 
-  // Written beside the target and renamed over it only when whole, so a
-  // failed run never leaves half a picture under the name asked for.
-  const std::string partial = png_path + ".partial";
-  PngOutput output{std::fopen(partial.c_str(), "wb")};
-  if (output.file == nullptr) return "cannot create " + partial + ": " + std::strerror(errno);
-  const cairo_status_t written = cairo_surface_write_to_png_stream(surface.get(), WritePng, &output);
-  if (std::fclose(output.file) != 0 && output.error == 0) output.error = errno;
-  if (written != CAIRO_STATUS_SUCCESS || output.error != 0) {
-    std::remove(partial.c_str());
-    return "cannot write " + partial + ": " +
-           (output.error != 0 ? std::strerror(output.error) : cairo_status_to_string(written));
-  }
-  if (std::rename(partial.c_str(), png_path.c_str()) != 0) {
-    const int error = errno;
-    std::remove(partial.c_str());
-    return "cannot rename " + partial + " to " + png_path + ": " + std::strerror(error);
-  }
-  return std::nullopt;
+  recording::ReplacingFile png(png_path);
+  const cairo_status_t written = cairo_surface_write_to_png_stream(surface.get(), WritePng, &png);
+  if (written != CAIRO_STATUS_SUCCESS) png.Fail(std::string("cannot write the picture: ") + cairo_status_to_string(written));
+  return png.Commit();
 }
 
 void ReleaseDrawingCaches() {

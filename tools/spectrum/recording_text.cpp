@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/recording/pair_encoding.h"
 #include "tools/recording/utc_text.h"
 
 namespace halvorn::spectrum {
@@ -42,22 +43,23 @@ RecordingText DescribeRecording(const std::string& path, const recording::Record
   const auto& format = info.format;
   const std::string rate = RateText(format.sample_rate_hz);
   const std::string length = Printf("%.3f s", info.duration_s());
+  const char* pairs = recording::EncodingName(recording::EncodingOf(format));
   if (const auto& receiver = info.receiver) {
     const std::string start = recording::IsoUtc(receiver->start_time_utc_s);
-    text.summary = Printf("%s: %s, %u-bit pairs, LO %" PRId32 " Hz, started %s, %s (%" PRIu64 " pairs)", path.c_str(),
-                          rate.c_str(), format.bits_per_sample, receiver->lo_hz, start.c_str(), length.c_str(),
+    text.summary = Printf("%s: %s, %s pairs, LO %" PRId32 " Hz, started %s, %s (%" PRIu64 " pairs)", path.c_str(),
+                          rate.c_str(), pairs, receiver->lo_hz, start.c_str(), length.c_str(),
                           info.frames());
     text.title = Printf("%s  \xE2\x80\x94  %s, LO %s, %s", BaseName(path).c_str(), rate.c_str(),
                         FrequencyText(receiver->lo_hz).c_str(), start.c_str());
-    text.details = Printf("%u-bit pairs, %s; attenuator %d dB, preselector %s, ADC preamp %s, ADC dither %s",
-                          format.bits_per_sample, length.c_str(), receiver->attenuator_step * 10,
+    text.details = Printf("%s pairs, %s; attenuator %d dB, preselector %s, ADC preamp %s, ADC dither %s",
+                          pairs, length.c_str(), receiver->attenuator_step * 10,
                           OnOff(receiver->preselector_on), OnOff(receiver->adc_preamp_on),
                           OnOff(receiver->adc_dither_on));
   } else {
-    text.summary = Printf("%s: %s, %u-bit pairs, no receiver chunk, %s (%" PRIu64 " pairs)", path.c_str(), rate.c_str(),
-                          format.bits_per_sample, length.c_str(), info.frames());
+    text.summary = Printf("%s: %s, %s pairs, no receiver chunk, %s (%" PRIu64 " pairs)", path.c_str(), rate.c_str(),
+                          pairs, length.c_str(), info.frames());
     text.title = Printf("%s  \xE2\x80\x94  %s, LO and start time unknown", BaseName(path).c_str(), rate.c_str());
-    text.details = Printf("%u-bit pairs, %s", format.bits_per_sample, length.c_str());
+    text.details = Printf("%s pairs, %s", pairs, length.c_str());
     text.warnings.push_back("no receiver chunk: frequencies are offsets from the LO");
   }
   switch (info.completion) {

@@ -24,6 +24,7 @@ std::string RateText(double rate_hz);
 // "7.050000 MHz", "500.000 kHz", "0 Hz"
 std::string FrequencyText(double hz);
 
+// For a recording whose pairs UnreadablePairs accepts.
 RecordingText DescribeRecording(const std::string& path, const recording::RecordingInfo& info);
 std::string DescribePlan(const AnalysisPlan& plan);
 std::string JoinWarnings(const std::vector<std::string>& warnings);

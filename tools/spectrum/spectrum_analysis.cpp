@@ -45,10 +45,11 @@ class Transform {
 };
 
 // Reads `count` pairs into the circular buffer from `at` on.
-bool ReadInto(recording::SampleReader& reader, std::vector<Complex>& ring, std::size_t at, std::size_t count) {
+bool ReadInto(recording::PairReader& reader, std::vector<std::complex<float>>& ring, std::size_t at, std::size_t count) {
+  // std::complex<float> is laid out as two floats, as the standard promises.
   const std::size_t first = std::min(count, ring.size() - at);
-  if (reader.Read(ring.data() + at, first) != first) return false;
-  return reader.Read(ring.data(), count - first) == count - first;
+  if (reader.ReadFloat(reinterpret_cast<float*>(ring.data() + at), first) != first) return false;
+  return reader.ReadFloat(reinterpret_cast<float*>(ring.data()), count - first) == count - first;
 }
 
 }  // namespace
@@ -76,7 +77,7 @@ std::vector<std::pair<int, int>> BinsOfColumns(int fft_size, int columns) {
   return bins;
 }
 
-bool Analyse(recording::SampleReader& reader, const AnalysisPlan& plan, int columns, Analysis& out,
+bool Analyse(recording::PairReader& reader, const AnalysisPlan& plan, int columns, Analysis& out,
              std::string& error) {
   const int size = plan.fft_size;
   const auto n = static_cast<std::size_t>(size);
@@ -94,7 +95,7 @@ bool Analyse(recording::SampleReader& reader, const AnalysisPlan& plan, int colu
     error = "cannot prepare a transform of " + std::to_string(size) + " pairs";
     return false;
   }
-  std::vector<Complex> ring(n);  // the last `size` pairs read, the oldest at `start`
+  std::vector<std::complex<float>> ring(n);  // the last `size` pairs read, the oldest at `start`
   std::vector<double> line_power(n, 0.0);
   std::vector<double> total_power(n, 0.0);
   out.columns = columns;
@@ -116,8 +117,8 @@ bool Analyse(recording::SampleReader& reader, const AnalysisPlan& plan, int colu
       start = (start + hop) % n;
     }
     Complex* in = transform.in();
-    for (std::size_t i = 0; i < n - start; ++i) in[i] = window[i] * ring[start + i];
-    for (std::size_t i = n - start; i < n; ++i) in[i] = window[i] * ring[i - (n - start)];
+    for (std::size_t i = 0; i < n - start; ++i) in[i] = window[i] * Complex(ring[start + i]);
+    for (std::size_t i = n - start; i < n; ++i) in[i] = window[i] * Complex(ring[i - (n - start)]);
     transform.Run();
     const Complex* spectrum = transform.out();
     for (std::size_t k = 0; k < n - centre; ++k) line_power[k + centre] += std::norm(spectrum[k]);

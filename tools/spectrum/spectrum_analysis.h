@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/recording/sample_reader.h"
+#include "tools/recording/pair_reader.h"
 #include "tools/spectrum/analysis_plan.h"
 
 namespace halvorn::spectrum {
@@ -38,7 +38,7 @@ struct Analysis {
 
 // False, with the reason in `error`, when the recording could not be read
 // to its end.
-bool Analyse(recording::SampleReader& reader, const AnalysisPlan& plan, int columns, Analysis& out,
+bool Analyse(recording::PairReader& reader, const AnalysisPlan& plan, int columns, Analysis& out,
              std::string& error);
 
 }  // namespace halvorn::spectrum
