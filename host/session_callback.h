@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "device/device_abi.h"
-#include "host/callback_recorder.h"
 #include "host/capture_writer.h"
+#include "host/counting_pattern_checker.h"
 
 namespace halvorn::host {
 

@@ -2,18 +2,12 @@
 # Builds the native core with its tests and tools (build/native) and the
 # Windows plug-in, simulated receiver library and Windows programs
 # (build/windows). The two DLLs end up at build/windows/ExtIO_halvorn.dll and
-# build/windows/halvornusb.dll.
+# build/windows/halvornusb.dll. HALVORN_BUILD_JOBS limits the parallel jobs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/configure.sh
 
-configure() {  # build-dir extra-cmake-args...
-  local dir="$1"; shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  fi
-}
-
-configure build/native
-configure build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-ninja -C build/native
-ninja -C build/windows
+configure native
+configure windows
+ninja -C build/native -j "$build_jobs"
+ninja -C build/windows -j "$build_jobs"

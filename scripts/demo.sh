@@ -40,17 +40,11 @@ echo "== setting up (scripts/setup.sh)"
 scripts/setup.sh
 
 echo "== building the plug-in, the simulated receiver, the host program and the tools"
-jobs="${HALVORN_BUILD_JOBS:-$(nproc)}"
-configure() {  # build-dir extra-cmake-args... (as scripts/build.sh configures)
-  local dir="$1"; shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  fi
-}
-configure "$build/native"
-configure "$build/windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-ninja -C "$build/windows" -j "$jobs" extio_host windows_package
-ninja -C "$build/native" -j "$jobs" halvorn-inspect halvorn-spectrum
+source scripts/configure.sh
+configure native "$build/native"
+configure windows "$build/windows"
+ninja -C "$build/windows" -j "$build_jobs" extio_host windows_package
+ninja -C "$build/native" -j "$build_jobs" halvorn-inspect halvorn-spectrum
 
 out="$root/out/demo-$(date -u +%Y%m%dT%H%M%SZ)"
 mkdir -p "$out"

@@ -12,19 +12,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root="$(pwd)"
 build="${BUILD_DIR:-build/windows}"
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-ninja -C "$build" plugin_wine_tests
+source scripts/configure.sh
+configure windows "$build"
+ninja -C "$build" -j "$build_jobs" plugin_wine_tests
 
 export WINEPREFIX="$root/$build/screenshot-wineprefix"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-fi
+source scripts/wine-prefix.sh
+wine_prefix
 
 source scripts/wine-fonts.sh
 

@@ -5,20 +5,14 @@
 # instance ctest through scripts/wine-run) share the server and the display.
 #   scripts/wine-session.sh ctest --test-dir build/windows
 set -euo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}"
-export WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 if [ -z "${HALVORN_IN_XVFB:-}" ] && [ -z "${DISPLAY:-}" ]; then
   export HALVORN_IN_XVFB=1
   exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1 || true
-  wineserver -w
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+wine_prefix
 # Without a window manager (Xvfb has none) Wine's managed windows lose their
 # place once minimised and every hide waits for an answer that never comes.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1

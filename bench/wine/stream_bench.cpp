@@ -18,23 +18,39 @@
 
 #include "host/extio_plugin.h"
 #include "host/halvorn_panel.h"
+#include "panel/control_ids.h"
+#include "ports/sample_block.h"
+#include "receiver/sample_rate_table.h"
 
 namespace {
 
 using namespace halvorn;
 using Clock = std::chrono::steady_clock;
 
+// A row of the receiver's rate table as the bench reports it.
 struct Row {
   int button;
-  const char* name;
+  std::string name;
   double rate_hz;
   int packets;
 };
-const Row kRows[] = {{1006, "125 kS/s", 125000, 1},  {1007, "250 kS/s", 250000, 2},
-                     {1008, "500 kS/s", 500000, 4},  {1009, "1 MS/s", 1000000, 8},
-                     {1010, "2 MS/s", 2000000, 16},  {1011, "2/21 MS/s", 95238, 1},
-                     {1012, "48 kS/s", 48077, 1},    {1013, "96 kS/s", 96154, 1},
-                     {1014, "192 kS/s", 192308, 2}};
+
+std::vector<Row> Rows() {
+  std::vector<Row> rows;
+  for (int index = 0; index < receiver::kSampleRateCount; ++index) {
+    const receiver::SampleRateRow& row = receiver::kSampleRateTable[static_cast<std::size_t>(index)];
+    char name[32];
+    if (row.rate_hz >= 1000000) {
+      std::snprintf(name, sizeof name, "%g MS/s", row.rate_hz / 1e6);
+    } else {
+      std::snprintf(name, sizeof name, "%g kS/s", row.rate_hz / 1e3);
+    }
+    rows.push_back({panel::RateButtonFor(index), name, static_cast<double>(row.rate_hz), row.packets_per_transfer});
+  }
+  return rows;
+}
+const std::vector<Row> kRows = Rows();
+const Row& kTwoMegaRow = kRows[receiver::kTwoMegaSampleIndex];
 
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
@@ -67,13 +83,13 @@ void __cdecl HostCallback(int count, int /*status*/, float, void* data) {
     std::uint64_t first_pair = 0;
     std::memcpy(&first_pair, data, 6);
     if (block != 0 && first_pair != g_measure.next_pair) {
-      if (first_pair % 1024 != 0 || first_pair < g_measure.next_pair) {
+      if (first_pair % kBlockPairs != 0 || first_pair < g_measure.next_pair) {
         g_measure.disordered.fetch_add(1, std::memory_order_relaxed);
       } else {
-        g_measure.gaps.fetch_add((first_pair - g_measure.next_pair) / 1024, std::memory_order_relaxed);
+        g_measure.gaps.fetch_add((first_pair - g_measure.next_pair) / kBlockPairs, std::memory_order_relaxed);
       }
     }
-    g_measure.next_pair = first_pair + 1024;
+    g_measure.next_pair = first_pair + kBlockPairs;
   }
   if (g_measure.stamped && block % g_measure.packets == 0) {
     std::int64_t stamp = 0;
@@ -169,9 +185,9 @@ class Bench {
       const std::uint64_t blocks = g_measure.blocks - first;
       const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
       plugin_->StopHW();
-      const double pairs_per_second = static_cast<double>(blocks) * 1024 / elapsed;
+      const double pairs_per_second = static_cast<double>(blocks) * kBlockPairs / elapsed;
       const double ratio = pairs_per_second / row.rate_hz;
-      std::printf("  %-10s %14.0f %12.0f %10llu %10llu %s\n", row.name, pairs_per_second, ratio,
+      std::printf("  %-10s %14.0f %12.0f %10llu %10llu %s\n", row.name.c_str(), pairs_per_second, ratio,
                   static_cast<unsigned long long>(g_measure.gaps.load()),
                   static_cast<unsigned long long>(g_measure.disordered.load()), ratio >= 1000 ? "" : "(below 1000 x)");
     }
@@ -181,7 +197,7 @@ class Bench {
   void CpuAtTwoMegaSamples() {
     // Wine counts thread times in 10 ms ticks: 30 s make that a 0.03 % step.
     const double seconds = quick_ ? 3 : 30;
-    SelectRow(kRows[4]);
+    SelectRow(kTwoMegaRow);
     Reset();
     plugin_->StartHW(7050000);
     host::PumpMessagesFor(300);
@@ -212,7 +228,7 @@ class Bench {
   void Delay() {
     std::printf("\nDelay from a transfer's hand-over to its first block in the host callback (paced)\n");
     SetEnvironmentVariableA("HALVORNSIM_STAMP", "1");
-    for (const Row& row : {kRows[4], kRows[0]}) {
+    for (const Row& row : {kTwoMegaRow, kRows[0]}) {
       SelectRow(row);
       Reset();
       g_measure.stamped = true;
@@ -222,19 +238,19 @@ class Bench {
       g_measure.stamped = false;
       const std::vector<double> delays(g_measure.delays_ms.begin(),
                                        g_measure.delays_ms.begin() + static_cast<long>(g_measure.delay_count));
-      const double period_ms = row.packets * 1024 / row.rate_hz * 1000;
+      const double period_ms = row.packets * kBlockPairs / row.rate_hz * 1000;
       const double p99 = Percentile(delays, 0.99);
-      std::printf("  %-9s %5zu transfers: median %.3f ms, 99th percentile %.3f ms (%.3f of a transfer's %.3f ms), "
-                  "max %.3f ms%s\n",
-                  row.name, delays.size(), Percentile(delays, 0.5), p99, p99 / period_ms, period_ms,
-                  delays.empty() ? 0 : *std::max_element(delays.begin(), delays.end()),
-                  p99 < 1 ? "" : " (above 1 ms)");
+      std::printf(
+          "  %-9s %5zu transfers: median %.3f ms, 99th percentile %.3f ms (%.3f of a transfer's %.3f ms), "
+          "max %.3f ms%s\n",
+          row.name.c_str(), delays.size(), Percentile(delays, 0.5), p99, p99 / period_ms, period_ms,
+          delays.empty() ? 0 : *std::max_element(delays.begin(), delays.end()), p99 < 1 ? "" : " (above 1 ms)");
     }
     SetEnvironmentVariableA("HALVORNSIM_STAMP", nullptr);
   }
 
   void StopLatency() {
-    SelectRow(kRows[4]);
+    SelectRow(kTwoMegaRow);
     std::vector<double> stops;
     for (int i = 0; i < (quick_ ? 10 : 40); ++i) {
       Reset();

@@ -24,8 +24,9 @@ separate_arguments(halvorn_sndfile_flags UNIX_COMMAND "${halvorn_sndfile_flags}"
 set(halvorn_readback_check ${CMAKE_CURRENT_BINARY_DIR}/readback_check)
 add_custom_command(OUTPUT ${halvorn_readback_check}
   COMMAND ${HALVORN_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
-          ${CMAKE_CURRENT_LIST_DIR}/readback_check.cpp -o ${halvorn_readback_check} ${halvorn_sndfile_flags}
-  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/readback_check.cpp
+          -I${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_LIST_DIR}/readback_check.cpp -o ${halvorn_readback_check}
+          ${halvorn_sndfile_flags}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/readback_check.cpp ${PROJECT_SOURCE_DIR}/tests/support/stored_form.h
   COMMENT "Building the native readback checker"
   VERBATIM)
 add_custom_target(readback_checker ALL DEPENDS ${halvorn_readback_check})

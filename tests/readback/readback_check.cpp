@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/stored_form.h"
 
-constexpr std::size_t kPairsPerBlock = 1024;
+namespace {
 
 struct Entry {
   std::string recording;
@@ -77,18 +77,10 @@ long long DataChunkBytes(const std::vector<std::uint8_t>& file) {
   return -1;
 }
 
-std::int32_t Component24(const std::uint8_t* bytes) {
-  const std::int32_t raw = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16);
-  return raw >= 0x800000 ? raw - 0x1000000 : raw;
-}
-
 // What a recording of `bits` bits holds for a 24-bit component: itself, or
-// itself / 256 rounded to nearest with halves upward, 32767 at most.
+// its 16-bit form.
 std::int32_t Stored(std::int32_t component, int bits) {
-  if (bits == 24) return component;
-  const std::int32_t shifted = component + 128;
-  const std::int32_t quotient = shifted >= 0 ? shifted / 256 : -((-shifted + 255) / 256);
-  return std::min(quotient, 32767);
+  return bits == 24 ? component : halvorn::testing::Rounded16(component);
 }
 
 Decoded ReadWithLibsndfile(const std::string& path, Failures& failures) {
@@ -162,7 +154,7 @@ Decoded ReadWithSox(const std::string& path, const std::string& scratch, Failure
 long long AlignWithHost(const Decoded& decoded, const std::vector<std::int32_t>& host, int bits) {
   const std::size_t pairs = decoded.components.size() / 2;
   const std::size_t host_pairs = host.size() / 2;
-  for (std::size_t start = 0; start + pairs <= host_pairs; start += kPairsPerBlock) {
+  for (std::size_t start = 0; start + pairs <= host_pairs; start += halvorn::kBlockPairs) {
     std::size_t i = 0;
     while (i < decoded.components.size() && decoded.components[i] == Stored(host[2 * start + i], bits)) ++i;
     if (i == decoded.components.size()) return static_cast<long long>(start);
@@ -181,11 +173,12 @@ void Check(const std::string& directory, const Entry& entry, Failures& failures)
     return;
   }
   const long long frames = data_bytes / frame_bytes;
-  if (frames % static_cast<long long>(kPairsPerBlock) != 0) failures.Add(path + ": not whole blocks");
+  if (frames % halvorn::kBlockPairs != 0) failures.Add(path + ": not whole blocks");
 
   const std::vector<std::uint8_t> raw_host = ReadBytes(directory + "/" + entry.host_blocks);
   std::vector<std::int32_t> host;
-  for (std::size_t at = 0; at + 3 <= raw_host.size(); at += 3) host.push_back(Component24(raw_host.data() + at));
+  for (std::size_t at = 0; at + 3 <= raw_host.size(); at += 3)
+    host.push_back(halvorn::testing::Component24(raw_host.data() + at));
 
   const Decoded by_libsndfile = ReadWithLibsndfile(path, failures);
   const Decoded by_sox = ReadWithSox(path, directory + "/sox-decoded.raw", failures);

@@ -35,57 +35,39 @@
 #include <vector>
 
 #include "host/extio_plugin.h"
-#include "simulator/counting_pattern.h"
+#include "host/halvorn_panel.h"
+#include "panel/control_ids.h"
+#include "ports/sample_block.h"
+#include "receiver/sample_rate_table.h"
+#include "tests/support/counting_host.h"
+#include "tests/support/recording_oracle.h"
+#include "tests/support/stored_form.h"
 
 namespace {
 
-constexpr int kPairsPerBlock = 1024;
-constexpr int kTwoMegaButton = 1010;
-constexpr int kRecButton = 1022;
-constexpr int kStopButton = 1021;
+using halvorn::kBlockPairs;
+using halvorn::testing::CountingHost;
+constexpr int kTwoMegaRow = halvorn::receiver::kTwoMegaSampleIndex;
 constexpr std::int32_t kLoHz = 7050000;
-constexpr std::size_t kHeaderBytes = 90;
 
 // ---- The host's callback ----------------------------------------------------------
 
-struct HostCounts {
-  std::atomic<std::uint64_t> blocks{0};
-  std::atomic<std::uint64_t> missing_blocks{0};
-  std::atomic<std::uint64_t> bad_blocks{0};
-  std::atomic<std::uint64_t> next_pair{0};
-  std::atomic<bool> started{false};
-  std::atomic<DWORD> delivery_thread{0};
-  // This callback's own time on the delivery thread, in counter ticks.
-  std::atomic<std::uint64_t> callback_ticks{0};
-};
-HostCounts g_host;
+// The delivery thread, and the host callback's own time on it in counter
+// ticks: what the plug-in's share leaves out.
+std::atomic<DWORD> g_delivery_thread{0};
+std::atomic<std::uint64_t> g_callback_ticks{0};
 
-// Every block's first and last pair: the two ends of a whole, ordered block
-// of the counting pattern. The recording is checked byte for byte later.
-void __cdecl HostCallback(int count, int status, float, void* data) {
-  if (count < 0) return;
+// The counting host, timed.
+void __cdecl HostCallback(int count, int status, float iq_offset, void* data) {
   LARGE_INTEGER begin;
   QueryPerformanceCounter(&begin);
-  if (g_host.delivery_thread.load(std::memory_order_relaxed) == 0) g_host.delivery_thread = GetCurrentThreadId();
-  const auto* block = static_cast<const std::uint8_t*>(data);
-  const std::uint64_t first = halvorn::simulator::ReadCountingPair(block);
-  const std::uint64_t last = halvorn::simulator::ReadCountingPair(block + (kPairsPerBlock - 1) * 6);
-  if (count != kPairsPerBlock || status != 0 || last != first + kPairsPerBlock - 1 || first % kPairsPerBlock != 0) {
-    g_host.bad_blocks.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (g_host.started.exchange(true) && first != g_host.next_pair.load(std::memory_order_relaxed)) {
-    const std::uint64_t expected = g_host.next_pair.load(std::memory_order_relaxed);
-    if (first > expected) {
-      g_host.missing_blocks.fetch_add((first - expected) / kPairsPerBlock, std::memory_order_relaxed);
-    } else {
-      g_host.bad_blocks.fetch_add(1, std::memory_order_relaxed);
-    }
-  }
-  g_host.next_pair.store(first + kPairsPerBlock, std::memory_order_relaxed);
-  g_host.blocks.fetch_add(1, std::memory_order_release);
+  if (count >= 0 && g_delivery_thread.load(std::memory_order_relaxed) == 0) g_delivery_thread = GetCurrentThreadId();
+  CountingHost::Callback(count, status, iq_offset, data);
   LARGE_INTEGER end;
   QueryPerformanceCounter(&end);
-  g_host.callback_ticks.fetch_add(static_cast<std::uint64_t>(end.QuadPart - begin.QuadPart), std::memory_order_relaxed);
+  if (count >= 0) {
+    g_callback_ticks.fetch_add(static_cast<std::uint64_t>(end.QuadPart - begin.QuadPart), std::memory_order_relaxed);
+  }
 }
 
 // ---- Threads and their CPU time ------------------------------------------------
@@ -132,146 +114,64 @@ LARGE_INTEGER Now() {
   return now;
 }
 
-// ---- The panel -----------------------------------------------------------------
-
-BOOL CALLBACK FindFrame(HWND window, LPARAM found) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  char title[32] = {};
-  GetWindowTextA(window, title, sizeof title);
-  if (process == GetCurrentProcessId() && std::string(title) == "HALVORN SDR") {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND PanelControl(int id) {
-  HWND frame = nullptr;
-  EnumWindows(&FindFrame, reinterpret_cast<LPARAM>(&frame));
-  return frame == nullptr ? nullptr : GetDlgItem(GetWindow(frame, GW_CHILD), id);
-}
-
-bool ClickPanel(int id) {
-  const HWND control = PanelControl(id);
-  if (control == nullptr || !IsWindowEnabled(control)) return false;
-  SendMessageA(control, BM_CLICK, 0, 0);
-  return true;
-}
-
 // ---- The recording ---------------------------------------------------------------
-
-// The 16-bit form of a 24-bit component: divided by 256, rounded to nearest
-// with halves upward, the largest kept at 32767.
-std::int16_t Rounded16(std::uint32_t raw24) {
-  raw24 &= 0xFFFFFFu;
-  const std::int32_t value = raw24 >= 0x800000u ? static_cast<std::int32_t>(raw24) - 0x1000000 : static_cast<std::int32_t>(raw24);
-  return static_cast<std::int16_t>(std::min((value + 128) >> 8, 32767));
-}
 
 struct RecordingCheck {
   std::vector<std::string> files;
   std::uint64_t data_bytes = 0;
   std::uint64_t pairs = 0;
-  std::uint64_t wrong_pairs = 0;
   std::uint64_t skipped_blocks = 0;
   std::string trouble;
 };
 
-std::uint32_t U32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16) | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-// The recording's files in the order they were made: by the start time in
-// their header, then by name length (a copy's name is longer).
-std::vector<std::string> RecordingFiles(const std::string& directory) {
-  struct Found {
-    std::int64_t start;
-    std::string name;
-  };
-  std::vector<Found> found;
-  WIN32_FIND_DATAA data;
-  const HANDLE search = FindFirstFileA((directory + "\\*.wav").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::ifstream in(directory + "\\" + data.cFileName, std::ios::binary);
-      std::uint8_t header[kHeaderBytes] = {};
-      in.read(reinterpret_cast<char*>(header), sizeof header);
-      std::int64_t start = 0;
-      for (int i = 7; i >= 0; --i) start = start << 8 | header[52 + i];
-      found.push_back({start, data.cFileName});
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-  }
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    return a.start != b.start ? a.start < b.start
-                              : a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
-  });
-  std::vector<std::string> names;
-  for (const Found& file : found) names.push_back(file.name);
-  return names;
-}
-
-// Every file finished (both sizes tell its length, 2 MS/s at 16 bits) and
-// their pairs, one file after the other, the 16-bit form of consecutive
-// counting pairs. At 16 bits a pair names its index only modulo 2^24, which
-// is all the comparison needs below 2^31 pairs (18 minutes).
+// Every file finished at 2 MS/s and of whole blocks, and their blocks, one
+// file after the other in the order they were made, the stored counting
+// pattern without a gap: read in pieces, since files reach 4 GiB.
 RecordingCheck CheckRecording(const std::string& directory) {
+  namespace testing = halvorn::testing;
   RecordingCheck check;
-  check.files = RecordingFiles(directory);
+  check.files = testing::InOrderOfMaking(directory, testing::RecordingFilesIn(directory));
   if (check.files.empty()) {
     check.trouble = "no recording";
     return check;
   }
-  bool have_next = false;
-  std::uint32_t next = 0;  // counting index modulo 2^24
-  std::vector<std::uint8_t> buffer(1 << 22);
+  testing::StoredCountingFollower follower;
+  const std::size_t block_bytes = testing::StoredBlockBytes(kTwoMegaRow);
+  std::vector<std::uint8_t> buffer(1024 * block_bytes);
   for (const std::string& name : check.files) {
-    const std::string path = directory + "\\" + name;
-    std::ifstream in(path, std::ios::binary);
-    std::uint8_t header[kHeaderBytes] = {};
-    in.read(reinterpret_cast<char*>(header), sizeof header);
+    std::ifstream in(directory + "\\" + name, std::ios::binary);
     in.seekg(0, std::ios::end);
-    const std::uint64_t length = static_cast<std::uint64_t>(in.tellg());
-    in.seekg(static_cast<std::streamoff>(kHeaderBytes));
-    if (length < kHeaderBytes || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 82, "data", 4) != 0 ||
-        U32(header + 4) != length - 8 || U32(header + 86) != length - kHeaderBytes || U32(header + 24) != 2000000 ||
-        header[34] != 16 || U32(header + 48) != 4) {
-      check.trouble = name + ": not a finished 2 MS/s recording of its length";
-      return check;
-    }
-    std::uint64_t left = length - kHeaderBytes;
-    check.data_bytes += left;
-    if (left % (kPairsPerBlock * 4) != 0) {
-      check.trouble = name + ": not whole blocks";
-      return check;
-    }
-    while (left > 0) {
+    const auto length = static_cast<std::uint64_t>(in.tellg());
+    in.seekg(0);
+    std::vector<std::uint8_t> header(testing::kRecordingHeaderBytes);
+    in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    const auto recording = testing::StoredRecording::Header(name, std::move(header), length);
+    check.trouble = testing::LayoutProblem(recording);
+    if (check.trouble.empty() && recording.row() != kTwoMegaRow) check.trouble = name + ": not recorded at 2 MS/s";
+    if (check.trouble.empty() && recording.data_bytes() % block_bytes != 0) check.trouble = name + ": not whole blocks";
+    if (!check.trouble.empty()) return check;
+    check.data_bytes += recording.data_bytes();
+    follower.BeginFile(kTwoMegaRow);
+    for (std::uint64_t left = recording.data_bytes(); left > 0;) {
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
       in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(chunk));
       if (static_cast<std::size_t>(in.gcount()) != chunk) {
         check.trouble = name + ": short read";
         return check;
       }
-      for (std::size_t at = 0; at < chunk; at += 4) {
-        const std::uint8_t* pair = buffer.data() + at;
-        const auto first = static_cast<std::int16_t>(pair[0] | pair[1] << 8);
-        const auto second = static_cast<std::int16_t>(pair[2] | pair[3] << 8);
-        if (!have_next || (check.pairs % kPairsPerBlock == 0 && Rounded16(next) != first)) {
-          // The start, or a block that is not the next one: take its index
-          // from its first component (block starts have 0 in their low byte).
-          const std::uint32_t found = static_cast<std::uint32_t>(static_cast<std::int32_t>(first) * 256) & 0xFFFFFFu;
-          if (have_next) check.skipped_blocks += ((found - next) & 0xFFFFFFu) / kPairsPerBlock;
-          next = found;
-          have_next = true;
+      for (std::size_t at = 0; at < chunk; at += block_bytes) {
+        const std::string problem = follower.Follow(buffer.data() + at, kBlockPairs);
+        if (!problem.empty()) {
+          check.trouble = name + ": " + problem;
+          return check;
         }
-        if (first != Rounded16(next) || second != 0) ++check.wrong_pairs;
-        next = (next + 1) & 0xFFFFFFu;
-        ++check.pairs;
       }
       left -= chunk;
     }
   }
+  check.pairs = follower.pairs();
+  check.skipped_blocks = follower.skipped_pairs() / kBlockPairs;
+  if (follower.restarts() != 0) check.trouble = "the stream starts again inside the recording";
   return check;
 }
 
@@ -323,27 +223,38 @@ int main(int argc, char** argv) {
   int type = 0;
   if (!plugin->InitHW(name, model, &type)) return Fail("InitHW");
   plugin->OpenHW();
+  CountingHost& host = CountingHost::Instance();
+  host.set_check_counting(true);
   plugin->SetCallback(&HostCallback);
   halvorn::host::PumpMessagesFor(100);
-  if (!ClickPanel(kTwoMegaButton)) return Fail("the panel's 2 MS/s button");
-  if (plugin->GetHWSR() != 2000000) return Fail("GetHWSR is not 2000000 after the 2 MS/s button");
+  const auto panel = halvorn::host::HalvornPanel::Find(plugin->module());
+  if (!panel) return Fail("the plug-in shows no panel");
+  std::string why;
+  const auto click = [&](int id, const char* what) {
+    if (panel->Click(id, &why)) return true;
+    std::printf("soak: FAILED: the panel's %s button %s\n", what, why.c_str());
+    return false;
+  };
+  if (!click(halvorn::panel::RateButtonFor(kTwoMegaRow), "2 MS/s")) return 1;
+  const std::int32_t rate_hz = halvorn::receiver::kSampleRateTable[kTwoMegaRow].rate_hz;
+  if (plugin->GetHWSR() != rate_hz) return Fail("GetHWSR is not the 2 MS/s rate after the 2 MS/s button");
 
   const std::set<DWORD> threads_before = ThreadsOfThisProcess();
-  if (plugin->StartHW(kLoHz) != kPairsPerBlock) return Fail("StartHW");
-  for (int waited = 0; g_host.blocks.load() == 0 && waited < 5000; waited += 10) halvorn::host::PumpMessagesFor(10);
-  if (g_host.blocks.load() == 0) return Fail("no block in 5 s");
+  if (plugin->StartHW(kLoHz) != kBlockPairs) return Fail("StartHW");
+  for (int waited = 0; host.blocks() == 0 && waited < 5000; waited += 10) halvorn::host::PumpMessagesFor(10);
+  if (host.blocks() == 0) return Fail("no block in 5 s");
   std::vector<HANDLE> input_threads;
-  HANDLE delivery = OpenThread(THREAD_QUERY_INFORMATION, FALSE, g_host.delivery_thread.load());
+  HANDLE delivery = OpenThread(THREAD_QUERY_INFORMATION, FALSE, g_delivery_thread.load());
   for (DWORD id : ThreadsOfThisProcess()) {
-    if (!threads_before.count(id) && id != g_host.delivery_thread.load()) {
+    if (!threads_before.count(id) && id != g_delivery_thread.load()) {
       input_threads.push_back(OpenThread(THREAD_QUERY_INFORMATION, FALSE, id));
     }
   }
-  if (!ClickPanel(kRecButton)) return Fail("the panel's Rec button");
+  if (!click(halvorn::panel::kRecButton, "Rec")) return 1;
 
   std::printf("soak: %.0f s at 2 MS/s, recording into %s\n", seconds, recordings.c_str());
-  const std::uint64_t blocks_before = g_host.blocks.load();
-  const std::uint64_t callback_ticks_before = g_host.callback_ticks.load();
+  const std::uint64_t blocks_before = host.blocks();
+  const std::uint64_t callback_ticks_before = g_callback_ticks.load();
   const double delivery_before = ThreadCpuSeconds(delivery);
   double input_before = 0;
   for (HANDLE thread : input_threads) input_before += std::max(0.0, ThreadCpuSeconds(thread));
@@ -358,30 +269,30 @@ int main(int argc, char** argv) {
   double input_after = 0;
   for (HANDLE thread : input_threads) input_after += std::max(0.0, ThreadCpuSeconds(thread));
   const double process_after = ProcessCpuSeconds();
-  const std::uint64_t blocks = g_host.blocks.load() - blocks_before;
+  const std::uint64_t blocks = host.blocks() - blocks_before;
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  const double callback_seconds = static_cast<double>(g_host.callback_ticks.load() - callback_ticks_before) /
-                                  static_cast<double>(frequency.QuadPart);
+  const double callback_seconds =
+      static_cast<double>(g_callback_ticks.load() - callback_ticks_before) / static_cast<double>(frequency.QuadPart);
 
-  if (!ClickPanel(kStopButton)) return Fail("the panel's Stop button");
+  if (!click(halvorn::panel::kStopButton, "Stop")) return 1;
   plugin->StopHW();
   const double wall = Seconds(from, to);
   plugin->CloseHW();
   plugin.reset();
 
   const RecordingCheck recording = CheckRecording(recordings);
-  const double expected_blocks = wall * 2000000.0 / kPairsPerBlock;
+  const double expected_blocks = wall * rate_hz / kBlockPairs;
   const double delivery_share = (delivery_after - delivery_before - callback_seconds) / wall;
   const double input_share = (input_after - input_before) / wall;
 
-  std::printf("host: %" PRIu64 " blocks in %.1f s (%.0f expected at 2 MS/s), %" PRIu64 " dropped, %" PRIu64
-              " malformed or out of order\n",
-              blocks, wall, expected_blocks, g_host.missing_blocks.load(), g_host.bad_blocks.load());
-  std::printf("recording: %zu file(s), %" PRIu64 " bytes, %" PRIu64 " pairs, %" PRIu64 " not the 16-bit counting pair, %" PRIu64
-              " blocks skipped%s%s\n",
-              recording.files.size(), recording.data_bytes, recording.pairs, recording.wrong_pairs,
-              recording.skipped_blocks, recording.trouble.empty() ? "" : ", ", recording.trouble.c_str());
+  const std::vector<std::string> faults = host.faults();
+  std::printf("host: %" PRIu64 " blocks in %.1f s (%.0f expected at 2 MS/s), %" PRIu64 " dropped, %zu faults%s%s\n",
+              blocks, wall, expected_blocks, host.missing_pairs() / kBlockPairs, faults.size(),
+              faults.empty() ? "" : ", the first: ", faults.empty() ? "" : faults.front().c_str());
+  std::printf("recording: %zu file(s), %" PRIu64 " bytes, %" PRIu64 " pairs, %" PRIu64 " blocks skipped%s%s\n",
+              recording.files.size(), recording.data_bytes, recording.pairs, recording.skipped_blocks,
+              recording.trouble.empty() ? "" : ", ", recording.trouble.c_str());
   std::printf("cpu (share of one core): delivery thread %.2f %% (host callback of %.2f %% taken out), input thread "
               "(simulator and transfer callback) %.2f %%; plug-in between %.2f %% and %.2f %%; whole process %.2f %%\n",
               100 * delivery_share, 100 * callback_seconds / wall, 100 * input_share, 100 * delivery_share,
@@ -394,14 +305,14 @@ int main(int argc, char** argv) {
     std::printf("soak: FAILED: %s\n", what);
     sound = false;
   };
-  if (g_host.missing_blocks.load() != 0) problem("the host lost blocks");
-  if (g_host.bad_blocks.load() != 0) problem("the host received torn or disordered blocks");
+  if (host.missing_pairs() != 0) problem("the host lost blocks");
+  if (!faults.empty()) problem("the host received malformed, torn or disordered blocks");
   if (static_cast<double>(blocks) < expected_blocks * 0.95) problem("the stream fell behind real time");
-  if (!recording.trouble.empty() || recording.wrong_pairs != 0 || recording.skipped_blocks != 0) {
+  if (!recording.trouble.empty() || recording.skipped_blocks != 0) {
     problem("the recording is not byte-exact");
   }
   // The recording spans the whole soak: at least the blocks the host got after Rec.
-  if (recording.pairs < blocks * kPairsPerBlock) problem("the recording is shorter than the stream");
+  if (recording.pairs < blocks * kBlockPairs) problem("the recording is shorter than the stream");
   if (delivery_share < 0 || input_threads.empty()) std::printf("soak: the CPU times could not all be read\n");
   if (sound) {
     RemoveRecordings(recordings);

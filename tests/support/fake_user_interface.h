@@ -24,10 +24,19 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
 
   void ShowError(const char* text) override { Record("error " + std::string(text)); }
   void ShowNotice(const char* text) override { Record("notice " + std::string(text)); }
+  // The events as this records them.
+  static std::string CheckEvent(int id, bool marked) { return "check " + std::to_string(id) + (marked ? " 1" : " 0"); }
+  static std::string EnableEvent(int id, bool enabled) {
+    return "enable " + std::to_string(id) + (enabled ? " 1" : " 0");
+  }
+  static std::string TextEvent(int id, const std::string& text) {
+    return "text " + std::to_string(id) + " '" + text + "'";
+  }
+
   void SetCheck(int id, bool marked) override {
     std::lock_guard lock(mutex_);
     controls_[id].check = marked ? 1 : 0;
-    events_.push_back("check " + std::to_string(id) + (marked ? " 1" : " 0"));
+    events_.push_back(CheckEvent(id, marked));
   }
   int GetCheck(int id) override {
     std::lock_guard lock(mutex_);
@@ -36,12 +45,12 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
   void Enable(int id, bool enabled) override {
     std::lock_guard lock(mutex_);
     controls_[id].enabled = enabled;
-    events_.push_back("enable " + std::to_string(id) + (enabled ? " 1" : " 0"));
+    events_.push_back(EnableEvent(id, enabled));
   }
   void SetText(int id, const char* text) override {
     std::lock_guard lock(mutex_);
     controls_[id].text = text;
-    events_.push_back("text " + std::to_string(id) + " '" + text + "'");
+    events_.push_back(TextEvent(id, text));
   }
   void BeginWaitCursor() override { Record("wait-cursor"); }
   void EndWaitCursor() override { Record("restore-cursor"); }

@@ -75,4 +75,31 @@ class Journal {
   std::string path_;
 };
 
+// The journal read as it grows.
+class JournalFollower {
+ public:
+  explicit JournalFollower(std::string path) : path_(std::move(path)) {}
+
+  // The complete lines written since the last call.
+  std::vector<JournalLine> NewLines() {
+    std::vector<JournalLine> lines;
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return lines;
+    in.seekg(static_cast<std::streamoff>(offset_));
+    std::string text;
+    while (std::getline(in, text)) {
+      if (in.eof()) break;  // no newline yet: the line is still being written
+      offset_ += text.size() + 1;
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      if (text.empty()) continue;
+      lines.push_back(JournalLine::Parse(text));
+    }
+    return lines;
+  }
+
+ private:
+  std::string path_;
+  std::size_t offset_ = 0;
+};
+
 }  // namespace halvorn::testing

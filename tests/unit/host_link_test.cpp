@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "host/callback_recorder.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/trace_recorder.h"
 
 namespace halvorn {
 namespace {
 
-using host::CallbackRecorder;
+using testing::CountingHost;
 
 class HostLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CallbackRecorder::Instance().Reset();
+    CountingHost::Instance().Reset();
     trace_.Install(&texts_);
   }
 
@@ -23,12 +23,12 @@ class HostLinkTest : public ::testing::Test {
 };
 
 TEST_F(HostLinkTest, StatusCallsReachARegisteredCallbackInTheirExactForm) {
-  link_.SetCallback(&CallbackRecorder::Callback);
+  link_.SetCallback(&CountingHost::Callback);
   link_.NotifySampleRateChange();
   link_.NotifyRecordingState(true);
   link_.NotifyRecordingState(false);
 
-  const auto calls = CallbackRecorder::Instance().status_calls();
+  const auto calls = CountingHost::Instance().status_calls();
   ASSERT_EQ(calls.size(), 3u);
   const int expected_status[] = {100, 102, 103};
   for (size_t i = 0; i < calls.size(); ++i) {
@@ -49,24 +49,24 @@ TEST_F(HostLinkTest, WithoutACallbackStatusCallsAreDroppedSilently) {
   std::uint8_t block[6144] = {};
   link_.DeliverBlock(block);
 
-  EXPECT_TRUE(CallbackRecorder::Instance().status_calls().empty());
-  EXPECT_EQ(CallbackRecorder::Instance().blocks(), 0u);
+  EXPECT_TRUE(CountingHost::Instance().status_calls().empty());
+  EXPECT_EQ(CountingHost::Instance().blocks(), 0u);
   EXPECT_TRUE(texts_.texts().empty());
 }
 
 TEST_F(HostLinkTest, UnregisteringWithNullStopsTheCalls) {
-  link_.SetCallback(&CallbackRecorder::Callback);
+  link_.SetCallback(&CountingHost::Callback);
   link_.SetCallback(nullptr);
   link_.NotifySampleRateChange();
-  EXPECT_TRUE(CallbackRecorder::Instance().status_calls().empty());
+  EXPECT_TRUE(CountingHost::Instance().status_calls().empty());
 }
 
 TEST_F(HostLinkTest, BlocksCarry1024PairsStatus0AndNoOffset) {
-  link_.SetCallback(&CallbackRecorder::Callback);
+  link_.SetCallback(&CountingHost::Callback);
   std::uint8_t block[6144] = {};
   link_.DeliverBlock(block);
-  EXPECT_EQ(CallbackRecorder::Instance().blocks(), 1u);
-  EXPECT_EQ(CallbackRecorder::Instance().malformed_blocks(), 0u);
+  EXPECT_EQ(CountingHost::Instance().blocks(), 1u);
+  EXPECT_EQ(CountingHost::Instance().malformed_blocks(), 0u);
 }
 
 }  // namespace

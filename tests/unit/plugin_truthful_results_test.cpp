@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "host/callback_recorder.h"
+#include "tests/support/counting_host.h"
 #include "panel/control_ids.h"
 #include "receiver/tuning.h"
 #include "simulator/counting_pattern.h"
@@ -21,14 +21,14 @@
 namespace halvorn {
 namespace {
 
-using host::CallbackRecorder;
+using testing::CountingHost;
 using testing::FakeDevice;
 using testing::FakeDeviceLoader;
 using Strings = std::vector<std::string>;
 
 std::vector<int> LoChanges() {
   std::vector<int> changes;
-  for (int status : CallbackRecorder::Instance().statuses()) {
+  for (int status : CountingHost::Instance().statuses()) {
     if (status == kStatusLoChanged) changes.push_back(status);
   }
   return changes;
@@ -38,11 +38,11 @@ class TruthfulResultsTest : public ::testing::Test {
  protected:
   TruthfulResultsTest() {
     FakeDevice::Instance().Reset();
-    CallbackRecorder::Instance().Reset();
+    CountingHost::Instance().Reset();
   }
-  ~TruthfulResultsTest() override { CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr); }
+  ~TruthfulResultsTest() override { CountingHost::Instance().SetBlockObserver(nullptr, nullptr); }
 
-  void SetUp() override { module_.plugin().SetCallback(&CallbackRecorder::Callback); }
+  void SetUp() override { module_.plugin().SetCallback(&CountingHost::Callback); }
 
   bool Init() {
     char name[32] = {};
@@ -181,7 +181,7 @@ TEST_F(TruthfulResultsTest, OpenHwBringsAClosedReceiverBackAndItStreams) {
   EXPECT_TRUE(module_.ui.errors().empty());
   EXPECT_EQ(plugin().StartHW(7050000), 1024);
   Deliver(3);
-  EXPECT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 3; }));
+  EXPECT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 3; }));
   plugin().StopHW();
 }
 
@@ -327,19 +327,19 @@ TEST_F(TruthfulResultsTest, ARecordingThatLostBlocksSaysHowMuchWhenItStops) {
   ASSERT_EQ(plugin().StartHW(7050000), 1024);
   module_.panel().OnClick(panel::kRecButton);
   Deliver(1);
-  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 1; }));
+  ASSERT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 1; }));
 
   HeldHost host;
-  CallbackRecorder::Instance().SetBlockObserver(&HeldHost::Observe, &host);
+  CountingHost::Instance().SetBlockObserver(&HeldHost::Observe, &host);
   Deliver(1);
   ASSERT_TRUE(WaitFor([&] { return host.blocks_seen == 1; }));
   // With the host on one slot the ring takes 511 more; the rest is lost.
   Deliver(511 + 101);
   host.Release();
-  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 2 + 511; }));
-  CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
+  ASSERT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 2 + 511; }));
+  CountingHost::Instance().SetBlockObserver(nullptr, nullptr);
   Deliver(1);
-  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 2 + 511 + 1; }));
+  ASSERT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 2 + 511 + 1; }));
 
   module_.ui.ClearEvents();
   module_.panel().OnClick(panel::kStopButton);
@@ -356,17 +356,17 @@ TEST_F(TruthfulResultsTest, BlocksLostBeforeARecordingStartedAreNotItsLoss) {
   plugin().OpenHW();
   ASSERT_EQ(plugin().StartHW(7050000), 1024);
   HeldHost host;
-  CallbackRecorder::Instance().SetBlockObserver(&HeldHost::Observe, &host);
+  CountingHost::Instance().SetBlockObserver(&HeldHost::Observe, &host);
   Deliver(1);
   ASSERT_TRUE(WaitFor([&] { return host.blocks_seen == 1; }));
   Deliver(511 + 10);
   host.Release();
-  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 1 + 511; }));
-  CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
+  ASSERT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 1 + 511; }));
+  CountingHost::Instance().SetBlockObserver(nullptr, nullptr);
   // The gap lies before the first block the recording gets.
   module_.panel().OnClick(panel::kRecButton);
   Deliver(3);
-  ASSERT_TRUE(WaitFor([] { return CallbackRecorder::Instance().blocks() == 1 + 511 + 3; }));
+  ASSERT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 1 + 511 + 3; }));
   module_.ui.ClearEvents();
   module_.panel().OnClick(panel::kStopButton);
   EXPECT_TRUE(module_.ui.errors().empty());

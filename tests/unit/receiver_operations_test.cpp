@@ -2,10 +2,10 @@
 // through the real binding) and from the panel's side (the UI seam).
 #include <gtest/gtest.h>
 
-#include "host/callback_recorder.h"
 #include "panel/control_ids.h"
-#include "tests/support/fake_device.h"
 #include "receiver/sample_rate_table.h"
+#include "tests/support/counting_host.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
 #include "tests/unit/recorder_test_support.h"
 
@@ -24,7 +24,7 @@ class ReceiverTest : public ::testing::Test {
  protected:
   ReceiverTest() { FakeDevice::Instance().Reset(); }
   void SetUp() override {
-    host::CallbackRecorder::Instance().Reset();
+    testing::CountingHost::Instance().Reset();
     ASSERT_TRUE(module_.Init());
     device().Reset();
   }
@@ -48,12 +48,19 @@ TEST_F(ReceiverTest, OpenBringsTheReceiverToItsOpenTimeStateInOrder) {
   EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
   EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn125k24v21");
 
+  using UI = testing::FakeUserInterface;
   EXPECT_EQ(module_.ui.events(),
-            (Strings{"check 1002 1", "check 1003 0", "check 1004 0", "check 1005 0", "check 1026 1",
-                     "check 1019 1", "check 1018 0", "enable 1021 0", "enable 1022 1", "text 1024 ' '",
-                     "text 1023 ' '", "text 1025 ' '", "check 1006 1", "check 1007 0", "check 1008 0",
-                     "check 1009 0", "check 1010 0", "check 1011 0", "check 1012 0", "check 1013 0",
-                     "check 1014 0", "show-panel"}));
+            (Strings{UI::CheckEvent(panel::kAttenuator0dB, true), UI::CheckEvent(panel::kAttenuator0dB + 1, false),
+                     UI::CheckEvent(panel::kAttenuator0dB + 2, false), UI::CheckEvent(panel::kAttenuator30dB, false),
+                     UI::CheckEvent(panel::kPreselector, true), UI::CheckEvent(panel::kAdcDither, true),
+                     UI::CheckEvent(panel::kAdcPreamp, false), UI::EnableEvent(panel::kStopButton, false),
+                     UI::EnableEvent(panel::kRecButton, true), UI::TextEvent(panel::kFileNameField, " "),
+                     UI::TextEvent(panel::kFileSizeField, " "), UI::TextEvent(panel::kRecordingTimeField, " "),
+                     UI::CheckEvent(panel::RateButtonFor(0), true), UI::CheckEvent(panel::RateButtonFor(1), false),
+                     UI::CheckEvent(panel::RateButtonFor(2), false), UI::CheckEvent(panel::RateButtonFor(3), false),
+                     UI::CheckEvent(panel::RateButtonFor(4), false), UI::CheckEvent(panel::RateButtonFor(5), false),
+                     UI::CheckEvent(panel::RateButtonFor(6), false), UI::CheckEvent(panel::RateButtonFor(7), false),
+                     UI::CheckEvent(panel::RateButtonFor(8), false), "show-panel"}));
   EXPECT_EQ(module_.trace.texts(),
             (Strings{"OpenHW", "Initializing CtlDialog", "Attenuator set", "Preselector ...", "Set to WB",
                      "ADC set", "Halvorn FpgaConfig ok..."}));
@@ -167,12 +174,12 @@ TEST_F(ReceiverTest, AttenuatorStepsTravelAsSmallIntegers) {
 
 TEST_F(ReceiverTest, ARateChangeIsTakenAtOnceAndLoadedAtTheNextTune) {
   plugin().OpenHW();
-  plugin().SetCallback(&host::CallbackRecorder::Callback);
+  plugin().SetCallback(&testing::CountingHost::Callback);
   device().Reset();
   module_.ui.ClearEvents();
   receiver().SelectSampleRate(4);
   EXPECT_EQ(plugin().GetHWSR(), 2000000);
-  EXPECT_EQ(host::CallbackRecorder::Instance().statuses(), (std::vector<int>{100}));
+  EXPECT_EQ(testing::CountingHost::Instance().statuses(), (std::vector<int>{100}));
   EXPECT_EQ(module_.ui.events(), (Strings{"wait-cursor", "restore-cursor"}));
   EXPECT_TRUE(device().calls().empty());
 
@@ -187,13 +194,13 @@ TEST_F(ReceiverTest, ARateChangeIsTakenAtOnceAndLoadedAtTheNextTune) {
 
 TEST_F(ReceiverTest, SeveralRateChangesBeforeATuneLoadOnlyTheLastRow) {
   plugin().OpenHW();
-  plugin().SetCallback(&host::CallbackRecorder::Callback);
+  plugin().SetCallback(&testing::CountingHost::Callback);
   device().Reset();
   receiver().SelectSampleRate(6);
   receiver().SelectSampleRate(8);
   plugin().StartHW(7050000);
   plugin().StopHW();
-  EXPECT_EQ(host::CallbackRecorder::Instance().statuses(), (std::vector<int>{100, 100}));
+  EXPECT_EQ(testing::CountingHost::Instance().statuses(), (std::vector<int>{100, 100}));
   ASSERT_EQ(device().calls("FpgaConfig").size(), 1u);
   EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn192k24v31");
   // The stream started at the new row's transfer size.
@@ -209,12 +216,12 @@ TEST_F(ReceiverTest, SeveralRateChangesBeforeATuneLoadOnlyTheLastRow) {
 
 TEST_F(ReceiverTest, ChoosingTheRowInUseDoesNothing) {
   plugin().OpenHW();
-  plugin().SetCallback(&host::CallbackRecorder::Callback);
+  plugin().SetCallback(&testing::CountingHost::Callback);
   module_.ui.ClearEvents();
   device().Reset();
   receiver().SelectSampleRate(0);
   plugin().SetHWLO(7050000);
-  EXPECT_TRUE(host::CallbackRecorder::Instance().statuses().empty());
+  EXPECT_TRUE(testing::CountingHost::Instance().statuses().empty());
   EXPECT_TRUE(module_.ui.events().empty());
   EXPECT_TRUE(device().calls("FpgaConfig").empty());
 }
@@ -342,8 +349,8 @@ TEST(ReceiverOpenTest, OpenWhileRecordingLeavesTheRecorderControlsAlone) {
   module.plugin().OpenHW();
   ASSERT_FALSE(module.ui.events().empty());
   for (const auto& event : module.ui.events()) {
-    EXPECT_EQ(event.find("1021"), std::string::npos) << event;
-    EXPECT_EQ(event.find("1022"), std::string::npos) << event;
+    EXPECT_EQ(event.find(std::to_string(panel::kStopButton)), std::string::npos) << event;
+    EXPECT_EQ(event.find(std::to_string(panel::kRecButton)), std::string::npos) << event;
     EXPECT_EQ(event.find("text"), std::string::npos) << event;
   }
 }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "host/callback_recorder.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_user_interface.h"
 #include "tests/unit/recorder_test_support.h"
@@ -40,7 +40,7 @@ TEST_P(RecorderAllocationTest, WritingBlocksAllocatesNothing) {
   ASSERT_EQ(t_allocations, counted + 1) << "allocations are not being counted";
 
   const std::size_t before = t_allocations;
-  for (int i = 0; i < 1000; ++i) recorder.WriteBlock(block.data(), testing::kBlockPairs);
+  for (int i = 0; i < 1000; ++i) recorder.WriteBlock(block.data(), kBlockPairs);
   const std::size_t during = t_allocations - before;
 
   recorder.StopRecording();

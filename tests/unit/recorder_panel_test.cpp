@@ -8,17 +8,18 @@
 #include <cstring>
 #include <thread>
 
-#include "host/callback_recorder.h"
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
+#include "tests/support/stored_form.h"
 #include "tests/unit/recorder_test_support.h"
 
 namespace halvorn::recorder {
 namespace {
 
-using host::CallbackRecorder;
+using testing::CountingHost;
 using testing::ExpectFinished;
 using testing::FakeDevice;
 using testing::SampleBytes;
@@ -40,11 +41,11 @@ class RecordingPanelTest : public ::testing::Test {
  protected:
   RecordingPanelTest() {
     FakeDevice::Instance().Reset();
-    CallbackRecorder::Instance().Reset();
+    CountingHost::Instance().Reset();
   }
   void SetUp() override {
     ASSERT_TRUE(module_.Init());
-    module_.plugin().SetCallback(&CallbackRecorder::Callback);
+    module_.plugin().SetCallback(&CountingHost::Callback);
     ASSERT_TRUE(module_.plugin().OpenHW());
   }
 
@@ -71,7 +72,7 @@ class RecordingPanelTest : public ::testing::Test {
   }
   static std::vector<int> RecordingStatuses() {
     std::vector<int> statuses;
-    for (int status : CallbackRecorder::Instance().statuses()) {
+    for (int status : CountingHost::Instance().statuses()) {
       if (status == 102 || status == 103) statuses.push_back(status);
     }
     return statuses;
@@ -90,10 +91,10 @@ class RecordingPanelTest : public ::testing::Test {
     ASSERT_NE(callback, nullptr);
     const int blocks_per_transfer = bytes_per_transfer / 6144;
     std::vector<std::uint8_t> transfer(static_cast<std::size_t>(bytes_per_transfer));
-    const std::uint64_t blocks_before = CallbackRecorder::Instance().blocks();
+    const std::uint64_t blocks_before = CountingHost::Instance().blocks();
     for (int t = 0; t < transfers; ++t) {
       while (static_cast<std::int64_t>(blocks_before + static_cast<std::uint64_t>(t * blocks_per_transfer)) -
-                 static_cast<std::int64_t>(CallbackRecorder::Instance().blocks()) > 256) {
+                 static_cast<std::int64_t>(CountingHost::Instance().blocks()) > 256) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       for (int pair = 0; pair < bytes_per_transfer / 6; ++pair) {
@@ -102,7 +103,7 @@ class RecordingPanelTest : public ::testing::Test {
       callback(transfer.data(), nullptr);
     }
     const std::uint64_t expected = blocks_before + static_cast<std::uint64_t>(transfers * blocks_per_transfer);
-    while (CallbackRecorder::Instance().blocks() < expected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (CountingHost::Instance().blocks() < expected) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
   testing::ScratchDirectory scratch_;
@@ -140,7 +141,7 @@ TEST_F(RecordingPanelTest, AFileThatCannotBeCreatedShowsOneMessageOverAnIdlePane
   EXPECT_FALSE(ui().timer_running());
   EXPECT_EQ(RecordingStatuses(), (std::vector<int>{102, 103}));
   // The panel was idle before the message showed.
-  EXPECT_LT(EventIndex("enable " + std::to_string(panel::kRecButton) + " 1"), EventIndex("error " + errors[0]));
+  EXPECT_LT(EventIndex(testing::FakeUserInterface::EnableEvent(panel::kRecButton, true)), EventIndex("error " + errors[0]));
 
   Click(panel::kStopButton);
   ExpectIdleArrangement();
@@ -205,7 +206,7 @@ TEST_F(RecordingPanelTest, BlocksFromTheStreamReachTheFileInOrderAcrossAStreamRe
 }
 
 TEST_F(RecordingPanelTest, AtTwoMegaSamplesTheStreamIsRecordedAsRoundedSixteenBitPairs) {
-  Click(panel::kFirstRateButton + 4);
+  Click(panel::RateButtonFor(receiver::kTwoMegaSampleIndex));
   Click(panel::kRecButton);
   std::uint64_t next_pair = 0;
   module_.plugin().StartHW(7050000);
@@ -217,16 +218,13 @@ TEST_F(RecordingPanelTest, AtTwoMegaSamplesTheStreamIsRecordedAsRoundedSixteenBi
   ExpectFinished(path);
   const std::vector<std::uint8_t> samples = SampleBytes(path);
   ASSERT_EQ(samples.size(), next_pair * 4);
-  const auto reduced = [](std::int64_t component) {
-    const std::int64_t value = component >= (1 << 23) ? component - (1 << 24) : component;
-    const std::int64_t rounded = (value + 128) >> 8;
-    return static_cast<std::int16_t>(rounded > 32767 ? 32767 : rounded);
-  };
+  std::vector<std::uint8_t> expected(4);
   for (std::uint64_t pair = 0; pair < next_pair; ++pair) {
-    const auto first = static_cast<std::int16_t>(samples[pair * 4] | samples[pair * 4 + 1] << 8);
-    const auto second = static_cast<std::int16_t>(samples[pair * 4 + 2] | samples[pair * 4 + 3] << 8);
-    ASSERT_EQ(first, reduced(static_cast<std::int64_t>(pair & 0xFFFFFF))) << pair;
-    ASSERT_EQ(second, reduced(static_cast<std::int64_t>((pair >> 24) & 0xFFFFFF))) << pair;
+    testing::StoreCountingPair(pair, receiver::kTwoMegaSampleIndex, expected.data());
+    ASSERT_EQ(std::vector<std::uint8_t>(samples.begin() + static_cast<std::ptrdiff_t>(pair * 4),
+                                        samples.begin() + static_cast<std::ptrdiff_t>(pair * 4 + 4)),
+              expected)
+        << pair;
   }
 }
 
@@ -237,10 +235,10 @@ TEST_F(RecordingPanelTest, DestroyingTheModuleWhileRecordingFinishesTheFileQuiet
   Stream(next_pair, 10, 6144);
   module_.plugin().stream().StopAsyncProcessing();
   ui().ClearEvents();
-  CallbackRecorder::Instance().Reset();
+  CountingHost::Instance().Reset();
   module_.module.reset();
   EXPECT_TRUE(ui().events().empty());
-  EXPECT_TRUE(CallbackRecorder::Instance().statuses().empty());
+  EXPECT_TRUE(CountingHost::Instance().statuses().empty());
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName).size(), 10u * 6144);
 }

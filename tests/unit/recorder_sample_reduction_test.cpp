@@ -6,6 +6,8 @@
 #include <array>
 #include <vector>
 
+#include "tests/support/stored_form.h"
+
 namespace halvorn::recorder {
 namespace {
 
@@ -31,12 +33,11 @@ TEST(SampleReduction, TheLargestComponentsSaturateInsteadOfWrapping) {
   EXPECT_EQ(Reduce(8388607), 32767);
 }
 
-// Every one of the 2^24 components: rounded to nearest, a half up, saturated.
+// Every one of the 2^24 components against the rule as the tests state it:
+// rounded to nearest, a half up, saturated.
 TEST(SampleReduction, EveryComponentIsTheRoundedQuotientBy256) {
   for (std::int32_t value = -8388608; value <= 8388607; ++value) {
-    const std::int32_t floor_quotient = (value + 128) >> 8;  // arithmetic shift: floor
-    const std::int32_t expected = floor_quotient > 32767 ? 32767 : floor_quotient;
-    ASSERT_EQ(Reduce(value), expected) << value;
+    ASSERT_EQ(Reduce(value), testing::Rounded16(value)) << value;
   }
 }
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <thread>
 
-#include "host/callback_recorder.h"
 #include "panel/control_ids.h"
 #include "recorder/wav_header.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_user_interface.h"
 #include "tests/unit/recorder_test_support.h"
@@ -21,8 +21,8 @@
 namespace halvorn::recorder {
 namespace {
 
-using host::CallbackRecorder;
 using testing::CountingBlock;
+using testing::CountingHost;
 using testing::ExpectFinished;
 using testing::ReadBytes;
 using testing::SampleBytes;
@@ -94,8 +94,8 @@ Bytes Concatenate(std::initializer_list<Bytes> parts) {
 class RecorderTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
   RecorderTest() {
-    CallbackRecorder::Instance().Reset();
-    host_.SetCallback(&CallbackRecorder::Callback);
+    CountingHost::Instance().Reset();
+    host_.SetCallback(&CountingHost::Callback);
     // The settings the worked header example carries.
     receiver_.SetLO(7050000);
     receiver_.EnablePreselector(true);
@@ -110,12 +110,12 @@ class RecorderTest : public ::testing::Test, protected testing::RecordingReceive
     recorder_ = std::make_unique<Recorder>(receiver_, host_, ui_, view_, trace_, std::move(options));
   }
 
-  void Deliver(const Bytes& block) { recorder_->WriteBlock(block.data(), testing::kBlockPairs); }
+  void Deliver(const Bytes& block) { recorder_->WriteBlock(block.data(), kBlockPairs); }
   // Blocks first .. first + count - 1 of the counting pattern, delivered and returned.
   Bytes DeliverCounting(int first, int count) {
     Bytes all;
     for (int i = first; i < first + count; ++i) {
-      const Bytes block = CountingBlock(static_cast<std::uint64_t>(i) * testing::kBlockPairs);
+      const Bytes block = CountingBlock(static_cast<std::uint64_t>(i) * kBlockPairs);
       Deliver(block);
       all.insert(all.end(), block.begin(), block.end());
     }
@@ -124,7 +124,7 @@ class RecorderTest : public ::testing::Test, protected testing::RecordingReceive
 
   static std::vector<int> RecordingStatuses() {
     std::vector<int> statuses;
-    for (int status : CallbackRecorder::Instance().statuses()) {
+    for (int status : CountingHost::Instance().statuses()) {
       if (status == 102 || status == 103) statuses.push_back(status);
     }
     return statuses;
@@ -168,7 +168,7 @@ TEST_F(RecorderTest, RecThenStopWithoutBlocksLeavesANinetyByteFileAndTellsTheHos
   // The fields keep what they showed; the time field is left to the ticks.
   EXPECT_EQ(Text(panel::kFileNameField), kName);
   EXPECT_EQ(Text(panel::kFileSizeField), "0");
-  EXPECT_FALSE(Saw("text 1025 ''"));
+  EXPECT_FALSE(Saw(testing::FakeUserInterface::TextEvent(panel::kRecordingTimeField, "")));
 }
 
 TEST_F(RecorderTest, TheHeaderTimeIsASecondReadingOfTheClockAndTheBaseOfTheTimeField) {
@@ -436,10 +436,10 @@ TEST_F(RecorderTest, UnloadFinishesTheFileWithoutTouchingTheWindowOrTheHost) {
   recorder_->StartRecording();
   const Bytes blocks = DeliverCounting(0, 2);
   ui_.ClearEvents();
-  CallbackRecorder::Instance().Reset();
+  CountingHost::Instance().Reset();
   recorder_.reset();
   EXPECT_TRUE(ui_.events().empty());
-  EXPECT_TRUE(CallbackRecorder::Instance().statuses().empty());
+  EXPECT_TRUE(CountingHost::Instance().statuses().empty());
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName), blocks);
 }
@@ -462,11 +462,11 @@ TEST_F(RecorderTest, AtProcessExitTheFileIsFinishedWithoutWindowOrHost) {
   recorder_->StartRecording();
   const Bytes blocks = DeliverCounting(0, 3);
   ui_.ClearEvents();
-  CallbackRecorder::Instance().Reset();
+  CountingHost::Instance().Reset();
   recorder_->FinishAtProcessExit();
   EXPECT_FALSE(recorder_->IsRecording());
   EXPECT_TRUE(ui_.events().empty());
-  EXPECT_TRUE(CallbackRecorder::Instance().statuses().empty());
+  EXPECT_TRUE(CountingHost::Instance().statuses().empty());
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName), blocks);
 }
@@ -657,8 +657,8 @@ TEST_F(RecorderTest, StopsRacingTheDeliveryThreadLeaveEachBlockWholeOrAbsent) {
     Bytes block;
     while (!done.load()) {
       block = CountingBlock(pair);
-      recorder_->WriteBlock(block.data(), testing::kBlockPairs);
-      pair += testing::kBlockPairs;
+      recorder_->WriteBlock(block.data(), kBlockPairs);
+      pair += kBlockPairs;
     }
   });
   for (int round = 0; round < 40; ++round) {

@@ -1,23 +1,17 @@
-// What the recorder's tests share: a scratch directory per test, file access
-// for reading recordings back, a clock moved by hand, counting-pattern blocks,
-// and a recording directory that makes chosen steps fail like a full or
-// unwritable disk.
+// What the recorder's tests share: file access for reading recordings back, a
+// clock moved by hand, counting-pattern blocks, and the receiver a recorder
+// records from.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "device/device_library.h"
 #include "panel/dialog_view.h"
@@ -26,46 +20,15 @@
 #include "receiver/control_record_link.h"
 #include "receiver/receiver.h"
 #include "recorder/recorder.h"
-#include "recorder/recording_file.h"
 #include "simulator/counting_pattern.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_user_interface.h"
+#include "tests/support/faulty_directory.h"
+#include "tests/support/scratch_directory.h"
 
 namespace halvorn::testing {
 
 namespace fs = std::filesystem;
-
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "recorder";
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    // The process id keeps builds that run the same test at once apart.
-    path_ = fs::temp_directory_path() / "halvorn-recorder-tests" / (name + "." + std::to_string(::getpid()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  // The names of the files in it, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
 
 inline std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -104,9 +67,6 @@ inline std::vector<std::uint8_t> SampleBytes(const fs::path& path) {
   return bytes;
 }
 
-constexpr std::size_t kBlockBytes = 6144;
-constexpr int kBlockPairs = 1024;
-
 // Pairs first_pair .. first_pair + 1023 of the counting pattern.
 inline std::vector<std::uint8_t> CountingBlock(std::uint64_t first_pair) {
   std::vector<std::uint8_t> block(kBlockBytes);
@@ -128,94 +88,6 @@ class ManualClock {
  private:
   std::atomic<std::int64_t> now_;
   std::atomic<std::int64_t> step_{0};
-};
-
-// Failures the faulty directory injects; tests change them while it is in use.
-struct Faults {
-  // Creations that succeed before every later one fails with create_error.
-  std::atomic<int> creates_before_failure{-1};
-  std::atomic<int> create_error{EACCES};
-  // Bytes all files together may still take before a Write stops short with
-  // write_error; negative: unlimited.
-  std::atomic<long long> write_budget{-1};
-  std::atomic<int> write_error{ENOSPC};
-  std::atomic<bool> fail_write_at{false};
-  std::atomic<bool> fail_truncate{false};
-  std::atomic<int> creates{0};
-  // While set, a Write waits: a thread caught in a write.
-  std::atomic<bool> hold_writes{false};
-  std::atomic<int> writes_held{0};
-};
-
-class FaultyFile final : public recorder::RecordingFile {
- public:
-  FaultyFile(std::unique_ptr<recorder::RecordingFile> real, std::shared_ptr<Faults> faults)
-      : real_(std::move(real)), faults_(std::move(faults)) {}
-
-  std::size_t Write(const std::uint8_t* data, std::size_t bytes) override {
-    if (faults_->hold_writes) {
-      ++faults_->writes_held;
-      while (faults_->hold_writes) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    long long budget = faults_->write_budget.load();
-    if (budget < 0 || static_cast<std::size_t>(budget) >= bytes) {
-      if (budget >= 0) faults_->write_budget -= static_cast<long long>(bytes);
-      return real_->Write(data, bytes);
-    }
-    faults_->write_budget = 0;
-    const std::size_t written = real_->Write(data, static_cast<std::size_t>(budget));
-    error_ = {faults_->write_error.load()};
-    return written;
-  }
-  bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t bytes) override {
-    if (faults_->fail_write_at) {
-      error_ = {EIO};
-      return false;
-    }
-    return real_->WriteAt(offset, data, bytes);
-  }
-  bool Truncate(std::uint64_t length) override {
-    if (faults_->fail_truncate) {
-      error_ = {EPERM};
-      return false;
-    }
-    return real_->Truncate(length);
-  }
-  bool Close() override { return real_->Close(); }
-  recorder::FileError error() const override { return error_.code != 0 ? error_ : real_->error(); }
-
- private:
-  std::unique_ptr<recorder::RecordingFile> real_;
-  std::shared_ptr<Faults> faults_;
-  recorder::FileError error_;
-};
-
-class FaultyDirectory final : public recorder::RecordingDirectory {
- public:
-  FaultyDirectory(const fs::path& path, std::shared_ptr<Faults> faults)
-      : real_(recorder::MakePlatformRecordingDirectory(path.string())), faults_(std::move(faults)) {}
-
-  Created CreateNew(const char* name) override {
-    const int allowed = faults_->creates_before_failure.load();
-    if (allowed >= 0 && faults_->creates.load() >= allowed) {
-      Created failed;
-      failed.error = {faults_->create_error.load()};
-      return failed;
-    }
-    Created created = real_->CreateNew(name);
-    if (created.file) {
-      ++faults_->creates;
-      created.file = std::make_unique<FaultyFile>(std::move(created.file), faults_);
-    }
-    return created;
-  }
-  bool Remove(const char* name) override { return real_->Remove(name); }
-  std::string PathOf(const char* name) const override { return real_->PathOf(name); }
-  std::string Describe(recorder::FileError error) const override { return real_->Describe(error); }
-
- private:
-  std::unique_ptr<recorder::RecordingDirectory> real_;
-  std::shared_ptr<Faults> faults_;
 };
 
 // The receiver a recorder under test records from, over the fake device and

@@ -5,9 +5,10 @@
 // values, nothing hangs, and once the fault is gone the same plug-in streams
 // and records correctly again.
 //
-// The matrix of device faults is the table kCalls below: the entries each
-// point of the session reaches, and what the user sees when one of them
-// fails there. The test prints it as it found it.
+// The matrix of device faults and the walk through it are shared with the
+// Wine tests of the real DLL (tests/support/fault_matrix.h, fault_walk.h);
+// the test prints the matrix as it found it. The recorder's and the stream's
+// faults can only be injected natively.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,15 +16,25 @@
 
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
+#include "receiver/sample_rate_table.h"
 #include "streaming/stream_resources.h"
-#include "tests/unit/recorder_test_support.h"
-#include "tests/unit/reliability_test_support.h"
+#include "tests/support/counting_host.h"
+#include "tests/support/fault_walk.h"
+#include "tests/support/hiding_loader.h"
+#include "tests/support/native_plugin.h"
+#include "tests/support/panel_controls.h"
+#include "tests/support/recording_checks.h"
+#include "tests/support/sanitizers.h"
 
 namespace halvorn::reliability {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing;
 using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+constexpr int kTwoMegaRow = receiver::kTwoMegaSampleIndex;
 
 constexpr std::chrono::seconds kStepBound{kSanitized ? 120 : 30};
 
@@ -62,75 +73,36 @@ class RefusingResources final : public streaming::StreamResources {
 
 // ---- One plug-in, driven as a host and a user drive it --------------------------------
 
+// The native plug-in under test with every fault at hand: entries hidden or
+// the library absent, stream resources refused, recording files failing.
 class FaultSession {
  public:
   explicit FaultSession(const std::string& label, std::uint32_t max_data_bytes = recorder::kMaxDataBytes)
-      : label_(label),
-        journal_path_(testing::NewJournalPath(Slug(label))),
-        journal_(journal_path_),
-        watchdog_(label, kStepBound) {
-    settings_.Set("HALVORNSIM_JOURNAL", journal_path_);
-    settings_.Set("HALVORNSIM_SOURCE", "counting");
-    settings_.Set("HALVORNSIM_PACING", "realtime");
-    settings_.Set("HALVORNSIM_FAIL", "");
-    host_.Reset();
-    auto loader = std::make_unique<HidingLoader>();
-    loader_ = loader.get();
-    auto resources = std::make_unique<RefusingResources>();
-    resources_ = resources.get();
-    auto directory = std::make_unique<OrderedDirectory>(
-        std::make_unique<testing::FaultyDirectory>(scratch_.path(), file_faults_));
-    directory_ = directory.get();
-    recorder::RecorderOptions options;
-    options.directory = std::move(directory);
-    options.max_data_bytes = max_data_bytes;
-    module_ = std::make_unique<testing::NativeModule>("", std::move(loader), std::move(resources), std::move(options));
-  }
+      : plugin_(Parts(label, max_data_bytes)), walk_(plugin_, label, kStepBound) {}
 
-  Module& plugin() { return module_->plugin(); }
-  panel::ControlPanel& panel() { return module_->panel(); }
-  recorder::Recorder& recorder() { return module_->recorder(); }
-  testing::FakeUserInterface& ui() { return module_->ui; }
+  FaultWalk& walk() { return walk_; }
+  Module& plugin() { return plugin_.module(); }
+  panel::ControlPanel& panel() { return plugin().panel(); }
+  recorder::Recorder& recorder() { return plugin().recorder(); }
+  testing::FakeUserInterface& ui() { return plugin_.ui(); }
   HidingLoader& loader() { return *loader_; }
   RefusingResources& resources() { return *resources_; }
   testing::Faults& file_faults() { return *file_faults_; }
-  OrderedDirectory& directory() { return *directory_; }
-  const fs::path& scratch() const { return scratch_.path(); }
-  HostSide& host() { return host_; }
+  OrderedDirectory& directory() { return plugin_.directory(); }
+  const fs::path& scratch() const { return plugin_.scratch(); }
+  CountingHost& host() { return walk_.host(); }
 
-  void Fail(const std::string& entries) { settings_.Set("HALVORNSIM_FAIL", entries); }
-
-  // Runs one step under the watchdog and returns the messages it showed.
+  void Fail(const std::string& entries) { walk_.Fail(entries); }
   Strings Step(const std::string& description, const std::function<void()>& step) {
-    watchdog_.Begin(++steps_, description);
-    step();
-    watchdog_.End();
-    const Strings errors = ui().errors();
-    ui().ClearEvents();
-    return errors;
+    return walk_.Step(description, step);
   }
+  std::vector<testing::JournalLine> NewCalls() { return walk_.NewCalls(); }
+  void Click(int id) { walk_.Click(id); }
+  bool Init() { return walk_.Init(); }
+  bool WaitForBlocks(std::uint64_t blocks) { return walk_.WaitForBlocks(blocks); }
 
-  // The journal lines written since the last call.
-  std::vector<testing::JournalLine> NewCalls() { return journal_.NewLines(); }
-
-  void Click(int id) {
-    if (id == panel::kAdcPreamp || id == panel::kAdcDither || id == panel::kPreselector) ui().Toggle(id);
-    panel().OnClick(id);
-  }
-
-  bool Init() {
-    char name[32] = {};
-    char model[32] = {};
-    int type = 0;
-    return plugin().InitHW(name, model, &type);
-  }
-
-  // The plug-in after the fault: opened, streaming at 2 MS/s and recording
-  // through the same module. It must deliver and record the counting pattern
-  // without a message.
-  void ExpectNormalSession() {
-    SCOPED_TRACE(label_ + ": the session after the fault");
-    Fail("");
+  // Every fault taken away.
+  void ClearFaults() {
     loader().Hide({});
     loader().SetAbsent(false);
     resources().refuse_event = resources().refuse_ring = resources().refuse_thread = false;
@@ -138,234 +110,48 @@ class FaultSession {
     file_faults_->write_budget = -1;
     file_faults_->fail_write_at = false;
     file_faults_->fail_truncate = false;
-    NewCalls();
-
-    Strings shown = Step("recovery: StopHW, CloseHW, InitHW, OpenHW, SetCallback, 2 MS/s", [&] {
-      plugin().StopHW();
-      plugin().CloseHW();
-      ASSERT_TRUE(Init());
-      ASSERT_TRUE(plugin().OpenHW());
-      plugin().SetCallback(&HostSide::Callback);
-      Click(panel::RateButtonFor(kTwoMegaRow));
-    });
-    EXPECT_EQ(shown, Strings{});
-    if (recorder().IsRecording()) Step("recovery: Stop", [&] { Click(panel::kStopButton); });
-    const std::size_t first_file = directory().created().size();
-    const std::uint64_t dropped_before = plugin().stream().dropped_blocks();
-    const std::uint64_t streams_before = host_.streams();
-    host_.TakeStatuses();
-
-    shown = Step("recovery: StartHW, Rec, 64 blocks, Stop, StopHW", [&] {
-      ASSERT_EQ(plugin().StartHW(7050000), 1024);
-      ASSERT_TRUE(WaitForBlocks(host_.blocks() + 1));
-      Click(panel::kRecButton);
-      ASSERT_TRUE(WaitForBlocks(host_.blocks() + 64));
-      Click(panel::kStopButton);
-      plugin().StopHW();
-    });
-    EXPECT_EQ(shown, Strings{});
-    EXPECT_EQ(host_.TakeStatuses(), (std::vector<int>{102, 103}));
-    EXPECT_EQ(host_.faults(), Strings{});
-    EXPECT_EQ(host_.streams(), streams_before + 1) << "the stream did not start afresh from pair 0";
-    const std::uint64_t dropped = plugin().stream().dropped_blocks() - dropped_before;
-    EXPECT_LE(host_.missing_pairs(), plugin().stream().dropped_blocks() * kBlockPairs);
-
-    const auto created = directory().created();
-    const Strings names(created.begin() + static_cast<std::ptrdiff_t>(first_file), created.end());
-    RecordingContents contents;
-    ASSERT_TRUE(ReadRecording(scratch(), names, contents));
-    ASSERT_EQ(contents.files.size(), 1u);
-    EXPECT_EQ(contents.files[0].row(), kTwoMegaRow);
-    EXPECT_GE(contents.blocks, 64u);
-    EXPECT_LE(contents.skipped_pairs, dropped * kBlockPairs);
-    bool started = false;
-    for (const auto& line : NewCalls()) {
-      if (line.entry == "StartAsyncInput") started = line["result"] == "1";
-      EXPECT_EQ(line["injected"], "") << line.entry;
-    }
-    EXPECT_TRUE(started) << "the device's input did not start";
   }
-
-  bool WaitForBlocks(std::uint64_t blocks) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kSanitized ? 60 : 20);
-    while (host_.blocks() < blocks) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
+  void ExpectNormalSession() {
+    walk_.ExpectNormalSession([this] { ClearFaults(); });
   }
 
  private:
-  static std::string Slug(std::string text) {
-    for (char& c : text) {
-      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
-    return text;
+  NativePluginParts Parts(const std::string& label, std::uint32_t max_data_bytes) {
+    NativePluginParts parts;
+    parts.label = label;
+    auto loader = std::make_unique<HidingLoader>();
+    loader_ = loader.get();
+    parts.loader = std::move(loader);
+    auto resources = std::make_unique<RefusingResources>();
+    resources_ = resources.get();
+    parts.resources = std::move(resources);
+    parts.file_faults = file_faults_;
+    parts.max_data_bytes = max_data_bytes;
+    return parts;
   }
 
-  const std::string label_;
-  testing::ScratchDirectory scratch_;
-  const std::string journal_path_;
-  JournalFollower journal_;
-  SimulatorSettings settings_;
-  HostSide& host_ = HostSide::Instance();
-  Watchdog watchdog_;
   std::shared_ptr<testing::Faults> file_faults_ = std::make_shared<testing::Faults>();
   HidingLoader* loader_ = nullptr;
   RefusingResources* resources_ = nullptr;
-  OrderedDirectory* directory_ = nullptr;
-  std::unique_ptr<testing::NativeModule> module_;
-  int steps_ = 0;
+  NativePlugin plugin_;
+  FaultWalk walk_;
 };
 
 // ---- The device matrix --------------------------------------------------------------
 
-// Runs the session's points in order. `fault_on` says whether the fault is in
-// force at a point (failing entries are switched on just around it); `check`
-// gets each point's messages and whether its entry point gave its usual result.
-struct PointResult {
-  Strings shown;
-  bool usual_result = true;
-  std::vector<testing::JournalLine> calls;
-};
-
-void WalkSession(FaultSession& session, const std::function<void(Point)>& before,
-                 const std::function<void(Point)>& after, const std::function<void(Point, const PointResult&)>& check) {
-  Module& plugin = session.plugin();
-  for (int p = 0; p < kPointCount; ++p) {
-    const auto point = static_cast<Point>(p);
-    // What the points before leave to set up this one, fault-free.
-    session.Step(std::string("prepare ") + kPointNames[point], [&] {
-      switch (point) {
-        case kSetHWLO: session.Click(panel::RateButtonFor(1)); break;
-        case kStartHW:
-          session.Click(panel::RateButtonFor(0));
-          plugin.SetCallback(&HostSide::Callback);
-          break;
-        case kCalibrateClick:
-          plugin.TuneChanged(7050300);
-          session.Click(panel::RateButtonFor(8));
-          break;
-        case kRestartHW: break;
-        default: break;
-      }
-    });
-    session.NewCalls();
-    before(point);
-    PointResult result;
-    result.shown = session.Step(kPointNames[point], [&] {
-      switch (point) {
-        case kInitHW:
-        case kInitHWWhileStreaming: result.usual_result = session.Init(); break;
-        case kOpenHW: result.usual_result = plugin.OpenHW(); break;
-        case kSetHWLO: result.usual_result = plugin.SetHWLO(7100000) == 0; break;
-        case kStartHW:
-        case kRestartHW:
-        case kStartHWAgain: result.usual_result = plugin.StartHW(7050000) == 1024; break;
-        case kAttenuatorClick: session.Click(1004); break;
-        case kDitherClick: session.Click(panel::kAdcDither); break;
-        case kPreampClick: session.Click(panel::kAdcPreamp); break;
-        case kPreselectorOffClick:
-        case kPreselectorOnClick: session.Click(panel::kPreselector); break;
-        case kCalibrateClick: session.Click(panel::kClockCalibrate); break;
-        case kRateClick: session.Click(panel::RateButtonFor(2)); break;
-        case kRecClick: session.Click(panel::kRecButton); break;
-        case kTimerTick: session.panel().OnTimer(); break;
-        case kStopClick: session.Click(panel::kStopButton); break;
-        case kStopHW: plugin.StopHW(); break;
-        case kCloseHWWhileStreaming: result.usual_result = plugin.CloseHW(); break;
-        case kPointCount: break;
-      }
-    });
-    after(point);
-    result.calls = session.NewCalls();
-    check(point, result);
-    // The stream runs a little between points, so the next one meets it live.
-    if (plugin.stream().IsStreaming()) std::this_thread::sleep_for(20ms);
-  }
-}
-
-
-void CheckCell(const std::string& entry, Mode mode, Point point, Seen expected, const PointResult& result,
-               std::vector<Cell>& cells) {
-  SCOPED_TRACE(entry + (mode == Mode::kMissing ? " missing" : " failing") + " at " + kPointNames[point]);
-  switch (expected) {
-    case kShowsBitstreamMessage: EXPECT_EQ(result.shown, Strings{std::string(kBitstreamMessage)}); break;
-    case kInitHWFails:
-      EXPECT_EQ(result.shown, Strings{});
-      EXPECT_FALSE(result.usual_result) << "InitHW succeeded";
-      break;
-    case kNotCalled:
-    case kSilent: EXPECT_EQ(result.shown, Strings{}); break;
-  }
-  if (expected != kInitHWFails) {
-    EXPECT_TRUE(result.usual_result) << "the entry point's result changed";
-  }
-  // The journal shows the entry reached (failing) or never reached (missing)
-  // exactly where the matrix says the plug-in calls it.
-  bool reached = false;
-  bool injected = false;
-  for (const auto& line : result.calls) {
-    if (line.entry != entry) continue;
-    reached = true;
-    injected = injected || line["injected"] == "fail";
-  }
-  if (mode == Mode::kMissing) {
-    EXPECT_FALSE(reached) << "a missing entry was called";
-  } else {
-    EXPECT_EQ(injected, expected != kNotCalled) << "the matrix and the plug-in disagree on whether it calls "
-                                                << entry << " here";
-  }
-  cells.push_back({entry, mode, point, expected, result.shown});
-}
-
 class DeviceFaultMatrix : public ::testing::TestWithParam<Mode> {};
 
 TEST_P(DeviceFaultMatrix, EveryEntryAtEveryPointGivesItsMessageOrNothingAndTheSessionAfterIsNormal) {
-  const Mode mode = GetParam();
-  std::vector<Cell> cells;
-  for (const EntryCalls& row : kCalls) {
-    const std::string entry = row.entry;
-    if (mode == Mode::kMissing) {
-      FaultSession session(entry + " missing");
-      session.loader().Hide({entry});
-      WalkSession(
-          session, [](Point) {}, [](Point) {},
-          [&](Point point, const PointResult& result) {
-            CheckCell(entry, mode, point, SeenAt(row, point), result, cells);
-          });
-      session.ExpectNormalSession();
-    } else if (row.calls.empty()) {
-      // Never called: failing throughout changes nothing.
-      FaultSession session(entry + " failing");
-      session.Fail(entry);
-      WalkSession(
-          session, [](Point) {}, [](Point) {},
-          [&](Point point, const PointResult& result) { CheckCell(entry, mode, point, kNotCalled, result, cells); });
-      session.ExpectNormalSession();
-    } else {
-      // One session per point that calls it, failing there alone.
-      for (const auto& [faulted, seen] : row.calls) {
-        FaultSession session(entry + " failing at " + kPointNames[faulted]);
-        WalkSession(
-            session, [&](Point point) { session.Fail(point == faulted ? entry : ""); },
-            [&](Point) { session.Fail(""); },
-            [&](Point point, const PointResult& result) {
-              if (point == faulted) {
-                CheckCell(entry, mode, point, seen, result, cells);
-              } else {
-                // Before and after the fault the points behave as without it,
-                // apart from what the fault left behind (no bitstream, no stream).
-                EXPECT_EQ(result.shown, Strings{}) << entry << " failing at " << kPointNames[faulted]
-                                                   << ", then " << kPointNames[point];
-              }
-            });
-        session.ExpectNormalSession();
-      }
-    }
-    if (::testing::Test::HasFatalFailure()) break;
-  }
-  std::printf("%s", Render(cells).c_str());
+  std::unique_ptr<FaultSession> session;
+  RunDeviceFaultMatrix(
+      GetParam(),
+      [&](const std::string& label, const std::string& missing) -> FaultWalk& {
+        session.reset();
+        session = std::make_unique<FaultSession>(label);
+        if (!missing.empty()) session->loader().Hide({missing});
+        return session->walk();
+      },
+      [&] { session->ClearFaults(); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DeviceFaultMatrix, ::testing::Values(Mode::kMissing, Mode::kFailing),
@@ -376,26 +162,10 @@ INSTANTIATE_TEST_SUITE_P(Modes, DeviceFaultMatrix, ::testing::Values(Mode::kMiss
 TEST(DeviceFaultTest, WithoutTheLibraryInitHwSaysSoAndEveryBitstreamLoadSaysItsMessage) {
   FaultSession session("library missing");
   session.loader().SetAbsent(true);
-  std::vector<Cell> cells;
-  WalkSession(
-      session, [](Point) {}, [](Point) {},
-      [&](Point point, const PointResult& result) {
-        SCOPED_TRACE(std::string("library missing at ") + kPointNames[point]);
-        if (point == kInitHW || point == kInitHWWhileStreaming) {
-          EXPECT_EQ(result.shown, Strings{std::string(kLibraryMessage)});
-          EXPECT_FALSE(result.usual_result);
-        } else if (SeenAt(CallsOf("FpgaConfig"), point) == kShowsBitstreamMessage) {
-          EXPECT_EQ(result.shown, Strings{std::string(kBitstreamMessage)});
-          EXPECT_TRUE(result.usual_result);
-        } else if (point == kCloseHWWhileStreaming) {
-          EXPECT_EQ(result.shown, Strings{});
-          EXPECT_FALSE(result.usual_result) << "CloseHW released a library that was never loaded";
-        } else {
-          EXPECT_EQ(result.shown, Strings{});
-          EXPECT_TRUE(result.usual_result);
-        }
-        EXPECT_TRUE(result.calls.empty());
-      });
+  const FaultWalk::PointHook nothing = [](Point) {};
+  session.walk().Walk(nothing, nothing, [&](Point point, const PointResult& result) {
+    session.walk().CheckWithoutLibrary(point, result);
+  });
   session.ExpectNormalSession();
 }
 
@@ -407,8 +177,8 @@ TEST(DeviceFaultTest, AStopTheDeviceDidNotTakeNeverFeedsTheNextStream) {
   session.Step("open, stream at 125 kS/s", [&] {
     ASSERT_TRUE(session.Init());
     ASSERT_TRUE(session.plugin().OpenHW());
-    session.plugin().SetCallback(&HostSide::Callback);
-    ASSERT_EQ(session.plugin().StartHW(7050000), 1024);
+    session.plugin().SetCallback(&CountingHost::Callback);
+    ASSERT_EQ(session.plugin().StartHW(7050000), kBlockPairs);
     ASSERT_TRUE(session.WaitForBlocks(session.host().blocks() + 4));
   });
   session.Fail("StopAsyncInput");
@@ -422,7 +192,7 @@ TEST(DeviceFaultTest, AStopTheDeviceDidNotTakeNeverFeedsTheNextStream) {
 
   EXPECT_EQ(session.Step("2 MS/s, StartHW", [&] {
     session.Click(panel::RateButtonFor(kTwoMegaRow));
-    ASSERT_EQ(session.plugin().StartHW(7050000), 1024);
+    ASSERT_EQ(session.plugin().StartHW(7050000), kBlockPairs);
     ASSERT_TRUE(session.WaitForBlocks(session.host().blocks() + 64));
     session.plugin().StopHW();
   }), Strings{});
@@ -444,8 +214,8 @@ TEST(DeviceFaultTest, WithoutAStopEntryAStreamThatCouldNotBeStoppedIsNotFollowed
   session.Step("open, stream at 125 kS/s, StopHW", [&] {
     ASSERT_TRUE(session.Init());
     ASSERT_TRUE(session.plugin().OpenHW());
-    session.plugin().SetCallback(&HostSide::Callback);
-    ASSERT_EQ(session.plugin().StartHW(7050000), 1024);
+    session.plugin().SetCallback(&CountingHost::Callback);
+    ASSERT_EQ(session.plugin().StartHW(7050000), kBlockPairs);
     ASSERT_TRUE(session.WaitForBlocks(session.host().blocks() + 4));
     session.plugin().StopHW();
   });
@@ -455,7 +225,7 @@ TEST(DeviceFaultTest, WithoutAStopEntryAStreamThatCouldNotBeStoppedIsNotFollowed
     session.Click(panel::RateButtonFor(kTwoMegaRow));
     pairs = session.plugin().StartHW(7050000);
   }), Strings{});
-  EXPECT_EQ(pairs, 1024);
+  EXPECT_EQ(pairs, kBlockPairs);
   EXPECT_FALSE(session.plugin().stream().IsStreaming());
   std::this_thread::sleep_for(100ms);
   for (const auto& line : session.NewCalls()) EXPECT_NE(line.entry, "StartAsyncInput");
@@ -471,16 +241,16 @@ void OpenAndStream(FaultSession& session, int row) {
   session.Step("open and stream", [&] {
     ASSERT_TRUE(session.Init());
     ASSERT_TRUE(session.plugin().OpenHW());
-    session.plugin().SetCallback(&HostSide::Callback);
+    session.plugin().SetCallback(&CountingHost::Callback);
     if (row != 0) session.Click(panel::RateButtonFor(row));
-    ASSERT_EQ(session.plugin().StartHW(7050000), 1024);
+    ASSERT_EQ(session.plugin().StartHW(7050000), kBlockPairs);
     ASSERT_TRUE(session.WaitForBlocks(session.host().blocks() + 1));
   });
 }
 
 void ExpectIdlePanel(FaultSession& session) {
-  for (int id = 1002; id <= 1014; ++id) EXPECT_TRUE(session.ui().control(id).enabled) << id;
-  for (int id : {1018, 1019, 1020, 1026, 1022}) EXPECT_TRUE(session.ui().control(id).enabled) << id;
+  for (int id : ReceiverSettingControls()) EXPECT_TRUE(session.ui().control(id).enabled) << id;
+  EXPECT_TRUE(session.ui().control(panel::kRecButton).enabled);
   EXPECT_FALSE(session.ui().control(panel::kStopButton).enabled);
   EXPECT_FALSE(session.ui().timer_running());
   EXPECT_FALSE(session.recorder().IsRecording());
@@ -520,7 +290,7 @@ const std::vector<RecordingFault> kRecordingFaults = {
     {"the disk fills while recording", "Recording stopped: writing to",
      [](FaultSession& s) {
        EXPECT_EQ(s.Step("Rec", [&] { s.Click(panel::kRecButton); }), Strings{});
-       s.file_faults().write_budget = 20 * 6144 + 1000;
+       s.file_faults().write_budget = 20 * kBlockBytes + 1000;
        ASSERT_TRUE(s.WaitForBlocks(s.host().blocks() + 40));
        const Strings shown = s.Step("timer tick", [&] { s.panel().OnTimer(); });
        ASSERT_EQ(shown.size(), 1u);
@@ -528,10 +298,11 @@ const std::vector<RecordingFault> kRecordingFaults = {
        EXPECT_EQ(s.host().TakeStatuses(), (std::vector<int>{102, 103}));
        // The file keeps what reached it, cut to whole pairs, and says so.
        RecordingContents contents;
-       EXPECT_TRUE(ReadRecording(s.scratch(), s.directory().created(), contents, true));
+       EXPECT_TRUE(ReadCountingRecording(s.scratch().string(), s.directory().created(), contents, true));
        EXPECT_EQ(contents.blocks, 20u);
        ASSERT_EQ(contents.files.size(), 1u);
-       EXPECT_EQ(contents.files[0].bytes.size(), kHeaderBytes + 20 * 6144 + 1000 / 6 * 6);
+       EXPECT_EQ(contents.files[0].bytes.size(),
+                 kRecordingHeaderBytes + 20 * kBlockBytes + 1000 / kPairBytes * kPairBytes);
      }},
     {"the file cannot be completed", "Recording stopped",
      [](FaultSession& s) {
@@ -554,7 +325,7 @@ const std::vector<RecordingFault> kRecordingFaults = {
        EXPECT_EQ(shown[0].rfind("Recording stopped: cannot create its next file", 0), 0u) << shown[0];
        EXPECT_EQ(s.host().TakeStatuses(), (std::vector<int>{102, 103}));
        RecordingContents contents;
-       EXPECT_TRUE(ReadRecording(s.scratch(), s.directory().created(), contents));
+       EXPECT_TRUE(ReadCountingRecording(s.scratch().string(), s.directory().created(), contents));
        EXPECT_EQ(contents.files.size(), 1u);
      }},
 };
@@ -578,7 +349,7 @@ TEST_P(RecordingFaultTest, TellsTheUserLeavesAnIdlePanelAndTheNextRecordingWorks
     for (const auto& name : session.directory().created()) {
       if (fs::exists(session.scratch() / name)) kept.push_back(name);
     }
-    EXPECT_TRUE(ReadRecording(session.scratch(), kept, contents, true));
+    EXPECT_TRUE(ReadCountingRecording(session.scratch().string(), kept, contents, true));
   }
   session.ExpectNormalSession();
 }
@@ -611,13 +382,13 @@ TEST_P(StreamResourceFaultTest, StartHwStaysSilentAndIdleAndTheNextStartStreams)
   session.Step("open", [&] {
     ASSERT_TRUE(session.Init());
     ASSERT_TRUE(session.plugin().OpenHW());
-    session.plugin().SetCallback(&HostSide::Callback);
+    session.plugin().SetCallback(&CountingHost::Callback);
   });
   session.NewCalls();
   (session.resources().*fault.refusal) = true;
   std::int32_t pairs = 0;
   EXPECT_EQ(session.Step("StartHW", [&] { pairs = session.plugin().StartHW(7050000); }), Strings{});
-  EXPECT_EQ(pairs, 1024);
+  EXPECT_EQ(pairs, kBlockPairs);
   EXPECT_FALSE(session.plugin().stream().IsStreaming());
   EXPECT_EQ(session.resources().live_rings.load(), 0) << "the ring was kept";
   for (const auto& line : session.NewCalls()) {

@@ -8,17 +8,17 @@
 #include <functional>
 #include <thread>
 
-#include "host/callback_recorder.h"
 #include "receiver/sample_rate_table.h"
 #include "simulator/counting_pattern.h"
 #include "streaming/sample_stream.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
 
 namespace halvorn::streaming {
 namespace {
 
-using host::CallbackRecorder;
+using testing::CountingHost;
 using testing::FakeDevice;
 using Strings = std::vector<std::string>;
 
@@ -87,9 +87,9 @@ class CountingResources : public StreamResources {
 class InputThread {
  public:
   using DeliveredBlocks = std::function<std::uint64_t()>;
-  explicit InputThread(std::uint64_t transfers = UINT64_MAX, int transfer_bytes_override = 0,
-                       std::uint64_t lead_blocks = UINT64_MAX,
-                       DeliveredBlocks delivered = [] { return CallbackRecorder::Instance().blocks(); })
+  explicit InputThread(
+      std::uint64_t transfers = UINT64_MAX, int transfer_bytes_override = 0, std::uint64_t lead_blocks = UINT64_MAX,
+      DeliveredBlocks delivered = [] { return CountingHost::Instance().blocks(); })
       : limit_(transfers),
         override_bytes_(transfer_bytes_override),
         lead_blocks_(lead_blocks),
@@ -176,17 +176,17 @@ class StreamTest : public ::testing::Test {
  protected:
   StreamTest() {
     FakeDevice::Instance().Reset();
-    CallbackRecorder::Instance().Reset();
-    CallbackRecorder::Instance().set_check_counting(true);
+    CountingHost::Instance().Reset();
+    CountingHost::Instance().set_check_counting(true);
   }
   ~StreamTest() override {
     stream().StopAsyncProcessing();
-    CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
-    CallbackRecorder::Instance().set_check_counting(false);
+    CountingHost::Instance().SetBlockObserver(nullptr, nullptr);
+    CountingHost::Instance().set_check_counting(false);
   }
   void SetUp() override {
     ASSERT_TRUE(module_.Init());
-    module_.plugin().SetCallback(&CallbackRecorder::Callback);
+    module_.plugin().SetCallback(&CountingHost::Callback);
     FakeDevice::Instance().Reset();
   }
 
@@ -200,7 +200,7 @@ class StreamTest : public ::testing::Test {
     }
   }
   static void WaitForBlocks(std::uint64_t blocks) {
-    WaitUntil([blocks] { return CallbackRecorder::Instance().blocks() >= blocks; });
+    WaitUntil([blocks] { return CountingHost::Instance().blocks() >= blocks; });
   }
 
   CountingResources* resources_ = new CountingResources;
@@ -241,13 +241,13 @@ TEST_F(StreamTest, TransfersReachTheHostAsWholeBlocksInOrderOnTheDeliveryThread)
   // that block out of the file, so the stop waits for the recorder's last.
   WaitUntil([&recorder] { return recorder.checker.pairs_checked() >= 16000u * 1024; });
   stream().StopAsyncProcessing();
-  auto& recorded = CallbackRecorder::Instance();
+  auto& recorded = CountingHost::Instance();
   EXPECT_EQ(recorded.blocks(), 16000u);
   EXPECT_EQ(recorded.malformed_blocks(), 0u);
-  EXPECT_EQ(recorded.counting().pairs_checked(), 16000u * 1024);
-  EXPECT_EQ(recorded.counting().pairs_missing(), 0u);
-  EXPECT_EQ(recorded.counting().pairs_out_of_order(), 0u);
-  EXPECT_EQ(recorded.counting().torn_blocks(), 0u);
+  EXPECT_EQ(recorded.pairs_checked(), 16000u * 1024);
+  EXPECT_EQ(recorded.missing_pairs(), 0u);
+  EXPECT_EQ(recorded.out_of_order_pairs(), 0u);
+  EXPECT_EQ(recorded.torn_blocks(), 0u);
   EXPECT_NE(recorded.block_thread(), std::this_thread::get_id());
   // The recorder got the same blocks after the host.
   EXPECT_EQ(recorder.checker.pairs_checked(), 16000u * 1024);
@@ -260,8 +260,8 @@ TEST_F(StreamTest, TransfersReachTheHostAsWholeBlocksInOrderOnTheDeliveryThread)
 
 TEST_F(StreamTest, TransfersThatAreNotWholeBlocksAreReassembledInArrivalOrder) {
   for (int transfer_bytes : {1000, 6143, 6145, 7, 12289}) {
-    CallbackRecorder::Instance().Reset();
-    CallbackRecorder::Instance().set_check_counting(true);
+    CountingHost::Instance().Reset();
+    CountingHost::Instance().set_check_counting(true);
     const std::uint64_t transfers = 40000 / transfer_bytes + 20;
     InputThread input(transfers, transfer_bytes, 256);
     stream().StartAsyncProcessing(transfer_bytes, kBlockBytes, kSlotCount, nullptr);
@@ -269,11 +269,11 @@ TEST_F(StreamTest, TransfersThatAreNotWholeBlocksAreReassembledInArrivalOrder) {
     const std::uint64_t whole_blocks = transfers * transfer_bytes / 6144;
     WaitForBlocks(whole_blocks);
     stream().StopAsyncProcessing();
-    auto& recorded = CallbackRecorder::Instance();
+    auto& recorded = CountingHost::Instance();
     EXPECT_EQ(recorded.blocks(), whole_blocks) << transfer_bytes;
-    EXPECT_EQ(recorded.counting().first_pair(), 0u);
-    EXPECT_EQ(recorded.counting().pairs_missing(), 0u) << transfer_bytes;
-    EXPECT_EQ(recorded.counting().torn_blocks(), 0u) << transfer_bytes;
+    EXPECT_EQ(recorded.first_pair(), 0u);
+    EXPECT_EQ(recorded.missing_pairs(), 0u) << transfer_bytes;
+    EXPECT_EQ(recorded.torn_blocks(), 0u) << transfer_bytes;
   }
 }
 
@@ -309,7 +309,7 @@ TEST_F(StreamTest, WithoutAHostCallbackBlocksStillReachTheRecorder) {
   while (recorder.checker.pairs_checked() < 600u * 1024) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   stream().StopAsyncProcessing();
   EXPECT_EQ(recorder.checker.pairs_missing(), 0u);
-  EXPECT_EQ(CallbackRecorder::Instance().blocks(), 0u);
+  EXPECT_EQ(CountingHost::Instance().blocks(), 0u);
 }
 
 TEST_F(StreamTest, NothingIsDeliveredAfterStopReturnsAndTheThreadIsWokenNotWaitedOut) {
@@ -317,14 +317,14 @@ TEST_F(StreamTest, NothingIsDeliveredAfterStopReturnsAndTheThreadIsWokenNotWaite
   stream().StartAsyncProcessingExt(1, nullptr);
   WaitForBlocks(2000);
   stream().StopAsyncProcessing();
-  const std::uint64_t delivered = CallbackRecorder::Instance().blocks();
+  const std::uint64_t delivered = CountingHost::Instance().blocks();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(CallbackRecorder::Instance().blocks(), delivered);
+  EXPECT_EQ(CountingHost::Instance().blocks(), delivered);
   EXPECT_EQ(resources_->live_rings, 0);
   // The delivery thread never waited out its one-second wait.
   EXPECT_EQ(resources_->timeouts, 0);
-  EXPECT_EQ(CallbackRecorder::Instance().counting().torn_blocks(), 0u);
-  EXPECT_EQ(CallbackRecorder::Instance().counting().pairs_out_of_order(), 0u);
+  EXPECT_EQ(CountingHost::Instance().torn_blocks(), 0u);
+  EXPECT_EQ(CountingHost::Instance().out_of_order_pairs(), 0u);
 }
 
 // Host callbacks that call back into the plug-in.
@@ -337,18 +337,18 @@ void StopFromCallback(const std::uint8_t*, void*) {
 TEST_F(StreamTest, StopHwFromInsideTheCallbackReturnsAndEndsTheStream) {
   g_plugin = &module_.plugin();
   g_stops_from_callback = 0;
-  CallbackRecorder::Instance().SetBlockObserver(&StopFromCallback, nullptr);
+  CountingHost::Instance().SetBlockObserver(&StopFromCallback, nullptr);
   InputThread input;
   module_.plugin().StartHW(7050000);
   while (module_.plugin().stream().IsStreaming()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const std::uint64_t delivered = CallbackRecorder::Instance().blocks();
+  const std::uint64_t delivered = CountingHost::Instance().blocks();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(CallbackRecorder::Instance().blocks(), delivered);
+  EXPECT_EQ(CountingHost::Instance().blocks(), delivered);
   // The thread freed what it held once it left the callback.
   while (resources_->live_rings != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(resources_->live_events, 0);
   // And the plug-in streams again.
-  CallbackRecorder::Instance().SetBlockObserver(nullptr, nullptr);
+  CountingHost::Instance().SetBlockObserver(nullptr, nullptr);
   module_.plugin().StartHW(7050000);
   WaitForBlocks(delivered + 100);
   module_.plugin().StopHW();
@@ -361,7 +361,7 @@ void StallUntilReleased(const std::uint8_t*, void*) {
 
 TEST_F(StreamTest, AStalledHostMakesThePlugInDropWholeBlocksNeverTearThem) {
   g_release_stalled_host = false;
-  CallbackRecorder::Instance().SetBlockObserver(&StallUntilReleased, nullptr);
+  CountingHost::Instance().SetBlockObserver(&StallUntilReleased, nullptr);
   InputThread input(2000);  // 2000 blocks against a ring of 512
   stream().StartAsyncProcessingExt(0, nullptr);
   input.WaitUntilSent(2000);
@@ -374,16 +374,16 @@ TEST_F(StreamTest, AStalledHostMakesThePlugInDropWholeBlocksNeverTearThem) {
   input.Allow(2100);
   WaitForBlocks(612);
   stream().StopAsyncProcessing();
-  auto& recorded = CallbackRecorder::Instance();
+  auto& recorded = CountingHost::Instance();
   EXPECT_EQ(recorded.blocks() + dropped, 2100u);
-  EXPECT_EQ(recorded.counting().pairs_missing(), dropped * 1024);
-  EXPECT_EQ(recorded.counting().pairs_out_of_order(), 0u);
-  EXPECT_EQ(recorded.counting().torn_blocks(), 0u);
+  EXPECT_EQ(recorded.missing_pairs(), dropped * 1024);
+  EXPECT_EQ(recorded.out_of_order_pairs(), 0u);
+  EXPECT_EQ(recorded.torn_blocks(), 0u);
 }
 
 TEST_F(StreamTest, AStopWaitsForAStalledHostOnlyBoundedly) {
   g_release_stalled_host = false;
-  CallbackRecorder::Instance().SetBlockObserver(&StallUntilReleased, nullptr);
+  CountingHost::Instance().SetBlockObserver(&StallUntilReleased, nullptr);
   InputThread input(10);
   stream().StartAsyncProcessingExt(0, nullptr);
   WaitForBlocks(1);  // the host now sits in its callback
@@ -392,7 +392,7 @@ TEST_F(StreamTest, AStopWaitsForAStalledHostOnlyBoundedly) {
   g_release_stalled_host = true;
   // Once the host lets go, the delivery thread frees what it held and delivers nothing more.
   while (resources_->live_rings != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(CallbackRecorder::Instance().blocks(), 1u);
+  EXPECT_EQ(CountingHost::Instance().blocks(), 1u);
 }
 
 TEST_F(StreamTest, FailuresToGetResourcesLeaveTheStreamIdleWithNothingHeld) {

@@ -10,7 +10,7 @@
 
 #include "halvorn_version.h"
 
-#include "host/callback_recorder.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_user_interface.h"
 #include "tests/unit/recorder_test_support.h"
@@ -63,7 +63,7 @@ long long SndfileFrames(const testing::fs::path& path) {
 
 class InspectorTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
-  InspectorTest() { host::CallbackRecorder::Instance().Reset(); }
+  InspectorTest() { testing::CountingHost::Instance().Reset(); }
 
   std::unique_ptr<recorder::Recorder> MakeRecorder() {
     recorder::RecorderOptions options;

@@ -15,13 +15,13 @@
 #include <thread>
 
 #include "halvorn_version.h"
-#include "host/callback_recorder.h"
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
 #include "receiver/sample_rate_table.h"
 #include "receiver/tuning.h"
 #include "recorder/sample_reduction.h"
 #include "recorder/wav_header.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/native_module.h"
 #include "tests/unit/recorder_test_support.h"
 #include "tests/unit/tools_test_support.h"
@@ -647,7 +647,7 @@ class SceneRecordingTest : public ::testing::Test {
     setenv("HALVORNSIM_SOURCE", "scene", 1);
     setenv("HALVORNSIM_PACING", "unpaced", 1);
     for (const char* name : {"HALVORNSIM_CLOCK_HZ", "HALVORNSIM_FAIL", "HALVORNSIM_JOURNAL"}) unsetenv(name);
-    host::CallbackRecorder::Instance().Reset();
+    testing::CountingHost::Instance().Reset();
   }
 
   // Records `seconds` of the scene at `sample_rate_index` with dither off,
@@ -658,7 +658,7 @@ class SceneRecordingTest : public ::testing::Test {
     options.clock = clock_.AsClock();
     testing::NativeModule module(testing::SimulatorDirectory(), nullptr, nullptr, std::move(options));
     EXPECT_TRUE(module.Init());
-    module.plugin().SetCallback(&host::CallbackRecorder::Callback);
+    module.plugin().SetCallback(&testing::CountingHost::Callback);
     panel::ControlPanel& panel = module.panel();
     EXPECT_TRUE(module.plugin().OpenHW());
     panel.OnClick(panel::RateButtonFor(sample_rate_index));
@@ -669,10 +669,9 @@ class SceneRecordingTest : public ::testing::Test {
     panel.OnClick(panel::kRecButton);
 
     const auto blocks = static_cast<std::uint64_t>(seconds * RateOf(sample_rate_index) / 1024.0);
-    const std::uint64_t before = host::CallbackRecorder::Instance().blocks();
+    const std::uint64_t before = testing::CountingHost::Instance().blocks();
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (host::CallbackRecorder::Instance().blocks() - before < blocks &&
-           std::chrono::steady_clock::now() < give_up) {
+    while (testing::CountingHost::Instance().blocks() - before < blocks && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     module.plugin().StopHW();

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "panel/control_ids.h"
+#include "tests/support/panel_controls.h"
+
 namespace halvorn::wine_tests {
 namespace {
 
@@ -49,42 +52,49 @@ class UnmanagedTopLevelWindows : public ::testing::Environment {
 
 const std::vector<ExpectedControl> kExpectedControls = {
     {-1, "Button", "Attenuator", 0x50020007, 7, 3, 51, 68, ""},
-    {1002, "Button", "0 dB", 0x50000009, 12, 15, 32, 11, "Attenuator"},
-    {1003, "Button", "10 dB", 0x50000009, 12, 28, 34, 11, "Attenuator"},
-    {1004, "Button", "20 dB", 0x50000009, 12, 42, 33, 11, "Attenuator"},
-    {1005, "Button", "30 dB", 0x50000009, 12, 56, 34, 11, "Attenuator"},
+    {panel::kAttenuator0dB, "Button", "0 dB", 0x50000009, 12, 15, 32, 11, "Attenuator"},
+    {panel::kAttenuator0dB + 1, "Button", "10 dB", 0x50000009, 12, 28, 34, 11, "Attenuator"},
+    {panel::kAttenuator0dB + 2, "Button", "20 dB", 0x50000009, 12, 42, 33, 11, "Attenuator"},
+    {panel::kAttenuator30dB, "Button", "30 dB", 0x50000009, 12, 56, 34, 11, "Attenuator"},
     {-1, "Button", "Front-End", 0x50000007, 66, 3, 66, 68, ""},
-    {1018, "Button", "ADC Preamp", 0x50010003, 71, 28, 55, 11, "Front-End"},
-    {1019, "Button", "ADC Dither", 0x50010003, 71, 42, 55, 11, "Front-End"},
-    {1020, "Button", "Clk Calib", 0x50010000, 14, 320, 39, 16, ""},
+    {panel::kAdcPreamp, "Button", "ADC Preamp", 0x50010003, 71, 28, 55, 11, "Front-End"},
+    {panel::kAdcDither, "Button", "ADC Dither", 0x50010003, 71, 42, 55, 11, "Front-End"},
+    {panel::kClockCalibrate, "Button", "Clk Calib", 0x50010000, 14, 320, 39, 16, ""},
     {-1, "Button", "DDC Output Sample Rate", 0x50020007, 7, 75, 125, 146, ""},
-    {1021, "Button", "Stop", 0x50010000, 15, 238, 34, 15, "Recording (Halvorn Wav Format)"},
-    {1022, "Button", "Rec", 0x50010000, 57, 238, 34, 15, "Recording (Halvorn Wav Format)"},
-    {1023, "Static", "", 0x50021000, 47, 278, 36, 11, "Recording (Halvorn Wav Format)"},
+    {panel::kStopButton, "Button", "Stop", 0x50010000, 15, 238, 34, 15, "Recording (Halvorn Wav Format)"},
+    {panel::kRecButton, "Button", "Rec", 0x50010000, 57, 238, 34, 15, "Recording (Halvorn Wav Format)"},
+    {panel::kFileSizeField, "Static", "", 0x50021000, 47, 278, 36, 11, "Recording (Halvorn Wav Format)"},
     {-1, "Static", "File Size", 0x50020000, 12, 280, 32, 11, "Recording (Halvorn Wav Format)"},
-    {1024, "Static", "", 0x50021000, 27, 260, 99, 11, "Recording (Halvorn Wav Format)"},
+    {panel::kFileNameField, "Static", "", 0x50021000, 27, 260, 99, 11, "Recording (Halvorn Wav Format)"},
     {-1, "Static", "File", 0x50020000, 12, 262, 13, 11, "Recording (Halvorn Wav Format)"},
     {-1, "Static", "MBytes", 0x50020000, 86, 280, 26, 11, "Recording (Halvorn Wav Format)"},
     {-1, "Static", "Rec Time", 0x50020000, 12, 298, 34, 11, "Recording (Halvorn Wav Format)"},
-    {1025, "Static", "", 0x50021000, 47, 296, 36, 11, "Recording (Halvorn Wav Format)"},
+    {panel::kRecordingTimeField, "Static", "", 0x50021000, 47, 296, 36, 11, "Recording (Halvorn Wav Format)"},
     {-1, "Static", "s", 0x50020000, 86, 298, 9, 11, "Recording (Halvorn Wav Format)"},
-    {1026, "Button", "Preselector", 0x50010003, 71, 15, 55, 11, "Front-End"},
+    {panel::kPreselector, "Button", "Preselector", 0x50010003, 71, 15, 55, 11, "Front-End"},
     {-1, "Button", "Recording (Halvorn Wav Format)", 0x50000007, 7, 223, 125, 92, ""},
-    {1006, "Button", "125 kS/s (BW= 120 kHz)", 0x50000009, 12, 88, 97, 11, "DDC Output Sample Rate"},
-    {1007, "Button", "250 kS/s (BW= 240 kHz)", 0x50000009, 12, 102, 97, 11, "DDC Output Sample Rate"},
-    {1008, "Button", "500 kS/s (BW= 450 kHz)", 0x50000009, 12, 117, 97, 11, "DDC Output Sample Rate"},
-    {1009, "Button", "1 MS/s    (BW= 800 kHz)", 0x50000009, 12, 131, 97, 11, "DDC Output Sample Rate"},
-    {1010, "Button", "2 MS/s    (BW= 1600 kHz)", 0x50000009, 12, 146, 97, 11, "DDC Output Sample Rate"},
-    {1011, "Button", "2/21 MS/s    (BW= 88 kHz)", 0x50000009, 12, 160, 112, 11, "DDC Output Sample Rate"},
-    {1012, "Button", "48 kS/s   (BW= 44 kHz)", 0x50000009, 12, 174, 112, 11, "DDC Output Sample Rate"},
-    {1013, "Button", "96 kS/s   (BW= 88 kHz)", 0x50000009, 12, 188, 112, 11, "DDC Output Sample Rate"},
-    {1014, "Button", "192 kS/s (BW= 176 kHz)", 0x50000009, 12, 203, 112, 11, "DDC Output Sample Rate"},
+    {panel::kFirstRateButton, "Button", "125 kS/s (BW= 120 kHz)", 0x50000009, 12, 88, 97, 11, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(1), "Button", "250 kS/s (BW= 240 kHz)", 0x50000009, 12, 102, 97, 11,
+     "DDC Output Sample Rate"},
+    {panel::RateButtonFor(2), "Button", "500 kS/s (BW= 450 kHz)", 0x50000009, 12, 117, 97, 11,
+     "DDC Output Sample Rate"},
+    {panel::RateButtonFor(3), "Button", "1 MS/s    (BW= 800 kHz)", 0x50000009, 12, 131, 97, 11,
+     "DDC Output Sample Rate"},
+    {panel::RateButtonFor(4), "Button", "2 MS/s    (BW= 1600 kHz)", 0x50000009, 12, 146, 97, 11,
+     "DDC Output Sample Rate"},
+    {panel::RateButtonFor(5), "Button", "2/21 MS/s    (BW= 88 kHz)", 0x50000009, 12, 160, 112, 11,
+     "DDC Output Sample Rate"},
+    {panel::RateButtonFor(6), "Button", "48 kS/s   (BW= 44 kHz)", 0x50000009, 12, 174, 112, 11,
+     "DDC Output Sample Rate"},
+    {panel::RateButtonFor(7), "Button", "96 kS/s   (BW= 88 kHz)", 0x50000009, 12, 188, 112, 11,
+     "DDC Output Sample Rate"},
+    {panel::kLastRateButton, "Button", "192 kS/s (BW= 176 kHz)", 0x50000009, 12, 203, 112, 11,
+     "DDC Output Sample Rate"},
 };
 
 std::vector<int> SettingControls() {
-  std::vector<int> ids{1018, 1019, 1020, 1026};
-  for (int id = 1002; id <= 1014; ++id) ids.push_back(id);
-  ids.push_back(1022);
+  std::vector<int> ids = testing::ReceiverSettingControls();
+  ids.push_back(panel::kRecButton);
   return ids;
 }
 
@@ -155,15 +165,6 @@ POINT CentreOf(HWND window) {
   return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-  while (!done()) {
-    if (GetTickCount64() >= deadline) return false;
-    host::PumpMessagesFor(10);
-  }
-  return true;
-}
-
 void PanelTest::SetUp() {
   PluginTest::SetUp();
   ASSERT_EQ(Frame(), nullptr) << "a panel was made while the module loaded";
@@ -228,7 +229,7 @@ std::string PanelTest::Text(int id) const {
 void PanelTest::OpenReceiver() {
   ASSERT_TRUE(Init());
   ASSERT_TRUE(plugin_->OpenHW());
-  plugin_->SetCallback(&host::CallbackRecorder::Callback);
+  plugin_->SetCallback(&testing::CountingHost::Callback);
   host::PumpMessagesFor(50);
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "panel/control_ids.h"
+#include "tests/support/win32/pump_until.h"
 #include "tests/wine/plugin_fixture.h"
 
 namespace halvorn::wine_tests {
@@ -46,9 +48,7 @@ bool RunUnixProgram(const std::string& command_line);
 std::string XClickCommand(POINT screen_point, int clicks = 1);
 POINT CentreOf(HWND window);
 
-// Pumps this thread's messages until `done` holds or `timeout_ms` passed;
-// returns `done()`.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
+using testing::PumpUntil;
 
 class PanelTest : public PluginTest {
  protected:

@@ -34,65 +34,70 @@ class PanelKeyboardTest : public PanelTest {
 
 TEST_F(PanelKeyboardTest, TabMovesThroughTheEnabledTabStopsInTemplateOrder) {
   OpenReceiver();
-  FocusInPanel(1018);
+  FocusInPanel(panel::kAdcPreamp);
   // "Stop" is disabled after OpenHW; a marked radio button is the tab stop of its group.
-  for (int expected : {1019, 1020, 1022, 1026, 1006, 1002, 1018}) {
+  for (int expected : {panel::kAdcDither, panel::kClockCalibrate, panel::kRecButton, panel::kPreselector,
+                       panel::kFirstRateButton, panel::kAttenuator0dB, panel::kAdcPreamp}) {
     PressKeys("Tab");
     ASSERT_TRUE(PumpUntil([&] { return FocusedId() == expected; }, 3000))
         << "focus on " << FocusedId() << " instead of " << expected;
   }
   PressKeys("shift+Tab");
-  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == 1002; }, 3000)) << FocusedId();
+  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == panel::kAttenuator0dB; }, 3000)) << FocusedId();
   // Navigation changed no setting.
-  EXPECT_TRUE(Checked(1019));
-  EXPECT_FALSE(Checked(1018));
+  EXPECT_TRUE(Checked(panel::kAdcDither));
+  EXPECT_FALSE(Checked(panel::kAdcPreamp));
 }
 
 TEST_F(PanelKeyboardTest, ShowingThePanelGivesTheKeyboardToItsFirstTabStop) {
   OpenReceiver();  // OpenHW shows the panel
   // The first tab stop is the marked attenuator button.
-  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == 1002; }, 3000)) << FocusedId();
+  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == panel::kAttenuator0dB; }, 3000)) << FocusedId();
   PressKeys("Tab");
-  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == 1018; }, 3000)) << FocusedId();
+  EXPECT_TRUE(PumpUntil([&] { return FocusedId() == panel::kAdcPreamp; }, 3000)) << FocusedId();
 }
 
 TEST_F(PanelKeyboardTest, ArrowKeysSelectTheNextRateInTheGroup) {
   OpenReceiver();
-  FocusInPanel(1006);
+  FocusInPanel(panel::kFirstRateButton);
   PressKeys("Down");
-  ASSERT_TRUE(PumpUntil([&] { return FocusedId() == 1007 && Checked(1007); }, 3000)) << FocusedId();
-  EXPECT_FALSE(Checked(1006));
+  ASSERT_TRUE(
+      PumpUntil([&] { return FocusedId() == panel::RateButtonFor(1) && Checked(panel::RateButtonFor(1)); }, 3000))
+      << FocusedId();
+  EXPECT_FALSE(Checked(panel::kFirstRateButton));
   EXPECT_TRUE(PumpUntil([&] { return CountStatus(100) == 1; }, 3000));
   EXPECT_EQ(plugin_->GetHWSR(), 250000);
   PressKeys("Up");
-  ASSERT_TRUE(PumpUntil([&] { return FocusedId() == 1006 && Checked(1006); }, 3000)) << FocusedId();
+  ASSERT_TRUE(
+      PumpUntil([&] { return FocusedId() == panel::kFirstRateButton && Checked(panel::kFirstRateButton); }, 3000))
+      << FocusedId();
   EXPECT_EQ(plugin_->GetHWSR(), 125000);
 }
 
 TEST_F(PanelKeyboardTest, ArrowKeysStepTheAttenuator) {
   OpenReceiver();
-  FocusInPanel(1002);
+  FocusInPanel(panel::kAttenuator0dB);
   const size_t before = JournalLength();
   PressKeys("Down");
   ASSERT_TRUE(PumpUntil([&] { return !CallsSince(before, "SetAttenuator").empty(); }, 3000));
   EXPECT_EQ(CallsSince(before, "SetAttenuator")[0].Number("step"), 1);
-  EXPECT_EQ(FocusedId(), 1003);
-  EXPECT_TRUE(Checked(1003));
+  EXPECT_EQ(FocusedId(), panel::kAttenuator0dB + 1);
+  EXPECT_TRUE(Checked(panel::kAttenuator0dB + 1));
 }
 
 TEST_F(PanelKeyboardTest, SpaceTogglesTheFocusedCheckBox) {
   OpenReceiver();
-  FocusInPanel(1018);
+  FocusInPanel(panel::kAdcPreamp);
   const size_t before = JournalLength();
   PressKeys("space");
   ASSERT_TRUE(PumpUntil([&] { return !CallsSince(before, "Sio").empty(); }, 3000));
   EXPECT_EQ(CallsSince(before, "Sio")[0].Number("preamp"), 1);
-  EXPECT_TRUE(Checked(1018));
+  EXPECT_TRUE(Checked(panel::kAdcPreamp));
 }
 
 TEST_F(PanelKeyboardTest, AltF4LeavesThePanelAsItWas) {
   OpenReceiver();
-  FocusInPanel(1018);
+  FocusInPanel(panel::kAdcPreamp);
   PressKeys("alt+F4");
   host::PumpMessagesFor(200);
   ASSERT_NE(Frame(), nullptr);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "receiver/sample_rate_table.h"
 #include "tests/wine/panel_fixture.h"
 
 namespace halvorn::wine_tests {
@@ -36,41 +37,45 @@ class PanelMouseTest : public PanelTest {
 
 TEST_F(PanelMouseTest, EachAttenuatorButtonSetsItsStepAndOnlyItIsMarked) {
   OpenReceiver();
-  const std::pair<int, int> clicks[] = {{1003, 1}, {1004, 2}, {1005, 3}, {1002, 0}};
+  const std::pair<int, int> clicks[] = {{panel::kAttenuator0dB + 1, 1},
+                                        {panel::kAttenuator0dB + 2, 2},
+                                        {panel::kAttenuator30dB, 3},
+                                        {panel::kAttenuator0dB, 0}};
   for (const auto& [id, step] : clicks) {
     SCOPED_TRACE(id);
     const size_t before = JournalLength();
     ClickWithMouse(id);
     EXPECT_EQ(NextCall(before, "SetAttenuator").Number("step"), step);
-    for (int other = 1002; other <= 1005; ++other) EXPECT_EQ(Checked(other), other == id) << other;
+    for (int other = panel::kAttenuator0dB; other <= panel::kAttenuator30dB; ++other)
+      EXPECT_EQ(Checked(other), other == id) << other;
   }
   // The marked button sends its step again.
   const size_t before = JournalLength();
-  ClickWithMouse(1002);
+  ClickWithMouse(panel::kAttenuator0dB);
   EXPECT_EQ(NextCall(before, "SetAttenuator").Number("step"), 0);
 }
 
 TEST_F(PanelMouseTest, PreampAndDitherCheckBoxesSwitchTheirBitsOfTheControlRecord) {
   OpenReceiver();
   size_t before = JournalLength();
-  ClickWithMouse(1018);
+  ClickWithMouse(panel::kAdcPreamp);
   testing::JournalLine record = NextCall(before, "Sio");
   EXPECT_EQ(record.Number("preamp"), 1);
   EXPECT_EQ(record.Number("dither"), 1);
-  EXPECT_TRUE(Checked(1018));
+  EXPECT_TRUE(Checked(panel::kAdcPreamp));
 
   before = JournalLength();
-  ClickWithMouse(1019);
+  ClickWithMouse(panel::kAdcDither);
   record = NextCall(before, "Sio");
   EXPECT_EQ(record.Number("dither"), 0);
   EXPECT_EQ(record.Number("preamp"), 1);
-  EXPECT_FALSE(Checked(1019));
+  EXPECT_FALSE(Checked(panel::kAdcDither));
 
   before = JournalLength();
-  ClickWithMouse(1018);
+  ClickWithMouse(panel::kAdcPreamp);
   EXPECT_EQ(NextCall(before, "Sio").Number("preamp"), 0);
   before = JournalLength();
-  ClickWithMouse(1019);
+  ClickWithMouse(panel::kAdcDither);
   EXPECT_EQ(NextCall(before, "Sio").Number("dither"), 1);
 }
 
@@ -78,24 +83,24 @@ TEST_F(PanelMouseTest, PreselectorCheckBoxSwitchesBetweenTheBandAndWideband) {
   OpenReceiver();
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
   size_t before = JournalLength();
-  ClickWithMouse(1026);
+  ClickWithMouse(panel::kPreselector);
   EXPECT_EQ(NextCall(before, "SetPreselector").Number("setting"), 10);
-  EXPECT_FALSE(Checked(1026));
+  EXPECT_FALSE(Checked(panel::kPreselector));
   before = JournalLength();
-  ClickWithMouse(1026);
+  ClickWithMouse(panel::kPreselector);
   EXPECT_EQ(NextCall(before, "SetPreselector").Number("setting"), 5);  // 6 to 8.4 MHz
-  EXPECT_TRUE(Checked(1026));
+  EXPECT_TRUE(Checked(panel::kPreselector));
 }
 
 TEST_F(PanelMouseTest, ARateButtonChangesTheRateAtOnceAndTheBitstreamAtTheNextTune) {
   OpenReceiver();
   const size_t before = JournalLength();
-  ClickWithMouse(1009);
+  ClickWithMouse(panel::RateButtonFor(3));
   ASSERT_TRUE(PumpUntil([&] { return CountStatus(100) == 1; }, 5000)) << "no status 100";
   EXPECT_EQ(plugin_->GetHWSR(), 1000000);
   EXPECT_TRUE(CallsSince(before, "FpgaConfig").empty()) << "loaded before the next tune";
-  EXPECT_TRUE(Checked(1009));
-  EXPECT_FALSE(Checked(1006));
+  EXPECT_TRUE(Checked(panel::RateButtonFor(3)));
+  EXPECT_FALSE(Checked(panel::kFirstRateButton));
 
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
   const std::vector<testing::JournalLine> loads = CallsSince(before, "FpgaConfig");
@@ -104,7 +109,7 @@ TEST_F(PanelMouseTest, ARateButtonChangesTheRateAtOnceAndTheBitstreamAtTheNextTu
 
   // The button of the rate in use changes nothing.
   const size_t after_tune = JournalLength();
-  ClickWithMouse(1009);
+  ClickWithMouse(panel::RateButtonFor(3));
   host::PumpMessagesFor(200);
   EXPECT_EQ(CountStatus(100), 1);
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
@@ -113,11 +118,11 @@ TEST_F(PanelMouseTest, ARateButtonChangesTheRateAtOnceAndTheBitstreamAtTheNextTu
 
 TEST_F(PanelMouseTest, EveryRateButtonSelectsItsRow) {
   OpenReceiver();
-  const int rates[] = {125000, 250000, 500000, 1000000, 2000000, 95238, 48077, 96154, 192308};
   // Start from the last so that every click, the first included, is a change.
-  for (int id = 1014; id >= 1006; --id) {
-    ClickWithMouse(id);
-    ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == rates[id - 1006]; }, 5000)) << id;
+  for (int row = receiver::kSampleRateCount - 1; row >= 0; --row) {
+    ClickWithMouse(panel::RateButtonFor(row));
+    const std::int32_t rate_hz = receiver::kSampleRateTable[static_cast<std::size_t>(row)].rate_hz;
+    ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == rate_hz; }, 5000)) << row;
   }
   EXPECT_EQ(CountStatus(100), 9);
 }
@@ -127,11 +132,11 @@ TEST_F(PanelMouseTest, ClockCalibrationRetunesAndLoadsAPendingBitstreamFirst) {
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
   const long long nco_before = CallsSince(0, "Sio").back().Number("nco");
   plugin_->TuneChanged(7050123);
-  ClickWithMouse(1007);
+  ClickWithMouse(panel::RateButtonFor(1));
   ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == 250000; }, 5000));
 
   const size_t before = JournalLength();
-  ClickWithMouse(1020);
+  ClickWithMouse(panel::kClockCalibrate);
   const testing::JournalLine record = NextCall(before, "Sio");
   EXPECT_NE(record.Number("nco"), nco_before) << "the LO was not retuned on the corrected clock";
   // The load comes before the retune.
@@ -150,8 +155,8 @@ TEST_F(PanelMouseTest, RecAndStopSwitchExactlyTheRecordingArrangementAndTellTheH
   const std::string recordings = RecordIntoTemporaryDirectory();
   OpenReceiver();
   ASSERT_EQ(plugin_->StartHW(7050000), 1024);
-  ClickWithMouse(1022);
-  ASSERT_TRUE(PumpUntil([&] { return !Enabled(1022); }, 5000));
+  ClickWithMouse(panel::kRecButton);
+  ASSERT_TRUE(PumpUntil([&] { return !Enabled(panel::kRecButton); }, 5000));
   std::vector<int> disabled;
   for (const ExpectedControl& control : kExpectedControls) {
     if (control.id != -1 && !Enabled(control.id)) disabled.push_back(control.id);
@@ -161,35 +166,36 @@ TEST_F(PanelMouseTest, RecAndStopSwitchExactlyTheRecordingArrangementAndTellTheH
   std::sort(disabled.begin(), disabled.end());
   EXPECT_EQ(disabled, settings);
   EXPECT_EQ(disabled.size(), 18u);
-  EXPECT_TRUE(Enabled(1021));
+  EXPECT_TRUE(Enabled(panel::kStopButton));
   for (HWND child = GetWindow(Dialog(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
     if (static_cast<SHORT>(GetDlgCtrlID(child)) == -1) {
       EXPECT_TRUE(IsWindowEnabled(child));
     }
   }
   EXPECT_EQ(CountStatus(102), 1);
-  const std::string file_name = Text(1024);
+  const std::string file_name = Text(panel::kFileNameField);
   EXPECT_NE(file_name, " ");
-  EXPECT_EQ(Text(1023), "0");
+  EXPECT_EQ(Text(panel::kFileSizeField), "0");
 
   // The status timer shows the file growing and the time passing.
-  EXPECT_TRUE(PumpUntil([&] { return Number(Text(1023)) >= 1 && Number(Text(1025)) >= 2; }, 15000))
-      << "size " << Text(1023) << ", time " << Text(1025);
+  EXPECT_TRUE(PumpUntil(
+      [&] { return Number(Text(panel::kFileSizeField)) >= 1 && Number(Text(panel::kRecordingTimeField)) >= 2; }, 15000))
+      << "size " << Text(panel::kFileSizeField) << ", time " << Text(panel::kRecordingTimeField);
 
-  ClickWithMouse(1021);
-  ASSERT_TRUE(PumpUntil([&] { return Enabled(1022); }, 5000));
+  ClickWithMouse(panel::kStopButton);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(panel::kRecButton); }, 5000));
   for (const ExpectedControl& control : kExpectedControls) {
     if (control.id != -1) {
-      EXPECT_EQ(Enabled(control.id), control.id != 1021) << control.id;
+      EXPECT_EQ(Enabled(control.id), control.id != panel::kStopButton) << control.id;
     }
   }
   EXPECT_EQ(CountStatus(103), 1);
   // The timer has stopped: the fields keep what they last showed.
-  const std::string size = Text(1023), time = Text(1025);
+  const std::string size = Text(panel::kFileSizeField), time = Text(panel::kRecordingTimeField);
   host::PumpMessagesFor(1500);
-  EXPECT_EQ(Text(1023), size);
-  EXPECT_EQ(Text(1025), time);
-  EXPECT_EQ(Text(1024), file_name);
+  EXPECT_EQ(Text(panel::kFileSizeField), size);
+  EXPECT_EQ(Text(panel::kRecordingTimeField), time);
+  EXPECT_EQ(Text(panel::kFileNameField), file_name);
   plugin_->StopHW();
 
   const RecordingSizes sizes = ReadRecordingSizes(recordings + file_name);

@@ -52,7 +52,7 @@ class PanelWithoutWindowsTest : public PluginTest {
   void DriveTheReceiver() {
     ASSERT_TRUE(Init());
     ASSERT_TRUE(plugin_->OpenHW());
-    plugin_->SetCallback(&host::CallbackRecorder::Callback);
+    plugin_->SetCallback(&testing::CountingHost::Callback);
     EXPECT_EQ(journal_.Calls("SetAttenuator").size(), 1u);
     plugin_->ShowGUI();
     EXPECT_EQ(plugin_->StartHW(7050000), 1024);
@@ -176,17 +176,17 @@ TEST_F(PanelRobustnessTest, WhileABitstreamMessageIsOpenThePanelTakesNoClickAndG
   OpenReceiver();
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
   plugin_->TuneChanged(7050123);
-  ClickWithMouse(1007);  // leaves a bitstream load pending for the calibration
+  ClickWithMouse(panel::RateButtonFor(1));  // leaves a bitstream load pending for the calibration
   ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == 250000; }, 5000));
   SetSimulator("HALVORNSIM_FAIL", "FpgaConfig");
 
   const HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, &HoldMessageBoxes, nullptr, GetCurrentThreadId());
   g_hold_box = true;
   g_during = DuringBox{};
-  g_during.click = CentreOf(Control(1022));  // "Rec", clicked while the box is open
+  g_during.click = CentreOf(Control(panel::kRecButton));  // "Rec", clicked while the box is open
   const UINT_PTR timer = SetTimer(nullptr, 0, 100, &ActDuringBox);
   const size_t before = JournalLength();
-  ClickWithMouse(1020);  // "Clk Calib": the load fails and the message opens
+  ClickWithMouse(panel::kClockCalibrate);  // "Clk Calib": the load fails and the message opens
   EXPECT_TRUE(PumpUntil([] { return g_during.closed; }, 20000)) << "box seen " << g_during.box_seen;
   KillTimer(nullptr, timer);
   g_hold_box = false;
@@ -201,14 +201,14 @@ TEST_F(PanelRobustnessTest, WhileABitstreamMessageIsOpenThePanelTakesNoClickAndG
   EXPECT_TRUE(Statuses().empty() || Statuses().back() != 102);
   EXPECT_FALSE(CallsSince(before, "Sio").empty());
   for (int id : SettingControls()) EXPECT_TRUE(Enabled(id)) << id;
-  EXPECT_TRUE(Enabled(1022));
-  EXPECT_FALSE(Enabled(1021));
+  EXPECT_TRUE(Enabled(panel::kRecButton));
+  EXPECT_FALSE(Enabled(panel::kStopButton));
 
   // The panel takes clicks again.
-  ClickWithMouse(1022);
-  ASSERT_TRUE(PumpUntil([&] { return Enabled(1021); }, 5000));
-  ClickWithMouse(1021);
-  ASSERT_TRUE(PumpUntil([&] { return Enabled(1022); }, 5000));
+  ClickWithMouse(panel::kRecButton);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(panel::kStopButton); }, 5000));
+  ClickWithMouse(panel::kStopButton);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(panel::kRecButton); }, 5000));
   EXPECT_EQ(Statuses().back(), 103);
   EXPECT_EQ(boxes_.seen().size(), 1u);
 }
@@ -216,24 +216,25 @@ TEST_F(PanelRobustnessTest, WhileABitstreamMessageIsOpenThePanelTakesNoClickAndG
 TEST_F(PanelRobustnessTest, TimerTicksAfterARecordingStoppedChangeNothing) {
   RecordIntoTemporaryDirectory();
   OpenReceiver();
-  ClickWithMouse(1022);
-  ASSERT_TRUE(PumpUntil([&] { return Enabled(1021); }, 5000));
+  ClickWithMouse(panel::kRecButton);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(panel::kStopButton); }, 5000));
   host::PumpMessagesFor(1200);
-  ClickWithMouse(1021);
-  ASSERT_TRUE(PumpUntil([&] { return Enabled(1022); }, 5000));
-  const std::string name = Text(1024), size = Text(1023), time = Text(1025);
+  ClickWithMouse(panel::kStopButton);
+  ASSERT_TRUE(PumpUntil([&] { return Enabled(panel::kRecButton); }, 5000));
+  const std::string name = Text(panel::kFileNameField), size = Text(panel::kFileSizeField),
+                    time = Text(panel::kRecordingTimeField);
   const auto statuses = Statuses();
 
   // Late ticks: one of the status timer and one of any other timer.
   PostMessageA(Dialog(), WM_TIMER, 1, 0);
   PostMessageA(Dialog(), WM_TIMER, 7, 0);
   host::PumpMessagesFor(1500);
-  EXPECT_EQ(Text(1024), name);
-  EXPECT_EQ(Text(1023), size);
-  EXPECT_EQ(Text(1025), time);
+  EXPECT_EQ(Text(panel::kFileNameField), name);
+  EXPECT_EQ(Text(panel::kFileSizeField), size);
+  EXPECT_EQ(Text(panel::kRecordingTimeField), time);
   EXPECT_EQ(Statuses(), statuses);
   EXPECT_TRUE(boxes_.seen().empty());
-  EXPECT_FALSE(Enabled(1021));
+  EXPECT_FALSE(Enabled(panel::kStopButton));
 }
 
 TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindowThreadOwns) {
@@ -241,7 +242,7 @@ TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindow
   bool opened = false;
   std::thread host_thread([&] {
     opened = Init() && plugin_->OpenHW();
-    plugin_->SetCallback(&host::CallbackRecorder::Callback);
+    plugin_->SetCallback(&testing::CountingHost::Callback);
     done = true;
   });
   // The window thread pumps, as a host's would, while the host thread works.
@@ -250,9 +251,10 @@ TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindow
   // What the host thread asked of the windows is done as the window thread pumps.
   host::PumpMessagesFor(100);
   ASSERT_TRUE(opened);
-  EXPECT_TRUE(Checked(1002) && Checked(1026) && Checked(1019) && Checked(1006));
-  EXPECT_FALSE(Enabled(1021));
-  EXPECT_EQ(Text(1024), " ");
+  EXPECT_TRUE(Checked(panel::kAttenuator0dB) && Checked(panel::kPreselector) && Checked(panel::kAdcDither) &&
+              Checked(panel::kFirstRateButton));
+  EXPECT_FALSE(Enabled(panel::kStopButton));
+  EXPECT_EQ(Text(panel::kFileNameField), " ");
   EXPECT_TRUE(IsWindowVisible(Frame()));
   EXPECT_FALSE(IsIconic(Frame()));
 
@@ -280,13 +282,15 @@ TEST_F(PanelRobustnessTest, ClicksOnThePanelAndAHostThreadTuningAtOnceBothGoOn) 
     }
   });
   const size_t before = JournalLength();
-  for (int id : {1003, 1018, 1004, 1018, 1002}) ClickWithMouse(id);
+  for (int id : {panel::kAttenuator0dB + 1, panel::kAdcPreamp, panel::kAttenuator0dB + 2, panel::kAdcPreamp,
+                 panel::kAttenuator0dB})
+    ClickWithMouse(id);
   EXPECT_TRUE(PumpUntil([&] { return CallsSince(before, "SetAttenuator").size() == 3; }, 5000));
   stop = true;
   host_thread.join();
   EXPECT_GT(tunes.load(), 0);
-  EXPECT_TRUE(Checked(1002));
-  EXPECT_FALSE(Checked(1018));
+  EXPECT_TRUE(Checked(panel::kAttenuator0dB));
+  EXPECT_FALSE(Checked(panel::kAdcPreamp));
 }
 
 // ---- Unloading from a thread other than the window thread.
@@ -298,10 +302,10 @@ class PanelUnloadTest : public PanelTest {
     const std::string recordings = RecordIntoTemporaryDirectory();
     OpenReceiver();
     EXPECT_EQ(plugin_->StartHW(7050000), 1024);
-    ClickWithMouse(1022);
-    EXPECT_TRUE(PumpUntil([&] { return Enabled(1021); }, 5000));
+    ClickWithMouse(panel::kRecButton);
+    EXPECT_TRUE(PumpUntil([&] { return Enabled(panel::kStopButton); }, 5000));
     host::PumpMessagesFor(500);
-    return recordings + Text(1024);
+    return recordings + Text(panel::kFileNameField);
   }
 
   static DWORD WINAPI Unload(LPVOID plugin) {
@@ -352,8 +356,8 @@ TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadWaitsLeavesHa
   host::PumpMessagesFor(300);
   EXPECT_FALSE(IsWindowVisible(frame));
   PostMessageA(dialog, WM_TIMER, 1, 0);
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(1022, BN_CLICKED), 0);
-  PostMessageA(GetDlgItem(dialog, 1018), WM_KEYDOWN, VK_TAB, 0);
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(panel::kRecButton, BN_CLICKED), 0);
+  PostMessageA(GetDlgItem(dialog, panel::kAdcPreamp), WM_KEYDOWN, VK_TAB, 0);
   RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   host::PumpMessagesFor(1200);
   EXPECT_TRUE(IsWindow(frame));

@@ -264,10 +264,12 @@ TEST_F(PanelTemplateTest, GroupMarksMakeOneRadioGroupForTheAttenuatorAndOneForTh
     }
     return radios;
   };
-  EXPECT_EQ(radios_in_group_of(1002), (std::set<int>{1002, 1003, 1004, 1005}));
+  EXPECT_EQ(radios_in_group_of(panel::kAttenuator0dB),
+            (std::set<int>{panel::kAttenuator0dB, panel::kAttenuator0dB + 1, panel::kAttenuator0dB + 2,
+                           panel::kAttenuator30dB}));
   std::set<int> rates;
-  for (int id = 1006; id <= 1014; ++id) rates.insert(id);
-  EXPECT_EQ(radios_in_group_of(1006), rates);
+  for (int id = panel::kFirstRateButton; id <= panel::kLastRateButton; ++id) rates.insert(id);
+  EXPECT_EQ(radios_in_group_of(panel::kFirstRateButton), rates);
   // The rate group starts at the "s" label.
   EXPECT_EQ(dialog.items[19].caption, "s");
   EXPECT_EQ(group_of[19], group_of[22]);
@@ -354,12 +356,12 @@ TEST_F(PanelTemplateTest, LiveDialogIsAVisibleChildAtTheFramesClientOriginInItsF
 }
 
 TEST_F(PanelTemplateTest, LiveRadioGroupsMatchTheTemplatesGroups) {
-  const std::set<int> attenuator = LiveGroupOf(1002);
-  for (int id = 1002; id <= 1005; ++id) EXPECT_TRUE(attenuator.count(id)) << id;
-  for (int id = 1006; id <= 1014; ++id) EXPECT_FALSE(attenuator.count(id)) << id;
-  const std::set<int> rates = LiveGroupOf(1006);
-  for (int id = 1006; id <= 1014; ++id) EXPECT_TRUE(rates.count(id)) << id;
-  for (int id = 1002; id <= 1005; ++id) EXPECT_FALSE(rates.count(id)) << id;
+  const std::set<int> attenuator = LiveGroupOf(panel::kAttenuator0dB);
+  for (int id = panel::kAttenuator0dB; id <= panel::kAttenuator30dB; ++id) EXPECT_TRUE(attenuator.count(id)) << id;
+  for (int id = panel::kFirstRateButton; id <= panel::kLastRateButton; ++id) EXPECT_FALSE(attenuator.count(id)) << id;
+  const std::set<int> rates = LiveGroupOf(panel::kFirstRateButton);
+  for (int id = panel::kFirstRateButton; id <= panel::kLastRateButton; ++id) EXPECT_TRUE(rates.count(id)) << id;
+  for (int id = panel::kAttenuator0dB; id <= panel::kAttenuator30dB; ++id) EXPECT_FALSE(rates.count(id)) << id;
 }
 
 TEST_F(PanelTemplateTest, BeforeOpenEveryControlIsAsTheTemplateLeavesIt) {
@@ -374,7 +376,7 @@ TEST_F(PanelTemplateTest, BeforeOpenEveryControlIsAsTheTemplateLeavesIt) {
 
 TEST_F(PanelTemplateTest, AfterInitAndOpenTheControlsShowTheInitialSettings) {
   OpenReceiver();
-  const std::set<int> marked{1002, 1026, 1019, 1006};
+  const std::set<int> marked{panel::kAttenuator0dB, panel::kPreselector, panel::kAdcDither, panel::kFirstRateButton};
   for (const ExpectedControl& expected : kExpectedControls) {
     if (expected.id == -1) continue;
     SCOPED_TRACE(expected.id);
@@ -383,11 +385,11 @@ TEST_F(PanelTemplateTest, AfterInitAndOpenTheControlsShowTheInitialSettings) {
     if (std::string(expected.window_class) == "Button" && is_check_or_radio) {
       EXPECT_EQ(Checked(expected.id), marked.count(expected.id) == 1);
     }
-    EXPECT_EQ(Enabled(expected.id), expected.id != 1021);
+    EXPECT_EQ(Enabled(expected.id), expected.id != panel::kStopButton);
   }
-  EXPECT_EQ(Text(1023), " ");
-  EXPECT_EQ(Text(1024), " ");
-  EXPECT_EQ(Text(1025), " ");
+  EXPECT_EQ(Text(panel::kFileSizeField), " ");
+  EXPECT_EQ(Text(panel::kFileNameField), " ");
+  EXPECT_EQ(Text(panel::kRecordingTimeField), " ");
   // Marking a radio button gives it the tab stop; nothing else changes.
   for (HWND control : LiveControls()) {
     const int id = static_cast<SHORT>(GetDlgCtrlID(control));

@@ -18,7 +18,7 @@ TEST_F(ProcessExitChild, DISABLED_StreamsAndRecordsThenEndsTheProcess) {
   SetSimulator("HALVORNSIM_SOURCE", "counting");
   OpenReceiver();
   plugin_->StartHW(7050000);
-  SendMessageA(Control(1022), BM_CLICK, 0, 0);
+  SendMessageA(Control(panel::kRecButton), BM_CLICK, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return callback_.blocks() > 200; }, 10000));
   ExitProcess(7);
 }

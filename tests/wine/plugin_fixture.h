@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "host/callback_recorder.h"
 #include "host/extio_plugin.h"
 #include "host/message_box_watcher.h"
+#include "tests/support/counting_host.h"
 #include "tests/support/journal.h"
 
 namespace halvorn::wine_tests {
@@ -35,7 +35,7 @@ class PluginTest : public ::testing::Test {
 
   std::unique_ptr<host::ExtIoPlugin> plugin_;
   host::MessageBoxWatcher boxes_;
-  host::CallbackRecorder& callback_ = host::CallbackRecorder::Instance();
+  testing::CountingHost& callback_ = testing::CountingHost::Instance();
   testing::Journal journal_{""};
   char name_[64] = {};
   char model_[64] = {};

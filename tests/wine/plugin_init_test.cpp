@@ -104,7 +104,7 @@ TEST_F(InitTest, CloseOrInitWhileStreamingStopsTheStreamBeforeTheLibraryGoes) {
   SetSimulator("HALVORNSIM_SOURCE", "counting");
   ASSERT_TRUE(Init());
   ASSERT_TRUE(plugin_->OpenHW());
-  plugin_->SetCallback(&host::CallbackRecorder::Callback);
+  plugin_->SetCallback(&testing::CountingHost::Callback);
   plugin_->StartHW(7050000);
   host::PumpMessagesFor(200);
   ASSERT_TRUE(Init());
@@ -131,7 +131,7 @@ TEST_F(InitTest, UnloadingWhileStreamingStopsEverythingFirst) {
   SetSimulator("HALVORNSIM_SOURCE", "counting");
   ASSERT_TRUE(Init());
   ASSERT_TRUE(plugin_->OpenHW());
-  plugin_->SetCallback(&host::CallbackRecorder::Callback);
+  plugin_->SetCallback(&testing::CountingHost::Callback);
   plugin_->StartHW(7050000);
   host::PumpMessagesFor(200);
   ASSERT_GT(callback_.blocks(), 0u);

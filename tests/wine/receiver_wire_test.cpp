@@ -85,7 +85,7 @@ TEST_F(ReceiverWireTest, ThePreselectorFollowsTheBandPlanOncePerTune) {
     EXPECT_EQ(calls[0]["setting"], std::to_string(setting)) << lo_hz;
   }
   // With the preselector off a tune leaves it alone.
-  Click(1026);
+  Click(panel::kPreselector);
   EXPECT_EQ(journal_.Calls("SetPreselector").back()["setting"], "10");
   const size_t before = JournalLength();
   plugin_->SetHWLO(7050000);
@@ -94,11 +94,11 @@ TEST_F(ReceiverWireTest, ThePreselectorFollowsTheBandPlanOncePerTune) {
 
 TEST_F(ReceiverWireTest, SwitchesShareTheFlagsByteWithTheStreamingBit) {
   SetSimulator("HALVORNSIM_SOURCE", "counting");
-  Click(1018);  // preamp on
+  Click(panel::kAdcPreamp);  // preamp on
   EXPECT_EQ(LastSio()["record"], "0600000000");
   plugin_->StartHW(7050000);
   EXPECT_EQ(LastSio()["flags"], "0x07");
-  Click(1019);  // dither off
+  Click(panel::kAdcDither);  // dither off
   EXPECT_EQ(LastSio()["flags"], "0x05");
   plugin_->StopHW();
   EXPECT_EQ(LastSio()["flags"], "0x04");
@@ -118,7 +118,7 @@ TEST_F(ReceiverWireTest, ClockCalibrationsRetuneWithTheCorrectedClock) {
     ASSERT_EQ(plugin_->SetHWLO(10000000), 0);
     plugin_->TuneChanged(tuned_hz);
     const size_t before = JournalLength();
-    Click(1020);
+    Click(panel::kClockCalibrate);
     const auto sent = CallsSince(before, "Sio");
     ASSERT_EQ(sent.size(), 1u) << tuned_hz;
     EXPECT_EQ(sent[0]["nco"], Hex(NcoWord(10000000, clock_hz))) << tuned_hz;
@@ -130,7 +130,7 @@ TEST_F(ReceiverWireTest, ACalibrationWithoutASoundTunedFrequencySendsNothing) {
   for (int tuned_hz : {0, 499, -500}) {
     plugin_->TuneChanged(tuned_hz);
     const size_t before = JournalLength();
-    Click(1020);
+    Click(panel::kClockCalibrate);
     EXPECT_EQ(JournalLength(), before) << tuned_hz;
   }
   // The clock is still the nominal one.
@@ -140,8 +140,8 @@ TEST_F(ReceiverWireTest, ACalibrationWithoutASoundTunedFrequencySendsNothing) {
 
 TEST_F(ReceiverWireTest, TwoRateChangesBeforeATuneGiveTwoNoticesAndOneLoad) {
   const size_t before = JournalLength();
-  Click(1012);  // 48 kS/s
-  Click(1014);  // 192 kS/s
+  Click(panel::RateButtonFor(6));  // 48 kS/s
+  Click(panel::kLastRateButton);   // 192 kS/s
   EXPECT_EQ(plugin_->GetHWSR(), 192308);
   EXPECT_EQ(Statuses(), (std::vector<int>{100, 100}));
   EXPECT_TRUE(CallsSince(before, "FpgaConfig").empty());
@@ -155,7 +155,7 @@ TEST_F(ReceiverWireTest, TwoRateChangesBeforeATuneGiveTwoNoticesAndOneLoad) {
   EXPECT_EQ(lines[lines.size() - 2].entry, "Sio");
   // Choosing the row in use does nothing.
   const size_t after = JournalLength();
-  Click(1014);
+  Click(panel::kLastRateButton);
   plugin_->SetHWLO(7050000);
   EXPECT_TRUE(CallsSince(after, "FpgaConfig").empty());
   EXPECT_EQ(Statuses().size(), 2u);
@@ -166,7 +166,7 @@ TEST_F(ReceiverWireTest, AFailingBitstreamLoadIsReportedOncePerAttemptAndNotRetr
   EXPECT_TRUE(plugin_->OpenHW());
   ASSERT_TRUE(boxes_.WaitFor(1, 5000));
   EXPECT_EQ(plugin_->SetHWLO(7050000), 0);
-  Click(1010);
+  Click(panel::RateButtonFor(4));
   EXPECT_EQ(plugin_->StartHW(7050000), 1024);
   plugin_->StopHW();
   ASSERT_TRUE(boxes_.WaitFor(2, 5000));

@@ -59,18 +59,19 @@ TEST_F(RecorderFileTest, At125kSamplesTheFileHoldsExactlyTheBlocksTheHostGotWhil
   plugin_->StopHW();
 
   EXPECT_EQ(StatusesSince(mark), (std::vector<int>{102, 103}));
-  EXPECT_EQ(callback_.counting().pairs_missing(), 0u);
-  EXPECT_EQ(callback_.counting().pairs_out_of_order(), 0u);
+  EXPECT_EQ(callback_.missing_pairs(), 0u);
+  EXPECT_EQ(callback_.out_of_order_pairs(), 0u);
   const auto recording = ReadRecording(name);
   ASSERT_TRUE(recording) << name;
   EXPECT_TRUE(IsFinished(*recording));
   EXPECT_TRUE(HasFormat(*recording, 0, 125000));
   EXPECT_EQ(recording->lo_hz(), kTestLoHz);
-  EXPECT_GE(recording->data_bytes(), kHostBlockBytes) << "a second of streaming recorded no block";
+  EXPECT_GE(recording->data_bytes(), static_cast<std::size_t>(kBlockBytes))
+      << "a second of streaming recorded no block";
   EXPECT_TRUE(HoldsCountingRun(*recording, 0));
   std::size_t first_block = 0;
   ASSERT_TRUE(HoldsRunOfHostBlocks(*recording, 0, *capture_, &first_block));
-  EXPECT_LT(first_block + recording->data_bytes() / kHostBlockBytes, capture_->blocks());
+  EXPECT_LT(first_block + recording->data_bytes() / static_cast<std::size_t>(kBlockBytes), capture_->blocks());
 }
 
 TEST_F(RecorderFileTest, At2MSamplesEveryPairIsTheHostPairRoundedTo16BitsUpToTheLargestComponents) {
@@ -79,20 +80,20 @@ TEST_F(RecorderFileTest, At2MSamplesEveryPairIsTheHostPairRoundedTo16BitsUpToThe
   ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
   // The stream reaches the largest components about four seconds in; the
   // recording spans half a second either side of them.
-  constexpr std::uint64_t kMargin = 1024 * kPairsPerBlock;
-  ASSERT_TRUE(PumpUntil([&] { return callback_.counting().next_pair() >= kFirstLargestPair - kMargin; }, 30000))
-      << "the stream stalled at pair " << callback_.counting().next_pair();
+  constexpr std::uint64_t kMargin = 1024 * kBlockPairs;
+  ASSERT_TRUE(PumpUntil([&] { return callback_.next_pair() >= kFirstLargestPair - kMargin; }, 30000))
+      << "the stream stalled at pair " << callback_.next_pair();
   ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
   const std::size_t mark = Statuses().size();
   std::string name;
   ASSERT_NO_FATAL_FAILURE(name = ClickRec());
-  ASSERT_TRUE(PumpUntil([&] { return callback_.counting().next_pair() >= kMostNegativePair + kMargin; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return callback_.next_pair() >= kMostNegativePair + kMargin; }, 30000));
   ASSERT_NO_FATAL_FAILURE(ClickStop());
   capture_->Stop();
   plugin_->StopHW();
 
   EXPECT_EQ(StatusesSince(mark), (std::vector<int>{102, 103}));
-  EXPECT_EQ(callback_.counting().pairs_missing(), 0u);
+  EXPECT_EQ(callback_.missing_pairs(), 0u);
   const auto recording = ReadRecording(name);
   ASSERT_TRUE(recording) << name;
   EXPECT_TRUE(IsFinished(*recording));
@@ -140,7 +141,7 @@ TEST_F(RecorderFileTest, ABlockRacingAStopAtTheFastestRateIsWhollyInTheFileOrAbs
   std::vector<int> expected_statuses;
   for (int i = 0; i < kRecordings; ++i) expected_statuses.insert(expected_statuses.end(), {102, 103});
   EXPECT_EQ(StatusesSince(mark), expected_statuses);
-  EXPECT_EQ(callback_.counting().pairs_missing(), 0u);
+  EXPECT_EQ(callback_.missing_pairs(), 0u);
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size()) << "two recordings shared a name";
   std::vector<std::string> sorted = names;
   std::sort(sorted.begin(), sorted.end());
@@ -203,7 +204,7 @@ TEST_F(RecorderFileTest, ARecordingGoesOnAcrossStopHwAndStartHwWithOnlyTheGapLef
   ASSERT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
   // Both streams' blocks, each run whole: the file is two counting runs,
   // the second starting at pair 0.
-  const std::size_t blocks = recording->data_bytes() / StoredBlockBytes(kTwoMegaRow);
+  const auto blocks = static_cast<std::size_t>(recording->data_bytes() / StoredBlockBytes(kTwoMegaRow));
   std::size_t restart = 0;
   for (std::size_t block = 1; block < blocks && restart == 0; ++block) {
     if (recording->U32(kHeaderBytes + block * StoredBlockBytes(kTwoMegaRow)) == 0) restart = block;
@@ -211,13 +212,12 @@ TEST_F(RecorderFileTest, ARecordingGoesOnAcrossStopHwAndStartHwWithOnlyTheGapLef
   ASSERT_GT(restart, 0u) << "no block of the second stream";
   // At rest the size showed the first stream's bytes.
   EXPECT_EQ(resting_size, std::to_string((restart * StoredBlockBytes(kTwoMegaRow)) >> 20));
-  StoredRecording before_gap{name + " (first stream)", {}};
-  StoredRecording after_gap{name + " (second stream)", {}};
   const auto split =
       recording->bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes + restart * StoredBlockBytes(kTwoMegaRow));
-  before_gap.bytes.assign(recording->bytes.begin(), split);
-  after_gap.bytes.assign(recording->bytes.begin(), recording->bytes.begin() + kHeaderBytes);
-  after_gap.bytes.insert(after_gap.bytes.end(), split, recording->bytes.end());
+  std::vector<std::uint8_t> second_stream(recording->bytes.begin(), recording->bytes.begin() + kHeaderBytes);
+  second_stream.insert(second_stream.end(), split, recording->bytes.end());
+  const StoredRecording before_gap(name + " (first stream)", {recording->bytes.begin(), split});
+  const StoredRecording after_gap(name + " (second stream)", std::move(second_stream));
   std::uint64_t first_pair_after_gap = 1;
   EXPECT_TRUE(HoldsCountingRun(before_gap, kTwoMegaRow));
   EXPECT_TRUE(HoldsCountingRun(after_gap, kTwoMegaRow, &first_pair_after_gap));

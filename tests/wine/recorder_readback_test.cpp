@@ -67,7 +67,8 @@ TEST_F(RecorderReadbackTest, RecordingsOfTheSignalHoldWhatTheHostReceivedAtBothS
     EXPECT_GE(recording->data_bytes(), 4 * StoredBlockBytes(step.row));
     EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, step.row, *capture_));
 
-    ASSERT_TRUE(WriteFileBytes("host-blocks.raw", capture_->block(0), capture_->blocks() * kHostBlockBytes));
+    ASSERT_TRUE(WriteFileBytes("host-blocks.raw", capture_->block(0),
+                               capture_->blocks() * static_cast<std::size_t>(kBlockBytes)));
     manifest += folder + "/" + name + "\t" + folder + "/host-blocks.raw\t" + std::to_string(step.rate_hz) + "\t" +
                 (step.row == kTwoMegaRow ? "16" : "24") + "\n";
   }

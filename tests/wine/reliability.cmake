@@ -8,7 +8,7 @@ target_sources(plugin_wine_tests PRIVATE
 # level below the DLLs.
 add_executable(halvorn_soak ${PROJECT_SOURCE_DIR}/tests/soak/soak_main.cpp)
 set_target_properties(halvorn_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-target_link_libraries(halvorn_soak PRIVATE extio_host_support)
+target_link_libraries(halvorn_soak PRIVATE halvorn_test_oracles extio_host_support)
 add_dependencies(halvorn_soak ExtIO_halvorn halvornusb)
 add_test(NAME reliability_soak_30s
   COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/soak.sh --in-session --program $<TARGET_FILE:halvorn_soak> 30)

@@ -6,19 +6,12 @@
 #include <numbers>
 #include <vector>
 
+#include "panel/control_ids.h"
+#include "receiver/sample_rate_table.h"
 #include "tests/wine/panel_fixture.h"
 
 namespace halvorn::wine_tests {
 namespace {
-
-struct Row {
-  int button;
-  int rate_hz;
-  int transfer_bytes;
-};
-const Row kRows[] = {{1006, 125000, 6144},  {1007, 250000, 12288}, {1008, 500000, 24576},
-                     {1009, 1000000, 49152}, {1010, 2000000, 98304}, {1011, 95238, 6144},
-                     {1012, 48077, 6144},    {1013, 96154, 6144},    {1014, 192308, 12288}};
 
 class StreamingTest : public PanelTest {
  protected:
@@ -39,19 +32,20 @@ class StreamingTest : public PanelTest {
   }
   void ExpectEveryPairOnceInOrder() {
     EXPECT_EQ(callback_.malformed_blocks(), 0u);
-    EXPECT_EQ(callback_.counting().first_pair(), 0u);
-    EXPECT_EQ(callback_.counting().pairs_missing(), 0u);
-    EXPECT_EQ(callback_.counting().pairs_out_of_order(), 0u);
-    EXPECT_EQ(callback_.counting().torn_blocks(), 0u);
+    EXPECT_EQ(callback_.first_pair(), 0u);
+    EXPECT_EQ(callback_.missing_pairs(), 0u);
+    EXPECT_EQ(callback_.out_of_order_pairs(), 0u);
+    EXPECT_EQ(callback_.torn_blocks(), 0u);
   }
 };
 
 TEST_F(StreamingTest, EveryRateStreamsWholeOrderedBlocksBetweenItsStreamingBits) {
-  for (const Row& row : kRows) {
+  for (int index = 0; index < receiver::kSampleRateCount; ++index) {
+    const receiver::SampleRateRow& row = receiver::kSampleRateTable[static_cast<std::size_t>(index)];
     SCOPED_TRACE(row.rate_hz);
     callback_.Reset();
     callback_.set_check_counting(true);
-    Click(row.button);
+    Click(panel::RateButtonFor(index));
     const size_t before = JournalLength();
     EXPECT_EQ(plugin_->StartHW(7050000), 1024);
     EXPECT_EQ(plugin_->GetHWSR(), row.rate_hz);
@@ -65,7 +59,7 @@ TEST_F(StreamingTest, EveryRateStreamsWholeOrderedBlocksBetweenItsStreamingBits)
 
     const auto starts = CallsSince(before, "StartAsyncInput");
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0]["bytes"], std::to_string(row.transfer_bytes));
+    EXPECT_EQ(starts[0]["bytes"], std::to_string(row.bytes_per_transfer()));
     const auto records = CallsSince(before, "Sio");
     ASSERT_GE(records.size(), 3u);
     EXPECT_EQ(records[records.size() - 2]["streaming"], "1");
@@ -133,7 +127,7 @@ TEST_F(StreamingTest, AStalledHostLosesWholeBlocksNeverTornOrReordered) {
   SetSimulator("HALVORNSIM_PACING", "unpaced");
   g_release_host = false;
   callback_.SetBlockObserver(&StallOnce, nullptr);
-  Click(1010);  // 16 blocks per transfer
+  Click(panel::RateButtonFor(4));  // 16 blocks per transfer
   plugin_->StartHW(7050000);
   ASSERT_TRUE(PumpUntil([&] { return callback_.blocks() >= 1; }, 5000));
   host::PumpMessagesFor(300);  // the ring fills and overflows meanwhile
@@ -141,10 +135,10 @@ TEST_F(StreamingTest, AStalledHostLosesWholeBlocksNeverTornOrReordered) {
   g_release_host = true;
   ASSERT_TRUE(WaitForBlocks(2000));
   plugin_->StopHW();
-  EXPECT_GT(callback_.counting().pairs_missing(), 0u);
-  EXPECT_EQ(callback_.counting().pairs_missing() % 1024, 0u);
-  EXPECT_EQ(callback_.counting().pairs_out_of_order(), 0u);
-  EXPECT_EQ(callback_.counting().torn_blocks(), 0u);
+  EXPECT_GT(callback_.missing_pairs(), 0u);
+  EXPECT_EQ(callback_.missing_pairs() % 1024, 0u);
+  EXPECT_EQ(callback_.out_of_order_pairs(), 0u);
+  EXPECT_EQ(callback_.torn_blocks(), 0u);
   EXPECT_EQ(callback_.malformed_blocks(), 0u);
 }
 
@@ -158,7 +152,7 @@ TEST_F(StreamingTest, HundredsOfStartsAndStopsNeverHang) {
   EXPECT_EQ(journal_.Calls("StartAsyncInput").size(), 200u);
   EXPECT_EQ(journal_.Calls("StopAsyncInput").size(), 200u);
   EXPECT_EQ(journal_.Calls("Sio").back()["streaming"], "0");
-  EXPECT_EQ(callback_.counting().torn_blocks(), 0u);
+  EXPECT_EQ(callback_.torn_blocks(), 0u);
 }
 
 // Collects the first `pairs` pairs the host receives, as complex samples.
@@ -237,7 +231,7 @@ TEST_F(StreamingTest, ACarrierShowsWhereTheReceiverIsTunedAndSitsExactlyAfterACa
   // The host reports the carrier where it sees it; the calibration takes it
   // to lie on its whole kilohertz.
   plugin_->TuneChanged(static_cast<int>(std::lround(kLoHz + before)));
-  SendMessageA(Control(1020), BM_CLICK, 0, 0);
+  SendMessageA(Control(panel::kClockCalibrate), BM_CLICK, 0, 0);
   double after = 0;
   measure(&after, &contrast);
   EXPECT_NEAR(after, 50000, 2);

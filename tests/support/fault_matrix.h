@@ -1,0 +1,152 @@
+// The device fault matrix: the points of a host's session where the plug-in
+// calls each entry of the device library, and the one visible effect of its
+// failure there. Natively and through the real DLL alike, every entry is
+// taken out and made to fail at each of its points.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace halvorn::testing {
+
+// A host's session in the order it runs; each point is one entry point call or
+// one panel handler, with the receiver and the stream in the state the points
+// before it left (a rate change left pending before each load of a bitstream).
+enum Point {
+  kInitHW,
+  kOpenHW,
+  kSetHWLO,
+  kStartHW,
+  kAttenuatorClick,
+  kDitherClick,
+  kPreampClick,
+  kPreselectorOffClick,
+  kPreselectorOnClick,
+  kCalibrateClick,
+  kRateClick,
+  kRecClick,
+  kTimerTick,
+  kStopClick,
+  kStopHW,
+  kRestartHW,
+  kInitHWWhileStreaming,
+  kStartHWAgain,
+  kCloseHWWhileStreaming,
+  kPointCount
+};
+
+constexpr const char* kPointNames[kPointCount] = {
+    "InitHW",        "OpenHW",           "SetHWLO",     "StartHW",          "0dB->20dB click",
+    "Dither click",  "Preamp click",     "Presel off",  "Presel on",        "Clk Calib click",
+    "rate click",    "Rec click",        "timer tick",  "Stop click",       "StopHW",
+    "StartHW again", "InitHW streaming", "StartHW 3rd", "CloseHW streaming"};
+
+// What the user sees when the entry fails or is missing at a point.
+enum Seen { kNotCalled, kSilent, kShowsBitstreamMessage, kInitHWFails };
+
+struct EntryCalls {
+  const char* entry;
+  std::vector<std::pair<Point, Seen>> calls;  // every other point does not call it
+};
+
+// The matrix: where the plug-in calls each entry in the session above, and
+// the one visible effect of its failure there. Everything else is silent.
+inline const std::vector<EntryCalls> kCalls = {
+    {"Open", {{kInitHW, kInitHWFails}, {kInitHWWhileStreaming, kInitHWFails}}},
+    {"Close", {{kCloseHWWhileStreaming, kSilent}}},
+    {"FirmwareDownload", {{kInitHW, kInitHWFails}, {kInitHWWhileStreaming, kInitHWFails}}},
+    {"FpgaConfig",
+     {{kOpenHW, kShowsBitstreamMessage},
+      {kSetHWLO, kShowsBitstreamMessage},
+      {kStartHW, kShowsBitstreamMessage},
+      {kCalibrateClick, kShowsBitstreamMessage},
+      {kRestartHW, kShowsBitstreamMessage}}},
+    {"GetDeviceName", {}},
+    {"GetFriendlyDeviceName", {}},
+    {"SetAttenuator", {{kOpenHW, kSilent}, {kAttenuatorClick, kSilent}}},
+    {"SetPreselector",
+     {{kOpenHW, kSilent},
+      {kSetHWLO, kSilent},
+      {kStartHW, kSilent},
+      {kPreselectorOffClick, kSilent},
+      {kPreselectorOnClick, kSilent},
+      {kCalibrateClick, kSilent},
+      {kRestartHW, kSilent},
+      {kStartHWAgain, kSilent}}},
+    {"Sio",
+     {{kOpenHW, kSilent},
+      {kSetHWLO, kSilent},
+      {kStartHW, kSilent},
+      {kDitherClick, kSilent},
+      {kPreampClick, kSilent},
+      {kCalibrateClick, kSilent},
+      {kStopHW, kSilent},
+      {kRestartHW, kSilent},
+      {kInitHWWhileStreaming, kSilent},
+      {kStartHWAgain, kSilent},
+      {kCloseHWWhileStreaming, kSilent}}},
+    {"GetInputData", {}},
+    {"StartAsyncInput", {{kStartHW, kSilent}, {kRestartHW, kSilent}, {kStartHWAgain, kSilent}}},
+    {"StopAsyncInput", {{kStopHW, kSilent}, {kInitHWWhileStreaming, kSilent}, {kCloseHWWhileStreaming, kSilent}}},
+    {"EepromRead", {}},
+    {"EepromWrite", {}},
+    {"GetDLLVersion", {}},
+};
+
+inline const EntryCalls& CallsOf(const std::string& entry) {
+  for (const EntryCalls& row : kCalls) {
+    if (entry == row.entry) return row;
+  }
+  throw std::out_of_range(entry);
+}
+
+inline Seen SeenAt(const EntryCalls& row, Point point) {
+  for (const auto& [at, seen] : row.calls) {
+    if (at == point) return seen;
+  }
+  return kNotCalled;
+}
+
+enum class Mode { kMissing, kFailing };
+
+// One cell of the matrix as a run found it.
+struct Cell {
+  std::string entry;
+  Mode mode;
+  Point point;
+  Seen expected;
+  std::vector<std::string> shown;
+};
+
+inline std::string Render(const std::vector<Cell>& cells) {
+  static constexpr const char* kSymbols[] = {"-", ".", "M", "F"};
+  std::string text = "Device faults, point by point (- not called, . silent, M bitstream message, F InitHW false):\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "%-22s %-8s", "entry", "mode");
+  text += line;
+  for (int p = 0; p < kPointCount; ++p) text += " " + std::to_string(p % 10);
+  text += "\n";
+  std::map<std::pair<std::string, Mode>, std::string> rows;
+  for (const Cell& cell : cells) {
+    std::string& row = rows[{cell.entry, cell.mode}];
+    if (row.empty()) {
+      for (int p = 0; p < kPointCount; ++p) row += " -";
+    }
+    row[static_cast<std::size_t>(cell.point) * 2 + 1] = kSymbols[cell.expected][0];
+  }
+  for (const auto& [key, row] : rows) {
+    std::snprintf(line, sizeof line, "%-22s %-8s", key.first.c_str(),
+                  key.second == Mode::kMissing ? "missing" : "failing");
+    text += line + row + "\n";
+  }
+  text += "points: ";
+  for (int p = 0; p < kPointCount; ++p)
+    text += std::to_string(p) + " " + kPointNames[p] + (p + 1 < kPointCount ? ", " : "\n");
+  return text;
+}
+
+}  // namespace halvorn::testing

@@ -1,0 +1,40 @@
+// The receiver's arithmetic as a host can check it, written apart from the
+// receiver's code: the NCO word, the preselector band, and the clock a
+// calibration leads to.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+namespace halvorn::testing {
+
+inline std::uint32_t ExpectedNcoWord(std::int32_t lo_hz, std::int32_t clock_hz) {
+  const double quotient = static_cast<double>(lo_hz) * 4294967296.0 / static_cast<double>(clock_hz);
+  return static_cast<std::uint32_t>(static_cast<std::int64_t>(quotient));
+}
+
+inline int ExpectedBand(std::int32_t frequency_hz) {
+  static constexpr std::int32_t kLimits[] = {1700000, 2100000,  3000000,  4200000,  6000000,
+                                             8400000, 12000000, 17000000, 24000000, 32000000};
+  for (int band = 0; band < 10; ++band) {
+    if (frequency_hz < kLimits[band]) return band;
+  }
+  return 10;
+}
+
+// The clock a calibration leads to, or nothing when the plug-in must leave the
+// clock alone: no whole kilohertz to put the signal on, or a clock that is not
+// a positive 32-bit number of hertz.
+inline std::optional<std::int32_t> ExpectedCalibratedClock(std::int32_t tuned_hz, std::int32_t clock_hz) {
+  const double khz = std::floor(static_cast<double>(tuned_hz) * 0.001 + 0.5);
+  if (khz == 0.0) return std::nullopt;
+  const double clock = ((khz * 1000.0) / static_cast<double>(tuned_hz)) * static_cast<double>(clock_hz);
+  if (!(clock >= 1.0 && clock < 2147483648.0)) return std::nullopt;
+  return static_cast<std::int32_t>(clock);
+}
+
+// What SetHWLO gives for an LO: 0 in range, 1 above 40 MHz, -1 below 0.
+inline std::int32_t ExpectedSetHwLoResult(std::int32_t lo_hz) { return lo_hz > 40000000 ? 1 : lo_hz < 0 ? -1 : 0; }
+
+}  // namespace halvorn::testing

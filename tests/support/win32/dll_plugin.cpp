@@ -1,0 +1,90 @@
+#include "tests/support/win32/dll_plugin.h"
+
+#include "host/halvorn_panel.h"
+#include "panel/control_ids.h"
+#include "tests/support/recording_oracle.h"
+#include "tests/support/win32/pump_until.h"
+
+namespace halvorn::testing {
+
+DllPlugin::DllPlugin(std::unique_ptr<host::ExtIoPlugin>& plugin, host::MessageBoxWatcher& boxes,
+                     std::string journal_path, std::string recording_directory)
+    : plugin_(plugin),
+      boxes_(boxes),
+      journal_path_(std::move(journal_path)),
+      recording_directory_(std::move(recording_directory)) {}
+
+std::vector<ShownMessage> DllPlugin::TakeMessages() {
+  const auto seen = boxes_.seen();
+  std::vector<ShownMessage> shown;
+  for (; boxes_taken_ < seen.size(); ++boxes_taken_)
+    shown.push_back({seen[boxes_taken_].title, seen[boxes_taken_].text});
+  return shown;
+}
+
+void DllPlugin::ForgetMessages() { boxes_taken_ = boxes_.seen().size(); }
+
+void DllPlugin::Run(std::chrono::milliseconds duration) { host::PumpMessagesFor(static_cast<DWORD>(duration.count())); }
+
+bool DllPlugin::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  return PumpUntil(done, static_cast<DWORD>(timeout.count()));
+}
+
+// The plug-in may wait for its window thread from the delivery thread (it
+// moves its panel there): this thread keeps pumping meanwhile.
+void DllPlugin::Idle() { host::PumpMessagesFor(1); }
+
+void DllPlugin::MarkRecordings() {
+  const auto names = RecordingFilesIn(recording_directory_);
+  files_at_mark_ = {names.begin(), names.end()};
+}
+
+std::vector<std::string> DllPlugin::RecordingsSinceMark() {
+  std::vector<std::string> made;
+  for (std::string& name : RecordingFilesIn(recording_directory_)) {
+    if (!files_at_mark_.count(name)) made.push_back(std::move(name));
+  }
+  return InOrderOfMaking(recording_directory_, std::move(made));
+}
+
+void DllPlugin::SetSimulator(const std::string& name, const std::string& value) {
+  SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
+}
+
+std::string DllPlugin::DescribeClick(int id, bool /*indeterminate*/) {
+  return (IsWindowEnabled(Control(id)) ? "BM_CLICK " : "BN_CLICKED of disabled ") + std::to_string(id);
+}
+
+// An enabled control is clicked. A disabled one cannot be, but its handler
+// is still reachable: the dialog gets the notification a click would send.
+// (Wine's BM_CLICK on an automatic radio button whose whole group is
+// disabled never returns.) A real check box has no third state to show.
+void DllPlugin::Click(int id, bool /*indeterminate*/) {
+  const HWND control = Control(id);
+  if (IsWindowEnabled(control)) {
+    SendMessageA(control, BM_CLICK, 0, 0);
+  } else {
+    SendMessageA(Dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+  }
+}
+
+void DllPlugin::TimerTick() { SendMessageA(Dialog(), WM_TIMER, panel::kStatusTimerId, 0); }
+
+int DllPlugin::CheckState(int id) { return static_cast<int>(SendMessageA(Control(id), BM_GETCHECK, 0, 0)); }
+
+std::string DllPlugin::Text(int id) {
+  char text[256] = {};
+  GetDlgItemTextA(Dialog(), id, text, sizeof text);
+  return text;
+}
+
+HWND DllPlugin::Dialog() {
+  if (plugin_->module() != panel_module_ || !IsWindow(frame_)) {
+    const auto found = host::HalvornPanel::Find(plugin_->module());
+    panel_module_ = plugin_->module();
+    frame_ = found ? found->frame() : nullptr;
+  }
+  return GetWindow(frame_, GW_CHILD);
+}
+
+}  // namespace halvorn::testing

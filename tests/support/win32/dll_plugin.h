@@ -1,0 +1,66 @@
+// The plug-in under test as the real DLL under Windows (Wine here), driven
+// as a host drives it: its exported entry points, its panel through real
+// window messages on this thread (a click the user could make, or the
+// notification a click would send where the control is disabled), message
+// boxes read and closed as a user would, and the host's message loop pumped
+// while it waits.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "host/extio_plugin.h"
+#include "host/message_box_watcher.h"
+#include "tests/support/plugin_under_test.h"
+
+namespace halvorn::testing {
+
+class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
+ public:
+  // `plugin` may be loaded afresh while this lives; the boxes are this
+  // process's. Recordings go to `recording_directory`, the current one.
+  DllPlugin(std::unique_ptr<host::ExtIoPlugin>& plugin, host::MessageBoxWatcher& boxes, std::string journal_path,
+            std::string recording_directory);
+
+  EntryPoints& entry_points() override { return entry_points_; }
+  PanelUnderTest& panel() override { return *this; }
+  std::vector<ShownMessage> TakeMessages() override;
+  void Run(std::chrono::milliseconds duration) override;
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
+  void Idle() override;
+  std::string RecordingDirectory() override { return recording_directory_; }
+  void MarkRecordings() override;
+  std::vector<std::string> RecordingsSinceMark() override;
+  void SetSimulator(const std::string& name, const std::string& value) override;
+  std::string JournalPath() override { return journal_path_; }
+
+  // The boxes seen before now are not taken again.
+  void ForgetMessages();
+
+ private:
+  std::string DescribeClick(int id, bool indeterminate) override;
+  void Click(int id, bool indeterminate) override;
+  void TimerTick() override;
+  int CheckState(int id) override;
+  bool Enabled(int id) override { return IsWindowEnabled(Control(id)) != FALSE; }
+  std::string Text(int id) override;
+
+  HWND Dialog();
+  HWND Control(int id) { return GetDlgItem(Dialog(), id); }
+
+  std::unique_ptr<host::ExtIoPlugin>& plugin_;
+  EntryPointsOf<host::ExtIoPlugin> entry_points_{[this]() -> host::ExtIoPlugin& { return *plugin_; }};
+  host::MessageBoxWatcher& boxes_;
+  const std::string journal_path_;
+  const std::string recording_directory_;
+  std::size_t boxes_taken_ = 0;
+  std::set<std::string> files_at_mark_;
+  // The panel of the module last looked at.
+  HMODULE panel_module_ = nullptr;
+  HWND frame_ = nullptr;
+};
+
+}  // namespace halvorn::testing
