@@ -63,9 +63,9 @@ bool Module::InitHW(char* name, char* model, int* sample_type) {
 bool Module::OpenHW() {
   trace_("OpenHW");
   trace_("Initializing CtlDialog");
+  ui_.PreparePanel();
   // A receiver closed by CloseHW (or never opened) comes back up first.
   if (!device_open_ && !BringUpDevice()) return false;
-  ui_.PreparePanel();
   InitReceiver();
   ui_.ShowPanel();
   return true;

@@ -75,6 +75,9 @@ struct TransferRoute {
 };
 TransferRoute g_route;
 
+// Set on the delivery thread, which a start can never wait for.
+thread_local bool t_on_delivery_thread = false;
+
 void DrainRing(StreamSession& session) {
   session.ring.Drain(
       [&session](std::uint8_t* block, std::uint32_t drops_before) {
@@ -94,6 +97,7 @@ void TellReceiverSilent(StreamSession& session) {
 }
 
 void BufferReadyProc(void* argument) {
+  t_on_delivery_thread = true;
   auto& session = *static_cast<StreamSession*>(argument);
   ArrivalSpinner spinner;
   StallWatch stall_watch(StallWatch::Clock::now());
@@ -167,8 +171,12 @@ StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_
   std::lock_guard lock(start_stop_mutex_);
   if (IsStreaming()) return StreamStart::kAlreadyStreaming;
   trace_("StartAsyncProcessing...");
-  // Never two threads in the host's callback at once.
-  if (live_sessions_.load(std::memory_order_acquire) != 0) return StreamStart::kEarlierThreadInCallback;
+  // Never two threads in the host's callback at once: a thread let go inside
+  // it gets the time a stop would have given it to leave. From inside the
+  // callback the wait could only be for this very thread.
+  if (live_sessions_.load(std::memory_order_acquire) != 0 && (t_on_delivery_thread || !AwaitEarlierThreads())) {
+    return StreamStart::kEarlierThreadInCallback;
+  }
   // Transfers of an input that never stopped would be read as transfers of
   // the new size: the device must take the stop before anything starts.
   if (input_may_run_) {
@@ -228,6 +236,16 @@ StreamStop SampleStream::StopAsyncProcessing() {
   session_.store(nullptr, std::memory_order_release);
   if (!EndSession(session)) return StreamStop::kThreadLeftInCallback;
   return input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
+}
+
+bool SampleStream::AwaitEarlierThreads() {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+  while (live_sessions_.load(std::memory_order_acquire) != 0) {
+    if (std::chrono::steady_clock::now() >= give_up) return false;
+    resources_.ServeSentMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 void SampleStream::CloseRoute() {

@@ -91,6 +91,9 @@ class SampleStream {
  private:
   // After this the device's callback reaches no session, and none is inside one.
   static void CloseRoute();
+  // Waits a stop's time for delivery threads let go earlier to end; false
+  // when one is still there.
+  bool AwaitEarlierThreads();
   // Stops the session's delivery thread and frees the session; false when the
   // thread is still inside the host's callback and frees it itself later.
   bool EndSession(StreamSession* session);

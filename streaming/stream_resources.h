@@ -52,6 +52,10 @@ class StreamResources {
   virtual void* AllocateRing(std::size_t bytes) = 0;
   virtual void FreeRing(void* memory) = 0;
 
+  // Handles the messages other threads have sent to the calling thread's
+  // windows, for a thread that waits for one of those threads.
+  virtual void ServeSentMessages() = 0;
+
   // The entry the device library calls with each transfer, for `target`.
   virtual device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) = 0;
   // How the delivery thread calls the host.

@@ -71,6 +71,7 @@ class PosixStreamResources final : public StreamResources {
 
   void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
   void FreeRing(void* memory) override { std::free(memory); }
+  void ServeSentMessages() override {}
   device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
   HostCaller BlockCaller() override { return &CallHostDirectly; }
 };

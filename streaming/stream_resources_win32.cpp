@@ -102,6 +102,11 @@ class Win32StreamResources final : public StreamResources {
   void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
   void FreeRing(void* memory) override { std::free(memory); }
 
+  void ServeSentMessages() override {
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+
   device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
     return door_ != nullptr ? door_->Into(target) : target;
   }

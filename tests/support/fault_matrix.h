@@ -45,8 +45,9 @@ constexpr const char* kPointNames[kPointCount] = {
     "rate click",    "Rec click",        "timer tick",  "Stop click",       "StopHW",
     "StartHW again", "InitHW streaming", "StartHW 3rd", "CloseHW streaming"};
 
-// What the user sees when the entry fails or is missing at a point.
-enum Seen { kNotCalled, kSilent, kShowsBitstreamMessage, kInitHWFails };
+// What the user or the host sees when the entry fails or is missing at a
+// point: nothing, the bitstream message, or the entry point's failure.
+enum Seen { kNotCalled, kSilent, kShowsBitstreamMessage, kInitHWFails, kStartHWFails };
 
 struct EntryCalls {
   const char* entry;
@@ -64,7 +65,7 @@ inline const std::vector<EntryCalls> kCalls = {
       {kSetHWLO, kShowsBitstreamMessage},
       {kStartHW, kShowsBitstreamMessage},
       {kCalibrateClick, kShowsBitstreamMessage},
-      {kRestartHW, kShowsBitstreamMessage}}},
+      {kRecClick, kShowsBitstreamMessage}}},
     {"GetDeviceName", {}},
     {"GetFriendlyDeviceName", {}},
     {"SetAttenuator", {{kOpenHW, kSilent}, {kAttenuatorClick, kSilent}}},
@@ -90,7 +91,7 @@ inline const std::vector<EntryCalls> kCalls = {
       {kStartHWAgain, kSilent},
       {kCloseHWWhileStreaming, kSilent}}},
     {"GetInputData", {}},
-    {"StartAsyncInput", {{kStartHW, kSilent}, {kRestartHW, kSilent}, {kStartHWAgain, kSilent}}},
+    {"StartAsyncInput", {{kStartHW, kStartHWFails}, {kRestartHW, kStartHWFails}, {kStartHWAgain, kStartHWFails}}},
     {"StopAsyncInput", {{kStopHW, kSilent}, {kInitHWWhileStreaming, kSilent}, {kCloseHWWhileStreaming, kSilent}}},
     {"EepromRead", {}},
     {"EepromWrite", {}},
@@ -113,6 +114,21 @@ inline Seen SeenAt(const EntryCalls& row, Point point) {
 
 enum class Mode { kMissing, kFailing };
 
+inline bool IsStart(Point point) { return point == kStartHW || point == kRestartHW || point == kStartHWAgain; }
+
+// Whether the entry point at `point` still does what it is for when `entry`
+// is missing from the library for the whole session: some faults carry on.
+// A receiver never opened (no Open or firmware) fails OpenHW; a receiver that
+// never had a bitstream refuses its input, as does one whose input could not
+// be stopped (it may still be running).
+inline bool UsualResultWhileMissing(const std::string& entry, Point point) {
+  if (entry == "Open" || entry == "FirmwareDownload") return point != kOpenHW && point != kInitHW &&
+                                                             point != kInitHWWhileStreaming;
+  if (entry == "FpgaConfig" || entry == "StartAsyncInput") return !IsStart(point);
+  if (entry == "StopAsyncInput") return point != kRestartHW && point != kStartHWAgain;
+  return true;
+}
+
 // One cell of the matrix as a run found it.
 struct Cell {
   std::string entry;
@@ -123,8 +139,9 @@ struct Cell {
 };
 
 inline std::string Render(const std::vector<Cell>& cells) {
-  static constexpr const char* kSymbols[] = {"-", ".", "M", "F"};
-  std::string text = "Device faults, point by point (- not called, . silent, M bitstream message, F InitHW false):\n";
+  static constexpr const char* kSymbols[] = {"-", ".", "M", "F", "S"};
+  std::string text =
+      "Device faults, point by point (- not called, . silent, M bitstream message, F InitHW false, S StartHW -1):\n";
   char line[256];
   std::snprintf(line, sizeof line, "%-22s %-8s", "entry", "mode");
   text += line;

@@ -119,15 +119,13 @@ void FaultWalk::CheckCell(const std::string& entry, Mode mode, Point point, Seen
   switch (expected) {
     case kShowsBitstreamMessage: EXPECT_EQ(result.shown, Strings{kBitstreamMessage}); break;
     case kInitHWFails:
-      EXPECT_EQ(result.shown, Strings{});
-      EXPECT_FALSE(result.usual_result) << "InitHW succeeded";
-      break;
+    case kStartHWFails:
     case kNotCalled:
     case kSilent: EXPECT_EQ(result.shown, Strings{}); break;
   }
-  if (expected != kInitHWFails) {
-    EXPECT_TRUE(result.usual_result) << "the entry point's result changed";
-  }
+  const bool usual = expected != kInitHWFails && expected != kStartHWFails &&
+                     (mode == Mode::kFailing || UsualResultWhileMissing(entry, point));
+  EXPECT_EQ(result.usual_result, usual) << "the entry point's result";
   bool reached = false;
   bool injected = false;
   for (const auto& line : result.calls) {
@@ -146,12 +144,16 @@ void FaultWalk::CheckCell(const std::string& entry, Mode mode, Point point, Seen
 
 void FaultWalk::CheckWithoutLibrary(Point point, const PointResult& result) {
   SCOPED_TRACE(std::string("library missing at ") + kPointNames[point]);
-  if (point == kInitHW || point == kInitHWWhileStreaming) {
+  if (point == kInitHW || point == kInitHWWhileStreaming || point == kOpenHW) {
+    // OpenHW tries to bring the receiver up, as InitHW does.
     EXPECT_EQ(result.shown, Strings{kLibraryMessage});
     EXPECT_FALSE(result.usual_result);
   } else if (SeenAt(CallsOf("FpgaConfig"), point) == kShowsBitstreamMessage) {
     EXPECT_EQ(result.shown, Strings{kBitstreamMessage});
-    EXPECT_TRUE(result.usual_result);
+    EXPECT_EQ(result.usual_result, !IsStart(point)) << "no receiver to start";
+  } else if (IsStart(point)) {
+    EXPECT_EQ(result.shown, Strings{});
+    EXPECT_FALSE(result.usual_result) << "a start without a receiver";
   } else if (point == kCloseHWWhileStreaming) {
     EXPECT_EQ(result.shown, Strings{});
     EXPECT_FALSE(result.usual_result) << "CloseHW released a library that was never loaded";

@@ -91,7 +91,8 @@ std::string NativePlugin::DescribeClick(int id, bool indeterminate) {
   return "OnClick(" + std::to_string(id) + ")" + (indeterminate ? " (indeterminate)" : "");
 }
 
-// An automatic check box has toggled itself (or shows the third state)
+// An automatic check box has toggled itself (or shows the third state), and
+// an enabled automatic radio button has marked itself alone in its group,
 // before the click reaches the handler.
 void NativePlugin::Click(int id, bool indeterminate) {
   if (IsCheckBox(id)) {
@@ -100,6 +101,8 @@ void NativePlugin::Click(int id, bool indeterminate) {
     } else {
       ui().Toggle(id);
     }
+  } else if (ui().control(id).enabled) {
+    for (int member : RadioGroupOf(id)) ui().SetCheckState(member, member == id ? 1 : 0);
   }
   module().panel().OnClick(id);
 }

@@ -16,6 +16,17 @@ inline std::vector<int> ReceiverSettingControls() {
   return ids;
 }
 
+// The radio buttons of one group: the attenuator's, or the sample rates'.
+inline std::vector<int> RadioGroupOf(int id) {
+  std::vector<int> ids;
+  if (id >= panel::kAttenuator0dB && id <= panel::kAttenuator30dB) {
+    for (int member = panel::kAttenuator0dB; member <= panel::kAttenuator30dB; ++member) ids.push_back(member);
+  } else if (id >= panel::kFirstRateButton && id <= panel::kLastRateButton) {
+    for (int member = panel::kFirstRateButton; member <= panel::kLastRateButton; ++member) ids.push_back(member);
+  }
+  return ids;
+}
+
 inline bool IsCheckBox(int id) {
   return id == panel::kAdcPreamp || id == panel::kAdcDither || id == panel::kPreselector;
 }

@@ -95,9 +95,10 @@ class RandomisedSession {
 
   // The model's side of a stream that started, with what a recording made
   // in it may skip.
-  void Started(std::int32_t lo_hz);
+  void StartAnswered(std::int32_t pairs);
 
   void CheckInvariants();
+  void CheckPanel();
   void CheckInside(const InsideView& inside);
   void CheckJournal();
   void CheckRecording();

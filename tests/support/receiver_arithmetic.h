@@ -23,18 +23,31 @@ inline int ExpectedBand(std::int32_t frequency_hz) {
   return 10;
 }
 
-// The clock a calibration leads to, or nothing when the plug-in must leave the
-// clock alone: no whole kilohertz to put the signal on, or a clock that is not
-// a positive 32-bit number of hertz.
+// The clock a calibration leads to, or nothing when the plug-in must refuse
+// it: no whole kilohertz to put the signal on, a correction of more than 1000
+// ppm (no crystal is that far off), or a clock that is not a positive 32-bit
+// number of hertz.
 inline std::optional<std::int32_t> ExpectedCalibratedClock(std::int32_t tuned_hz, std::int32_t clock_hz) {
   const double khz = std::floor(static_cast<double>(tuned_hz) * 0.001 + 0.5);
   if (khz == 0.0) return std::nullopt;
   const double clock = ((khz * 1000.0) / static_cast<double>(tuned_hz)) * static_cast<double>(clock_hz);
   if (!(clock >= 1.0 && clock < 2147483648.0)) return std::nullopt;
+  if (std::fabs(clock - clock_hz) > clock_hz * 1000e-6) return std::nullopt;
   return static_cast<std::int32_t>(clock);
 }
 
-// What SetHWLO gives for an LO: 0 in range, 1 above 40 MHz, -1 below 0.
-inline std::int32_t ExpectedSetHwLoResult(std::int32_t lo_hz) { return lo_hz > 40000000 ? 1 : lo_hz < 0 ? -1 : 0; }
+// The LO range hosts may tune: 0 to 40 MHz.
+inline constexpr std::int32_t kHighestLoHz = 40000000;
+
+// What SetHWLO gives for an LO: 0 in range, the highest LO above it, a
+// negative number below it.
+inline std::int32_t ExpectedSetHwLoResult(std::int32_t lo_hz) {
+  return lo_hz > kHighestLoHz ? kHighestLoHz : lo_hz < 0 ? -1 : 0;
+}
+
+// The LO StartHW tunes: the nearer end of the range for one outside it.
+inline std::int32_t ExpectedStartLo(std::int32_t lo_hz) {
+  return lo_hz > kHighestLoHz ? kHighestLoHz : lo_hz < 0 ? 0 : lo_hz;
+}
 
 }  // namespace halvorn::testing

@@ -20,6 +20,12 @@ namespace halvorn::testing {
 
 struct SessionModel {
   bool library_loaded = false;
+  // The receiver was brought up (library, open, firmware) and not closed since.
+  bool device_open = false;
+  // The panel has been made: by the first OpenHW, StartHW or ShowGUI.
+  bool panel_made = false;
+  // OpenHW has marked the panel's controls.
+  bool opened_once = false;
   // No bitstream may be loaded in the device yet: a stream start may be refused.
   bool maybe_no_bitstream = true;
   // A control record reached the device since it was loaded.
@@ -51,6 +57,8 @@ struct SessionModel {
 
   int messages = 0;
   std::vector<int> statuses;
+  // The stream dropped blocks while the recording ran: its end may say so.
+  bool recording_may_have_lost = false;
 
   // NCO words and preselector bands the device may have been sent, and the
   // switch values a record sent during the current step may carry.
@@ -62,11 +70,7 @@ struct SessionModel {
 
   void Initialised() {
     Stopped();
-    if (!library_loaded) {
-      maybe_no_bitstream = true;
-      device_record_known = false;
-    }
-    library_loaded = true;
+    BroughtUp();
     if (first_init) {
       // No tuning has reached a receiver before its first opening.
       first_init = false;
@@ -75,7 +79,21 @@ struct SessionModel {
     }
   }
 
+  // The library loaded, the receiver opened, its firmware downloaded.
+  void BroughtUp() {
+    if (!library_loaded) {
+      maybe_no_bitstream = true;
+      device_record_known = false;
+    }
+    library_loaded = true;
+    device_open = true;
+  }
+
   void Opened() {
+    // A receiver closed by CloseHW, or never opened, comes back up first.
+    if (!device_open) BroughtUp();
+    panel_made = true;
+    opened_once = true;
     attenuator = 0;
     preselector = true;
     dither = true;
@@ -91,9 +109,16 @@ struct SessionModel {
     reload_pending = false;
   }
 
-  void Started(std::int32_t lo_hz) {
-    host_lo = lo_hz;
-    Tuned(lo_hz);
+  // StartHW: the nearer end of the range for an LO outside it, and the host
+  // told so (or told the LO it has, when the receiver took no tuning).
+  void StartTuned(std::int32_t lo_hz) {
+    const std::int32_t tuned = ExpectedStartLo(lo_hz);
+    const bool taken = TunedIfTaken(tuned);
+    if ((tuned != lo_hz || !taken) && callback_registered) statuses.push_back(kStatusLoChanged);
+    panel_made = true;
+  }
+
+  void Started() {
     if (!streaming) {
       streaming = true;
       flags |= receiver::kFlagStreaming;
@@ -109,23 +134,29 @@ struct SessionModel {
   void Closed() {
     Stopped();
     library_loaded = false;
+    device_open = false;
   }
 
+  // SetHWLO: in range, tuned if the receiver takes the record; if it does not,
+  // the host is told to read the LO again.
   void Retuned(std::int32_t lo_hz) {
     if (ExpectedSetHwLoResult(lo_hz) != 0) return;
-    host_lo = lo_hz;
-    Tuned(lo_hz);
+    if (!TunedIfTaken(lo_hz) && callback_registered) statuses.push_back(kStatusLoChanged);
   }
 
-  // SetLO: a pending bitstream first, then the NCO word (and the band).
-  void Tuned(std::int32_t lo_hz) {
+  // A record only reaches a receiver whose library is loaded; the LO the host
+  // sees follows what reached it.
+  bool TunedIfTaken(std::int32_t lo_hz) {
     if (reload_pending) {
       BitstreamLoaded();
       reload_pending = false;
     }
+    if (!library_loaded) return false;
+    host_lo = lo_hz;
     lo = lo_hz;
     nco = ExpectedNcoWord(lo_hz, clock);
     allowed_nco.insert(nco);
+    return true;
   }
 
   // A bitstream load of the current row: a message when the library is gone.
@@ -148,8 +179,16 @@ struct SessionModel {
 
   void SetFlag(std::uint8_t flag, bool on) { flags = static_cast<std::uint8_t>(on ? (flags | flag) : (flags & ~flag)); }
 
+  static bool IsSetting(int id) {
+    return (id >= panel::kAttenuator0dB && id <= panel::kAttenuator30dB) ||
+           (id >= panel::kFirstRateButton && id <= panel::kLastRateButton) || id == panel::kAdcPreamp ||
+           id == panel::kAdcDither || id == panel::kPreselector || id == panel::kClockCalibrate;
+  }
+
   // A click reached the handler of `id`, after which the control shows `on`.
+  // While a recording runs the settings take no command.
   void Clicked(int id, bool on) {
+    if (recording && IsSetting(id)) return;
     if (id >= panel::kAttenuator0dB && id <= panel::kAttenuator30dB) {
       attenuator = id - panel::kAttenuator0dB;
     } else if (id >= panel::kFirstRateButton && id <= panel::kLastRateButton) {
@@ -169,12 +208,29 @@ struct SessionModel {
       preselector = on;
     } else if (id == panel::kClockCalibrate) {
       if (const auto calibrated = ExpectedCalibratedClock(last_tuned, clock)) {
+        // The same LO again with the new clock; the LO itself does not change.
         clock = *calibrated;
-        Tuned(lo);
+        if (reload_pending) {
+          BitstreamLoaded();
+          reload_pending = false;
+        }
+        if (library_loaded) {
+          nco = ExpectedNcoWord(lo, clock);
+          allowed_nco.insert(nco);
+        }
+      } else {
+        ++messages;  // refused, with a word to the user
       }
     } else if (id == panel::kRecButton) {
       if (!recording) {
+        // The header tells the rate the samples have: a rate chosen since
+        // the last load is loaded first.
+        if (reload_pending) {
+          BitstreamLoaded();
+          reload_pending = false;
+        }
         recording = true;
+        recording_may_have_lost = false;
         if (callback_registered) statuses.push_back(kStatusRecordingStarted);
       }
       settings_enabled = false;

@@ -72,6 +72,7 @@ class CountingResources : public StreamResources {
     return real_->TransferEntry(target);
   }
   HostCaller BlockCaller() override { return real_->BlockCaller(); }
+  void ServeSentMessages() override { real_->ServeSentMessages(); }
 
   std::atomic<int> threads_started{0}, live_events{0}, live_rings{0}, signals{0}, timeouts{0};
   bool fail_event = false, fail_thread = false, fail_allocation = false;
