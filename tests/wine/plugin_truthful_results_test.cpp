@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "ports/host_link.h"
+#include "ports/sample_block.h"
 #include "receiver/tuning.h"
 #include "streaming/sample_stream.h"
 #include "tests/wine/recording_support.h"
@@ -48,12 +49,12 @@ TEST_F(TruthfulResultsTest, StartHwSaysMinusOneWheneverNoStreamRuns) {
   ASSERT_TRUE(plugin_->OpenHW());
 
   // A stop the receiver refused, then one it takes.
-  ASSERT_EQ(plugin_->StartHW(kTestLoHz), kPairsPerBlock);
+  ASSERT_EQ(plugin_->StartHW(kTestLoHz), kBlockPairs);
   SetSimulator("HALVORNSIM_FAIL", "StopAsyncInput");
   plugin_->StopHW();
   EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1);
   SetSimulator("HALVORNSIM_FAIL", "");
-  EXPECT_EQ(plugin_->StartHW(kTestLoHz), kPairsPerBlock);
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), kBlockPairs);
   plugin_->StopHW();
 
   ASSERT_TRUE(plugin_->CloseHW());
@@ -66,7 +67,7 @@ TEST_F(TruthfulResultsTest, AnLoOutsideTheRangeIsTunedAtItsNearerEndAndTheRecord
   EXPECT_EQ(plugin_->SetHWLO(40000001), 40000000);
   EXPECT_LT(plugin_->SetHWLO(-1), 0);
   // One host starts at 144 MHz by default.
-  ASSERT_EQ(plugin_->StartHW(144000000), kPairsPerBlock);
+  ASSERT_EQ(plugin_->StartHW(144000000), kBlockPairs);
   EXPECT_EQ(plugin_->GetHWLO(), 40000000);
   EXPECT_EQ(Count(kStatusLoChanged), 1u);
   const auto sio = journal_.Calls("Sio");
@@ -111,7 +112,7 @@ TEST_F(TruthfulResultsTest, CloseThenOpenThenStartStreams) {
   ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
   ASSERT_TRUE(plugin_->CloseHW());
   ASSERT_TRUE(plugin_->OpenHW());
-  ASSERT_EQ(plugin_->StartHW(kTestLoHz), kPairsPerBlock);
+  ASSERT_EQ(plugin_->StartHW(kTestLoHz), kBlockPairs);
   EXPECT_TRUE(PumpUntil([&] { return callback_.blocks() > 10; }, 10000));
   plugin_->StopHW();
   EXPECT_TRUE(boxes_.seen().empty());
@@ -150,7 +151,7 @@ TEST_F(TruthfulResultsTest, ARecordingStartedAfterARateChangeCarriesTheNewRateAn
   ASSERT_TRUE(recording) << name;
   EXPECT_EQ(recording->sample_rate(), 2000000u);
   EXPECT_EQ(recording->bits_per_sample(), 16);
-  EXPECT_EQ(recording->sample_rate_index(), kTwoMegaRow);
+  EXPECT_EQ(recording->row(), kTwoMegaRow);
 }
 
 TEST_F(TruthfulResultsTest, ACalibrationFarBeyondAnyCrystalIsRefusedWithAMessage) {
