@@ -114,6 +114,18 @@ inline std::vector<std::uint8_t> CountingBlock(std::uint64_t first_pair) {
   return block;
 }
 
+// Waits, a millisecond at a time, for what the recording's writing thread
+// does on its own; false when it has not happened within `timeout_ms`.
+template <typename Predicate>
+bool Eventually(Predicate predicate, int timeout_ms = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 class ManualClock {
  public:
   explicit ManualClock(std::int64_t now) : now_(now) {}
