@@ -99,9 +99,6 @@ std::string RecordingFiles::Explain(const Failure& failure) const {
     case Trouble::kWriteFailed:
       return "Recording stopped: writing to " + path + " failed " + reason +
              ". The file keeps everything recorded up to that point.";
-    case Trouble::kDiskTooSlow:
-      return "Recording stopped: the disk did not keep up with the stream while writing " + path +
-             ". The file keeps everything recorded up to that point.";
     case Trouble::kFinishFailed:
       return "Recording stopped: the file " + path + " reached its size limit but could not be completed " + reason +
              ".";

@@ -37,7 +37,6 @@ enum class Trouble {
   kNoBuffer,
   kNoWriter,
   kWriteFailed,
-  kDiskTooSlow,
   kFinishFailed,
   kNextFileFailed,
 };

@@ -26,8 +26,9 @@ std::unique_ptr<RecordingWriter> RecordingWriter::Start(RecordingFiles& files, c
   std::unique_ptr<RecordingWriter> writer(
       new RecordingWriter(files, receiver, std::move(ring), first, max_data_bytes, timing));
   writer->wake_ = resources.CreateWakeEvent();
+  writer->room_ = resources.CreateWakeEvent();
   writer->done_event_ = resources.CreateWakeEvent();
-  if (writer->wake_ && writer->done_event_) writer->thread_ = resources.StartWorker(&RecordingWriter::Run, writer.get());
+  if (writer->wake_ && writer->room_ && writer->done_event_) writer->thread_ = resources.StartWorker(&RecordingWriter::Run, writer.get());
   if (!writer->thread_) {
     failure = {Trouble::kNoWriter, {}, first.name};
     first = std::move(writer->current_);
@@ -60,10 +61,8 @@ void RecordingWriter::Append(const std::uint8_t* pairs, int pair_count, int samp
   // A file never mixes sample sizes and never passes its size limit.
   const bool new_file = sample_rate_index != appending_rate_index_ ||
                         static_cast<std::uint64_t>(appending_file_bytes_) + bytes > max_data_bytes_;
-  if (!ring_->HasRoomFor(bytes) || (new_file && !BeginFile(sample_rate_index))) {
-    StopOnOverflow();
-    return;
-  }
+  if (!WaitForRoom(bytes, new_file)) return;
+  if (new_file) BeginFile(sample_rate_index);
   const bool reduce = sample_rate_index == receiver::kTwoMegaSampleIndex;
   std::uint8_t* place = ring_->ClaimContiguous(bytes);
   if (place != nullptr) {
@@ -83,28 +82,40 @@ void RecordingWriter::Append(const std::uint8_t* pairs, int pair_count, int samp
   shown_bytes_.store(appending_file_bytes_, std::memory_order_relaxed);
 }
 
-bool RecordingWriter::BeginFile(int sample_rate_index) {
+bool RecordingWriter::WaitForRoom(std::uint32_t bytes, bool new_file) {
+  while (!ring_->HasRoomFor(bytes) || (new_file && FileStartsFull())) {
+    if (stopped_.load(std::memory_order_acquire)) return false;
+    room_wanted_.store(true, std::memory_order_seq_cst);
+    wake_->Signal();
+    // Looked at again after a while too: the wanted room may have come
+    // between the look and the announcement.
+    room_->Wait(10);
+  }
+  return !stopped_.load(std::memory_order_acquire);
+}
+
+bool RecordingWriter::FileStartsFull() const {
+  return starts_added_.load(std::memory_order_relaxed) - starts_taken_.load(std::memory_order_acquire) ==
+         kMaxFileStarts;
+}
+
+void RecordingWriter::GiveRoom() {
+  if (room_wanted_.load(std::memory_order_seq_cst) && room_wanted_.exchange(false)) room_->Signal();
+}
+
+void RecordingWriter::BeginFile(int sample_rate_index) {
   const std::uint32_t added = starts_added_.load(std::memory_order_relaxed);
-  if (added - starts_taken_.load(std::memory_order_acquire) == kMaxFileStarts) return false;
   // The position is where the next stored byte goes: everything published so
   // far belongs to the file before.
   starts_[added % kMaxFileStarts] = {ring_->published(), sample_rate_index, files_.Now()};
   starts_added_.store(added + 1, std::memory_order_release);
   appending_rate_index_ = sample_rate_index;
   appending_file_bytes_ = 0;
-  return true;
-}
-
-void RecordingWriter::StopOnOverflow() {
-  overflowed_.store(true, std::memory_order_relaxed);
-  stopped_.store(true, std::memory_order_release);
 }
 
 RecordingWriter::Status RecordingWriter::Look() const {
   std::lock_guard lock(status_mutex_);
-  Status status = status_;
-  status.failed = status.failed || overflowed_.load(std::memory_order_acquire);
-  return status;
+  return status_;
 }
 
 void RecordingWriter::Run(void* writer) { static_cast<RecordingWriter*>(writer)->Loop(); }
@@ -164,6 +175,7 @@ bool RecordingWriter::WriteUpTo(std::uint32_t end) {
     written += static_cast<std::uint32_t>(done);
     written_.store(written, std::memory_order_release);
     ring_->Release(written);
+    GiveRoom();
     if (done < piece.bytes) {
       Fail(Trouble::kWriteFailed, current_.file->error(), current_.name);
       return false;
@@ -193,6 +205,7 @@ bool RecordingWriter::StartNextFile(const FileStart& start) {
   current_ = std::move(next);
   file_start_ = start.position;
   starts_taken_.store(starts_taken_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+  GiveRoom();
   exit_target_.store(&current_, std::memory_order_seq_cst);
   std::lock_guard lock(status_mutex_);
   ++status_.generation;
@@ -202,10 +215,13 @@ bool RecordingWriter::StartNextFile(const FileStart& start) {
 }
 
 void RecordingWriter::Fail(Trouble trouble, FileError error, const RecordingName& name) {
+  {
+    std::lock_guard lock(status_mutex_);
+    failure_ = {trouble, error, name};
+    status_.failed = true;
+  }
   stopped_.store(true, std::memory_order_release);
-  std::lock_guard lock(status_mutex_);
-  failure_ = {trouble, error, name};
-  status_.failed = true;
+  room_->Signal();
 }
 
 RecordingWriter::Outcome RecordingWriter::Finish() {
@@ -219,14 +235,8 @@ RecordingWriter::Outcome RecordingWriter::Finish() {
   // A thread that has left its procedure ends at once, unless the module is
   // being unloaded: then the loader lock holds it and waiting longer is useless.
   if (!thread_->Join(100)) thread_->Detach();
-  Outcome outcome;
   std::lock_guard lock(status_mutex_);
-  outcome.failure = failure_;
-  if (outcome.failure.trouble == Trouble::kNone && overflowed_.load(std::memory_order_acquire)) {
-    outcome.failure = {Trouble::kDiskTooSlow, {}, status_.name};
-  }
-  outcome.unfinished = unfinished_;
-  return outcome;
+  return {failure_, unfinished_};
 }
 
 void RecordingWriter::FinishAtProcessExit() {

@@ -4,7 +4,10 @@
 // file in large pieces every few tens of milliseconds, brings the header's
 // sizes up to date once a second, and opens the next file where the delivery
 // thread started one (a size limit, a rate change). So a crash loses at most
-// the last second, and a stalled disk stalls nobody but this thread.
+// the last second, and a disk that stalls for less than the ring holds stalls
+// nobody but this thread; only a longer stall, or a disk slower than the
+// stream, makes the delivery thread wait for room, and then for less than it
+// would have waited had it written each block itself.
 #pragma once
 
 #include <array>
@@ -96,9 +99,12 @@ class RecordingWriter {
   bool StartNextFile(const FileStart& start);
   void Fail(Trouble trouble, FileError error, const RecordingName& name);
   std::uint32_t FileBytes() const { return written_.load(std::memory_order_relaxed) - file_start_; }
-  // Delivery thread.
-  bool BeginFile(int sample_rate_index);
-  void StopOnOverflow();
+  // Delivery thread. False when the recording failed meanwhile.
+  bool WaitForRoom(std::uint32_t bytes, bool new_file);
+  void BeginFile(int sample_rate_index);
+  bool FileStartsFull() const;
+  // Writing thread: lets a waiting delivery thread go on.
+  void GiveRoom();
 
   RecordingFiles& files_;
   const receiver::Receiver& receiver_;
@@ -106,6 +112,7 @@ class RecordingWriter {
   const std::uint32_t max_data_bytes_;
   const WriterTiming timing_;
   std::unique_ptr<streaming::WakeEvent> wake_;
+  std::unique_ptr<streaming::WakeEvent> room_;
   std::unique_ptr<streaming::WakeEvent> done_event_;
   std::unique_ptr<streaming::WorkerThread> thread_;
 
@@ -113,10 +120,10 @@ class RecordingWriter {
   int appending_rate_index_;
   std::uint32_t appending_file_bytes_ = 0;
   std::array<std::uint8_t, kBlockPairs * 4> staging_{};  // a reduced block that wraps the ring
-  // Set once by the delivery thread on an overflow, or by the writing thread
-  // on a failure: nothing more is stored.
+  // Set by the writing thread on a failure: nothing more is stored.
   std::atomic<bool> stopped_{false};
-  std::atomic<bool> overflowed_{false};
+  // The delivery thread waits for room.
+  std::atomic<bool> room_wanted_{false};
   std::atomic<std::uint32_t> shown_bytes_{0};
 
   // File starts: the delivery thread adds, the writing thread takes.
