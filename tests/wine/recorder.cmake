@@ -7,3 +7,11 @@ target_sources(plugin_wine_tests PRIVATE
   recorder_panel_test.cpp
   recorder_readback_test.cpp)
 include(${PROJECT_SOURCE_DIR}/tests/readback/readback.cmake)
+
+# A host killed with SIGKILL while recording leaves a file every reader opens.
+foreach(rate 250k 2M)
+  add_test(NAME RecordingKill.${rate}
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/crash/recording_kill_test.sh ${rate}
+            ${PROJECT_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/tests/recording_kill/${rate})
+  set_tests_properties(RecordingKill.${rate} PROPERTIES TIMEOUT 180 RESOURCE_LOCK wine_desktop LABELS wine)
+endforeach()
