@@ -21,6 +21,7 @@ using testing::CountingBlock;
 using testing::ExpectFinished;
 using testing::ReadBytes;
 using testing::SampleBytes;
+using testing::SndfileFrames;
 using testing::U32At;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -56,14 +57,6 @@ std::string Output(const std::string& command) {
   }
   while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
   return output;
-}
-
-long long SndfileFrames(const testing::fs::path& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return -1;
-  sf_close(file);
-  return static_cast<long long>(info.frames);
 }
 
 class RecordingSurvivalTest : public ::testing::Test, protected testing::RecordingReceiverFixture {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include "device/device_library.h"
@@ -95,6 +96,15 @@ inline void ExpectFinished(const fs::path& path) {
   ASSERT_GE(bytes.size(), 90u) << path;
   EXPECT_EQ(U32At(bytes, 4), bytes.size() - 8) << path;
   EXPECT_EQ(U32At(bytes, 86), bytes.size() - 90) << path;
+}
+
+// The frames libsndfile finds in a recording; -1 when it cannot open it.
+inline long long SndfileFrames(const fs::path& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return -1;
+  sf_close(file);
+  return static_cast<long long>(info.frames);
 }
 
 // The sample bytes of a recording: everything after its 90-byte header.

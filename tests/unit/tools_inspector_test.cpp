@@ -15,6 +15,7 @@ namespace halvorn {
 namespace {
 
 using testing::ReadBytes;
+using testing::SndfileFrames;
 using testing::U32At;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -41,14 +42,6 @@ Outcome Inspect(const std::string& arguments) {
 std::string Quoted(const testing::fs::path& path) { return "'" + path.string() + "'"; }
 
 bool Has(const Outcome& run, const std::string& line) { return run.output.find(line) != std::string::npos; }
-
-long long SndfileFrames(const testing::fs::path& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return -1;
-  sf_close(file);
-  return static_cast<long long>(info.frames);
-}
 
 class InspectorTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
