@@ -1,7 +1,7 @@
 // One recording on its way to the disk. The delivery thread stores each block
 // in a ring, reduced to 16 bits at the 2 MS/s row, and never waits on the
 // disk; a writing thread of the recording's own hands what is stored to the
-// file in large pieces every few tens of milliseconds, brings the header's
+// file in large pieces every tenth of a second, brings the header's
 // sizes up to date once a second, and opens the next file where the delivery
 // thread started one (a size limit, a rate change). So a crash loses at most
 // the last second, and a disk that stalls for less than the ring holds stalls
@@ -30,7 +30,7 @@ struct WriterTiming {
   // Bytes held for the disk; about a second at 2 MS/s.
   std::uint32_t buffer_bytes = 8u << 20;
   // How often what is stored goes to the file.
-  std::uint32_t write_interval_ms = 50;
+  std::uint32_t write_interval_ms = 100;
   // How often the header's sizes are brought up to date.
   std::uint32_t header_interval_ms = 1000;
 };

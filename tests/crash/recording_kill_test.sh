@@ -61,7 +61,7 @@ if riff != data_size + 82: problems.append(f"RIFF size {riff} for data size {dat
 if data_size % block: problems.append(f"data size {data_size} is not whole blocks of {block}")
 if data_size > in_file: problems.append(f"data size {data_size} beyond the {in_file} bytes in the file")
 byte_rate = struct.unpack_from("<I", data, 28)[0]
-# Written every few tens of milliseconds, described once a second.
+# Written every tenth of a second, described once a second.
 if in_file - data_size > 2 * byte_rate: problems.append(f"{in_file - data_size} bytes beyond the last update")
 with wave.open(path) as w:
     if w.getnframes() != data_size // align: problems.append(f"wave reads {w.getnframes()} frames")
