@@ -10,10 +10,6 @@ std::uint32_t AtLeastOneBlock(std::uint32_t max_data_bytes) {
   return std::max<std::uint32_t>(max_data_bytes, kBlockBytes);
 }
 
-std::unique_ptr<streaming::StreamResources> ResourcesOrPlatform(std::unique_ptr<streaming::StreamResources> given) {
-  return given ? std::move(given) : streaming::MakePlatformStreamResources();
-}
-
 }  // namespace
 
 Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, UserInterface& ui, PanelView& view,
@@ -25,8 +21,7 @@ Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, Use
       trace_(trace),
       files_(std::move(options.directory), std::move(options.clock)),
       max_data_bytes_(AtLeastOneBlock(options.max_data_bytes)),
-      timing_(options.timing),
-      resources_(ResourcesOrPlatform(std::move(options.resources))) {}
+      timing_(options.timing) {}
 
 Recorder::~Recorder() { FinishAtUnload(); }
 

@@ -1,7 +1,7 @@
 // Records the delivered stream to WAV files with the receiver chunk. The
 // window thread starts, stops and shows a recording; the delivery thread
-// hands every block to the recording's writer, which takes no lock and never
-// waits on the disk (recording_writer.h).
+// hands every block to the recording's writer, which takes no lock per block
+// and waits on the disk only when its ring is full (recording_writer.h).
 #pragma once
 
 #include <atomic>
@@ -34,8 +34,6 @@ struct RecorderOptions {
   // it goes on in a new file. At least one whole block.
   std::uint32_t max_data_bytes = kMaxDataBytes;
   WriterTiming timing;
-  // The writing thread and its events; null: the platform's.
-  std::unique_ptr<streaming::StreamResources> resources;
 };
 
 class Recorder : public streaming::BlockSink {
@@ -85,7 +83,8 @@ class Recorder : public streaming::BlockSink {
   RecordingFiles files_;
   const std::uint32_t max_data_bytes_;
   const WriterTiming timing_;
-  const std::unique_ptr<streaming::StreamResources> resources_;
+  // The writing thread and its events.
+  const std::unique_ptr<streaming::StreamResources> resources_ = streaming::MakePlatformStreamResources();
 
   std::atomic<bool> recording_{false};
   // What WriteBlock stores into; cleared first when a recording ends.
