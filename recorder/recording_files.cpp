@@ -10,7 +10,7 @@ constexpr int kMaxCopies = 1000;
 
 void PutSize(std::array<std::uint8_t, kHeaderBytes>& header, std::uint64_t offset, std::uint32_t value) {
   const auto bytes = EncodeSizeField(value);
-  for (std::size_t i = 0; i < bytes.size(); ++i) header[offset + i] = bytes[i];
+  for (std::size_t i = 0; i < bytes.size(); ++i) header[static_cast<std::size_t>(offset) + i] = bytes[i];
 }
 
 }  // namespace
