@@ -29,7 +29,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        seconds_per_iteration_[run.benchmark_name()] = run.GetAdjustedRealTime() / 1e9;
+        // Process CPU time where that is what the benchmark measures (all its threads).
+        const bool process_cpu = run.benchmark_name().find("/process_time") != std::string::npos;
+        seconds_per_iteration_[run.benchmark_name()] =
+            (process_cpu ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime()) / 1e9;
       }
     }
     ConsoleReporter::ReportRuns(runs);

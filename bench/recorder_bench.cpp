@@ -1,14 +1,20 @@
-// What recording costs the delivery thread, measured against what it cannot
-// beat: WriteBlock at the 2 MS/s row (reduce, lock, one write) against a plain
-// sequential write of the same 4096 bytes per block to the same disk, and the
-// 24-to-16-bit reduction against a memcpy of the same block. The ratios are
-// printed at the end of the run, each against a baseline of the same run.
+// What recording costs, measured against what it cannot beat: the whole
+// recorder (the delivery thread storing each block, the writing thread
+// handing it to the disk) against a plain sequential write of the same bytes
+// per block to the same disk, in CPU time of the whole process; the
+// 24-to-16-bit reduction against a memcpy of the same block, with both in
+// cache and with both going through memory as in the recorder; and what a
+// stalled disk costs the delivery thread. The ratios are printed at the end
+// of the run, each against a baseline of the same run.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -51,12 +57,52 @@ std::vector<std::uint8_t> NoiseBlock() {
   return block;
 }
 
+// A disk that takes `stall` over every write, as a busy or sleeping one may.
+class StalledDirectory final : public recorder::RecordingDirectory {
+ public:
+  explicit StalledDirectory(std::chrono::milliseconds stall)
+      : real_(recorder::MakePlatformRecordingDirectory(BenchDirectory().string())), stall_(stall) {}
+  Created CreateNew(const char* name) override {
+    Created created = real_->CreateNew(name);
+    if (created.file) created.file = std::make_unique<StalledFile>(std::move(created.file), stall_);
+    return created;
+  }
+  bool Remove(const char* name) override { return real_->Remove(name); }
+  std::string PathOf(const char* name) const override { return real_->PathOf(name); }
+  std::string Describe(recorder::FileError error) const override { return real_->Describe(error); }
+
+ private:
+  class StalledFile final : public recorder::RecordingFile {
+   public:
+    StalledFile(std::unique_ptr<recorder::RecordingFile> real, std::chrono::milliseconds stall)
+        : real_(std::move(real)), stall_(stall) {}
+    std::size_t Write(const std::uint8_t* data, std::size_t bytes) override {
+      std::this_thread::sleep_for(stall_);
+      return real_->Write(data, bytes);
+    }
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t bytes) override {
+      return real_->WriteAt(offset, data, bytes);
+    }
+    bool Truncate(std::uint64_t length) override { return real_->Truncate(length); }
+    bool Close() override { return real_->Close(); }
+    recorder::FileError error() const override { return real_->error(); }
+
+   private:
+    std::unique_ptr<recorder::RecordingFile> real_;
+    std::chrono::milliseconds stall_;
+  };
+
+  std::unique_ptr<recorder::RecordingDirectory> real_;
+  std::chrono::milliseconds stall_;
+};
+
 // The recorder with the receiver it reads, the device library never loaded.
 struct RecorderRig {
-  explicit RecorderRig(int sample_rate_index) {
+  explicit RecorderRig(int sample_rate_index, std::unique_ptr<recorder::RecordingDirectory> directory = nullptr) {
     receiver.SelectSampleRate(sample_rate_index);
     recorder::RecorderOptions options;
-    options.directory = recorder::MakePlatformRecordingDirectory(BenchDirectory().string());
+    options.directory =
+        directory ? std::move(directory) : recorder::MakePlatformRecordingDirectory(BenchDirectory().string());
     recorder_ = std::make_unique<recorder::Recorder>(receiver, host, ui, ui, trace, std::move(options));
   }
   ~RecorderRig() { recorder_.reset(); }
@@ -150,21 +196,103 @@ void BM_MemcpyBlock(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlockBytes));
 }
 
+// As in the recorder: each block from the next slot of a stream's 3 MiB ring
+// into the next place of the recorder's 8 MiB ring, so neither is in cache.
+constexpr std::size_t kSourceRingBytes = std::size_t{512} * kBlockBytes;
+constexpr std::size_t kRecorderRingBytes = std::size_t{8} << 20;
+
+template <typename Step>
+void ThroughRings(benchmark::State& state, std::size_t out_bytes, Step step) {
+  std::vector<std::uint8_t> source(kSourceRingBytes);
+  std::uint32_t seed = 12345;
+  for (auto& byte : source) {
+    seed = seed * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>(seed >> 24);
+  }
+  std::vector<std::uint8_t> out(kRecorderRingBytes);
+  std::size_t in_at = 0;
+  std::size_t out_at = 0;
+  for (auto _ : state) {
+    step(source.data() + in_at, out.data() + out_at);
+    benchmark::ClobberMemory();
+    in_at = (in_at + kBlockBytes) % kSourceRingBytes;
+    out_at = (out_at + out_bytes) % (kRecorderRingBytes - kBlockBytes);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlockBytes));
+}
+
+void BM_ReduceBlockThroughMemory(benchmark::State& state) {
+  ThroughRings(state, kReducedBytes,
+               [](const std::uint8_t* in, std::uint8_t* out) { recorder::ReduceBlock(in, kBlockPairs, out); });
+}
+void BM_MemcpyBlockThroughMemory(benchmark::State& state) {
+  ThroughRings(state, kBlockBytes,
+               [](const std::uint8_t* in, std::uint8_t* out) { std::memcpy(out, in, kBlockBytes); });
+}
+
+// What one block costs the whole process at the 2 MS/s row, both recorder
+// threads counted, ended by a stop that writes everything stored.
+void BM_RecorderProcessCpuAt2MSps(benchmark::State& state) {
+  RemoveRecordings();
+  RecorderRig rig(receiver::kTwoMegaSampleIndex);
+  const std::vector<std::uint8_t> block = NoiseBlock();
+  rig.recorder_->StartRecording();
+  for (auto _ : state) rig.recorder_->WriteBlock(block.data(), kBlockPairs);
+  rig.recorder_->StopRecording();
+  RemoveRecordings();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kReducedBytes));
+}
+
+// A second of 2 MS/s blocks while every write to the disk takes 100 ms: the
+// longest any one block kept the delivery thread.
+void BM_WriteBlockWhileTheDiskStalls(benchmark::State& state) {
+  constexpr auto kStall = std::chrono::milliseconds(100);
+  double longest_s = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    RemoveRecordings();
+    RecorderRig rig(receiver::kTwoMegaSampleIndex, std::make_unique<StalledDirectory>(kStall));
+    const std::vector<std::uint8_t> block = NoiseBlock();
+    rig.recorder_->StartRecording();
+    state.ResumeTiming();
+    for (int i = 0; i < 1953; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      rig.recorder_->WriteBlock(block.data(), kBlockPairs);
+      longest_s = std::max(longest_s, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.PauseTiming();
+    rig.recorder_->StopRecording();
+    state.ResumeTiming();
+  }
+  RemoveRecordings();
+  state.counters["longest_block_us"] = longest_s * 1e6;
+  state.counters["stall_per_write_us"] = std::chrono::duration<double, std::micro>(kStall).count();
+}
+
+BENCHMARK(BM_PlainWrite4096)->MeasureProcessCPUTime();
+BENCHMARK(BM_RecorderProcessCpuAt2MSps)->MeasureProcessCPUTime();
 BENCHMARK(BM_PlainWrite4096);
 BENCHMARK(BM_WriteBlockAt2MSps);
 BENCHMARK(BM_PlainWrite6144);
 BENCHMARK(BM_WriteBlockAt1MSps);
 BENCHMARK(BM_MemcpyBlock);
 BENCHMARK(BM_ReduceBlock);
+BENCHMARK(BM_MemcpyBlockThroughMemory);
+BENCHMARK(BM_ReduceBlockThroughMemory);
+BENCHMARK(BM_WriteBlockWhileTheDiskStalls)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
   halvorn::bench::RatioReporter reporter;
   if (!reporter.RunBenchmarks(&argc, argv)) return 1;
-  reporter.Ratio("WriteBlock at 2 MS/s (reduce, lock, write 4096 B)", "BM_WriteBlockAt2MSps", "BM_PlainWrite4096");
-  reporter.Ratio("WriteBlock at 1 MS/s (lock, write 6144 B)", "BM_WriteBlockAt1MSps", "BM_PlainWrite6144");
-  reporter.Ratio("ReduceBlock (6144 B in, 4096 B out)", "BM_ReduceBlock", "BM_MemcpyBlock");
+  reporter.Ratio("Recorder at 2 MS/s, process CPU (both threads)", "BM_RecorderProcessCpuAt2MSps/process_time",
+                 "BM_PlainWrite4096/process_time");
+  reporter.Ratio("WriteBlock at 2 MS/s (delivery thread: reduce, store)", "BM_WriteBlockAt2MSps", "BM_PlainWrite4096");
+  reporter.Ratio("WriteBlock at 1 MS/s (delivery thread: store)", "BM_WriteBlockAt1MSps", "BM_PlainWrite6144");
+  reporter.Ratio("ReduceBlock in cache (6144 B in, 4096 B out)", "BM_ReduceBlock", "BM_MemcpyBlock");
+  reporter.Ratio("ReduceBlock through memory, as recording", "BM_ReduceBlockThroughMemory",
+                 "BM_MemcpyBlockThroughMemory");
   if (const double seconds = reporter.SecondsPerIteration("BM_WriteBlockAt2MSps"); seconds > 0) {
     // 1953 blocks arrive each second at 2 MS/s.
     std::printf("%-52s %6.1f x faster than 2 MS/s needs\n", "WriteBlock at 2 MS/s, headroom",

@@ -1,29 +1,19 @@
 #include "recorder/recorder.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "receiver/sample_rate_table.h"
-#include "recorder/sample_reduction.h"
 
 namespace halvorn::recorder {
 namespace {
-
-// Attempts at a free name for files started in one second.
-constexpr int kMaxCopies = 1000;
 
 std::uint32_t AtLeastOneBlock(std::uint32_t max_data_bytes) {
   return std::max<std::uint32_t>(max_data_bytes, kBlockBytes);
 }
 
 }  // namespace
-
-std::int64_t SystemUtcSeconds() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, UserInterface& ui, PanelView& view,
                    const Trace& trace, RecorderOptions options)
@@ -32,9 +22,9 @@ Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, Use
       ui_(ui),
       view_(view),
       trace_(trace),
-      directory_(options.directory ? std::move(options.directory) : MakePlatformRecordingDirectory()),
-      clock_(options.clock ? std::move(options.clock) : UtcClock(&SystemUtcSeconds)),
-      max_data_bytes_(AtLeastOneBlock(options.max_data_bytes)) {}
+      files_(std::move(options.directory), std::move(options.clock)),
+      max_data_bytes_(AtLeastOneBlock(options.max_data_bytes)),
+      timing_(options.timing) {}
 
 Recorder::~Recorder() { FinishAtUnload(); }
 
@@ -43,27 +33,33 @@ std::optional<std::string> Recorder::StartRecording() {
   if (IsRecording()) return std::nullopt;
   host_.NotifyRecordingState(true);
 
-  OpenFile file;
+  OpenRecording file;
   Failure failure;
-  const bool opened = OpenNewFile(receiver_.Settings(), file, failure);
+  std::unique_ptr<RecordingWriter> writer;
+  const bool created = files_.Create(receiver_.Settings(), files_.Now(), file, failure);
   view_.ShowRecordingName(file.name.c_str());
-  if (!opened) {
+  if (created) {
+    writer = RecordingWriter::Start(files_, receiver_, *resources_, file, max_data_bytes_, timing_, failure);
+    if (!writer) files_.Discard(file);
+  }
+  if (!writer) {
     host_.NotifyRecordingState(false);
-    std::string report = Explain(failure);
+    std::string report = files_.Explain(failure);
     trace_(report.c_str());
     return report;
   }
   view_.ShowRecordingSize(0);
 
-  shown_start_time_utc_s_ = file.start_time_utc_s;
-  shown_bytes_.store(0, std::memory_order_relaxed);
+  shown_generation_ = 1;
+  shown_start_time_utc_s_ = writer->Look().start_time_utc_s;
   {
-    std::lock_guard lock(mutex_);
-    open_ = std::move(file);
-    shown_generation_ = ++file_generation_;
+    std::lock_guard lock(control_mutex_);
+    writer_ = std::move(writer);
     lost_blocks_.store(0, std::memory_order_relaxed);
+    lost_microseconds_.store(0, std::memory_order_relaxed);
     has_blocks_.store(false, std::memory_order_relaxed);
-    accepting_.store(true, std::memory_order_release);
+    open_writer_.store(writer_.get(), std::memory_order_release);
+    accepting_.store(writer_.get(), std::memory_order_seq_cst);
   }
   recording_.store(true, std::memory_order_release);
   ui_.StartStatusTimer();
@@ -81,226 +77,107 @@ std::optional<std::string> Recorder::StopRecording() {
 std::optional<std::string> Recorder::UpdateRecordingStatus() {
   if (!IsRecording()) return std::nullopt;
 
-  bool interrupted = false;
-  bool new_file = false;
-  RecordingName name;
+  RecordingWriter::Status status;
+  std::uint32_t bytes = 0;
   {
-    std::lock_guard lock(mutex_);
-    interrupted = failure_.trouble != Trouble::kNone;
-    if (!interrupted && file_generation_ != shown_generation_) {
-      new_file = true;
-      shown_generation_ = file_generation_;
-      shown_start_time_utc_s_ = open_.start_time_utc_s;
-      name = open_.name;
-    }
+    std::lock_guard lock(control_mutex_);
+    if (!writer_) return std::nullopt;
+    status = writer_->Look();
+    bytes = writer_->shown_bytes();
   }
-  if (interrupted) {
+  if (status.failed) {
     ui_.StopStatusTimer();
     std::optional<std::string> report = EndRecording();
     host_.NotifyRecordingState(false);
     return report;
   }
 
-  if (new_file) view_.ShowRecordingName(name.c_str());
-  view_.ShowRecordingSize(shown_bytes_.load(std::memory_order_relaxed) >> 20);
-  view_.ShowRecordingTime(clock_() - shown_start_time_utc_s_);
+  if (status.generation != shown_generation_) {
+    shown_generation_ = status.generation;
+    shown_start_time_utc_s_ = status.start_time_utc_s;
+    view_.ShowRecordingName(status.name.c_str());
+  }
+  view_.ShowRecordingSize(bytes >> 20);
+  view_.ShowRecordingTime(files_.Now() - shown_start_time_utc_s_);
   return std::nullopt;
 }
 
-void Recorder::FinishAtUnload() {
-  if (IsRecording()) EndRecording();
-}
+void Recorder::FinishAtUnload() { EndRecording(); }
 
 void Recorder::WriteBlock(const std::uint8_t* data, std::int32_t pair_count) {
-  if (!accepting_.load(std::memory_order_acquire) || data == nullptr || pair_count <= 0) return;
-  std::lock_guard lock(mutex_);
-  if (!open_.file) return;
-  const int sample_rate_index = receiver_.sample_rate_index();
-  for (std::int32_t done = 0; done < pair_count && open_.file; done += kConversionPairs) {
-    AppendLocked(data + static_cast<std::size_t>(done) * kPairBytes,
-                 std::min<std::int32_t>(pair_count - done, kConversionPairs), sample_rate_index);
-  }
-}
-
-void Recorder::AppendLocked(const std::uint8_t* pairs, int pair_count, int sample_rate_index) {
-  const std::uint8_t* bytes = pairs;
-  std::size_t size = static_cast<std::size_t>(pair_count) * kPairBytes;
-  if (sample_rate_index == receiver::kTwoMegaSampleIndex) {
-    ReduceBlock(pairs, pair_count, conversion_.data());
-    bytes = conversion_.data();
-    size = static_cast<std::size_t>(pair_count) * 4;
-  }
-  // A file never mixes sample sizes and never passes its size limit.
-  if (sample_rate_index != open_.sample_rate_index ||
-      static_cast<std::uint64_t>(open_.data_bytes) + size > max_data_bytes_) {
-    if (!ContinueInNewFileLocked(sample_rate_index)) return;
-  }
-  const std::size_t written = open_.file->Write(bytes, size);
-  open_.data_bytes += static_cast<std::uint32_t>(written);
-  has_blocks_.store(true, std::memory_order_relaxed);
-  shown_bytes_.store(open_.data_bytes, std::memory_order_relaxed);
-  if (written < size) InterruptLocked(Trouble::kWriteFailed, open_.file->error(), open_.name);
-}
-
-bool Recorder::ContinueInNewFileLocked(int sample_rate_index) {
-  FileError error;
-  if (!FinishFile(open_, error)) {
-    InterruptLocked(Trouble::kFinishFailed, error, open_.name);
-    return false;
-  }
-  receiver::ReceiverSettings settings = receiver_.Settings();
-  settings.sample_rate_index = sample_rate_index;
-  OpenFile next;
-  Failure failure;
-  if (!OpenNewFile(settings, next, failure)) {
-    open_ = OpenFile{};
-    InterruptLocked(Trouble::kNextFileFailed, failure.error, failure.name);
-    return false;
-  }
-  open_ = std::move(next);
-  ++file_generation_;
-  shown_bytes_.store(0, std::memory_order_relaxed);
-  return true;
-}
-
-void Recorder::InterruptLocked(Trouble trouble, FileError error, const RecordingName& name) {
-  failure_ = {trouble, error, name};
-  failed_ = std::move(open_);
-  open_ = OpenFile{};
-  accepting_.store(false, std::memory_order_relaxed);
-}
-
-bool Recorder::OpenNewFile(const receiver::ReceiverSettings& settings, OpenFile& out, Failure& failure) {
-  const std::int64_t name_time = clock_();
-  int copy = name_time == last_name_time_ ? last_copy_ + 1 : 1;
-  for (int attempt = 1;; ++attempt, ++copy) {
-    out.name = MakeRecordingName(name_time, copy);
-    RecordingDirectory::Created created = directory_->CreateNew(out.name.c_str());
-    if (created.status == RecordingDirectory::CreateStatus::kCreated) {
-      out.file = std::move(created.file);
-      break;
+  if (data == nullptr || pair_count <= 0) return;
+  // Announced before the look, so that an ending recording either sees this
+  // block under way and waits for it, or is seen here as gone.
+  delivering_.store(true, std::memory_order_seq_cst);
+  if (RecordingWriter* writer = accepting_.load(std::memory_order_seq_cst)) {
+    const int sample_rate_index = receiver_.sample_rate_index();
+    for (std::int32_t done = 0; done < pair_count; done += kBlockPairs) {
+      writer->Append(data + static_cast<std::size_t>(done) * kPairBytes, std::min(pair_count - done, kBlockPairs),
+                     sample_rate_index);
     }
-    if (created.status == RecordingDirectory::CreateStatus::kFailed || attempt == kMaxCopies) {
-      failure = {Trouble::kCreateFailed, created.error, out.name};
-      return false;
-    }
+    has_blocks_.store(true, std::memory_order_relaxed);
   }
-  last_name_time_ = name_time;
-  last_copy_ = copy;
-
-  // A second reading: the header's time may be a second later than the name's.
-  out.start_time_utc_s = clock_();
-  const auto header = EncodeWavHeader(settings, out.start_time_utc_s);
-  if (out.file->Write(header.data(), header.size()) != header.size()) {
-    failure = {Trouble::kCreateFailed, out.file->error(), out.name};
-    // A file without a whole header holds nothing worth keeping.
-    out.file.reset();
-    directory_->Remove(out.name.c_str());
-    return false;
-  }
-  out.sample_rate_index = settings.sample_rate_index;
-  out.pair_bytes = StoredPairBytes(settings.sample_rate_index);
-  out.data_bytes = 0;
-  return true;
+  delivering_.store(false, std::memory_order_release);
 }
 
-bool Recorder::FinishFile(OpenFile& open, FileError& error) {
-  RecordingFile& file = *open.file;
-  const std::uint32_t whole_pairs = open.data_bytes - open.data_bytes % static_cast<std::uint32_t>(open.pair_bytes);
-  // Readers count frames from the data size; a torn pair would not be one.
-  if (whole_pairs != open.data_bytes && file.Truncate(kHeaderBytes + whole_pairs)) open.data_bytes = whole_pairs;
-  const auto riff_size = EncodeSizeField(RiffSizeFor(open.data_bytes));
-  const auto data_size = EncodeSizeField(open.data_bytes);
-  bool ok = file.WriteAt(kRiffSizeOffset, riff_size.data(), riff_size.size()) &&
-            file.WriteAt(kDataSizeOffset, data_size.data(), data_size.size());
-  if (!ok) error = file.error();
-  if (!file.Close() && ok) {
-    error = file.error();
-    ok = false;
-  }
-  open.file.reset();
-  return ok;
-}
-
-std::optional<std::string> Recorder::EndRecording() {
-  std::unique_lock lock(mutex_);
-  return EndRecordingLocked(lock);
+void Recorder::BlocksLost(std::uint64_t blocks) {
+  // A gap before the recording's first block lies outside it.
+  if (accepting_.load(std::memory_order_acquire) == nullptr || !has_blocks_.load(std::memory_order_relaxed)) return;
+  const double rate_hz = receiver::SampleRateRowAt(receiver_.sample_rate_index()).rate_hz;
+  lost_blocks_.fetch_add(blocks, std::memory_order_relaxed);
+  lost_microseconds_.fetch_add(static_cast<std::uint64_t>(static_cast<double>(blocks) * kBlockPairs * 1e6 / rate_hz),
+                               std::memory_order_relaxed);
 }
 
 void Recorder::FinishAtProcessExit() {
-  if (!IsRecording()) return;
-  // The process's other threads have ended abruptly, the delivery thread
-  // perhaps in a write with the lock held: wait for it only briefly.
-  std::unique_lock lock(mutex_, std::defer_lock);
-  for (int attempt = 0; attempt < 100 && !lock.try_lock(); ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (lock.owns_lock()) EndRecordingLocked(lock);
+  RecordingWriter* writer = open_writer_.exchange(nullptr, std::memory_order_acq_rel);
+  if (writer == nullptr) return;
+  writer->FinishAtProcessExit();
+  recording_.store(false, std::memory_order_release);
 }
 
-std::optional<std::string> Recorder::EndRecordingLocked(std::unique_lock<std::mutex>& lock) {
-  accepting_.store(false, std::memory_order_relaxed);
-  OpenFile open = std::move(open_);
-  open_ = OpenFile{};
-  OpenFile failed = std::move(failed_);
-  failed_ = OpenFile{};
-  const int sample_rate_index = open.file ? open.sample_rate_index : failed.sample_rate_index;
-  const Failure failure = failure_;
-  failure_ = Failure{};
-  lock.unlock();
-  // From here no block reaches either file, and none is half written.
-  std::optional<std::string> report;
-  if (failure.trouble != Trouble::kNone) report = Explain(failure);
-  const auto add = [&report](const std::string& text) { report = report ? *report + "\n" + text : text; };
-  for (OpenFile* file : {&failed, &open}) {
-    FileError error;
-    if (file->file && !FinishFile(*file, error)) {
-      add("The recording file \"" + directory_->PathOf(file->name.c_str()) + "\" could not be completed (" +
-          directory_->Describe(error) + ").");
-    }
+std::optional<std::string> Recorder::EndRecording() {
+  std::unique_ptr<RecordingWriter> writer;
+  {
+    std::lock_guard lock(control_mutex_);
+    if (!writer_) return std::nullopt;
+    accepting_.store(nullptr, std::memory_order_seq_cst);
+    // A block being stored takes microseconds: it never waits on anything.
+    while (delivering_.load(std::memory_order_seq_cst)) std::this_thread::yield();
+    writer = std::move(writer_);
   }
-  if (const std::uint64_t lost = lost_blocks_.exchange(0); lost != 0) add(ExplainLoss(lost, sample_rate_index));
+  // From here no block reaches the recording, and none is half stored.
+  const RecordingWriter::Outcome outcome = writer->Finish();
+  open_writer_.store(nullptr, std::memory_order_release);
+  writer.reset();
   recording_.store(false, std::memory_order_release);
-  if (report) trace_(report->c_str());
+  std::string report = Explain(outcome);
+  if (const std::uint64_t lost = lost_blocks_.exchange(0); lost != 0) {
+    if (!report.empty()) report += "\n";
+    report += ExplainLoss(lost, static_cast<double>(lost_microseconds_.exchange(0)) / 1e6);
+  }
+  if (report.empty()) return std::nullopt;
+  trace_(report.c_str());
   return report;
 }
 
-std::string Recorder::ExplainLoss(std::uint64_t blocks, int sample_rate_index) {
-  const double seconds = static_cast<double>(blocks) * kBlockPairs /
-                         receiver::SampleRateRowAt(sample_rate_index).rate_hz;
+std::string Recorder::Explain(const RecordingWriter::Outcome& outcome) const {
+  std::string report;
+  if (outcome.failure.trouble != Trouble::kNone) report = files_.Explain(outcome.failure);
+  if (outcome.unfinished) {
+    if (!report.empty()) report += "\n";
+    report += files_.ExplainUnfinished(outcome.unfinished->first, outcome.unfinished->second);
+  }
+  return report;
+}
+
+std::string Recorder::ExplainLoss(std::uint64_t blocks, double seconds) {
   char text[256];
   std::snprintf(text, sizeof text,
                 "Recording incomplete: %llu blocks of samples (%.2f s) were lost while the host or the disk could "
                 "not keep up. The recording holds everything else, with a gap wherever blocks are missing.",
                 static_cast<unsigned long long>(blocks), seconds);
   return text;
-}
-
-void Recorder::BlocksLost(std::uint64_t blocks) {
-  // A gap before the recording's first block lies outside it.
-  if (accepting_.load(std::memory_order_acquire) && has_blocks_.load(std::memory_order_relaxed)) {
-    lost_blocks_.fetch_add(blocks, std::memory_order_relaxed);
-  }
-}
-
-std::string Recorder::Explain(const Failure& failure) const {
-  const std::string path = "\"" + directory_->PathOf(failure.name.c_str()) + "\"";
-  const std::string reason = "(" + directory_->Describe(failure.error) + ")";
-  switch (failure.trouble) {
-    case Trouble::kCreateFailed:
-      return "Recording not started: cannot create " + path + " " + reason + ".";
-    case Trouble::kWriteFailed:
-      return "Recording stopped: writing to " + path + " failed " + reason +
-             ". The file keeps everything recorded up to that point.";
-    case Trouble::kFinishFailed:
-      return "Recording stopped: the file " + path + " reached its size limit but could not be completed " + reason +
-             ".";
-    case Trouble::kNextFileFailed:
-      return "Recording stopped: cannot create its next file " + path + " " + reason +
-             ". The files recorded before it are complete.";
-    case Trouble::kNone: break;
-  }
-  return {};
 }
 
 }  // namespace halvorn::recorder

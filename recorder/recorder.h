@@ -1,12 +1,11 @@
 // Records the delivered stream to WAV files with the receiver chunk. The
 // window thread starts, stops and shows a recording; the delivery thread
-// appends every block. One lock keeps them apart, held for one block's write.
+// hands every block to the recording's writer, which takes no lock per block
+// and waits on the disk only when its ring is full (recording_writer.h).
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,15 +17,13 @@
 #include "ports/user_interface.h"
 #include "receiver/receiver.h"
 #include "recorder/recording_file.h"
-#include "recorder/recording_name.h"
+#include "recorder/recording_files.h"
+#include "recorder/recording_writer.h"
 #include "recorder/wav_header.h"
 #include "streaming/block_sink.h"
+#include "streaming/stream_resources.h"
 
 namespace halvorn::recorder {
-
-// Seconds since 1970-01-01 00:00:00 UTC.
-using UtcClock = std::function<std::int64_t()>;
-std::int64_t SystemUtcSeconds();
 
 struct RecorderOptions {
   // Null: files go to the process's current directory.
@@ -36,6 +33,7 @@ struct RecorderOptions {
   // Sample bytes one file may hold. A recording whose next block would pass
   // it goes on in a new file. At least one whole block.
   std::uint32_t max_data_bytes = kMaxDataBytes;
+  WriterTiming timing;
 };
 
 class Recorder : public streaming::BlockSink {
@@ -53,11 +51,11 @@ class Recorder : public streaming::BlockSink {
   // host told (103).
   std::optional<std::string> StartRecording();
   std::optional<std::string> StopRecording();
-  // The status timer's tick: shows size and time, or ends a recording that the
-  // delivery thread could not continue. Ignored while idle.
+  // The status timer's tick: shows size and time, or ends a recording that
+  // could not go on. Ignored while idle.
   std::optional<std::string> UpdateRecordingStatus();
 
-  // Delivery thread: appends the block to the open file, if any.
+  // Delivery thread: stores the block for the open recording, if any.
   void WriteBlock(const std::uint8_t* data, std::int32_t pair_count) override;
   // Delivery thread: blocks lost before the next one; the user learns of them
   // when the recording ends.
@@ -66,74 +64,48 @@ class Recorder : public streaming::BlockSink {
   // For a module being unloaded: finishes an open recording without touching
   // the window or the host, which may be gone.
   void FinishAtUnload();
-  // For a process that is ending: its other threads are gone, perhaps one
-  // with the lock held, so this waits for the lock only briefly.
+  // For a process that is ending: its other threads are gone, perhaps in the
+  // middle of a block or a write. Finishes the open recording with everything
+  // stored for it, taking no lock and waiting for nothing.
   void FinishAtProcessExit();
 
   // From a start to the end that the window thread carries out.
   bool IsRecording() const { return recording_.load(std::memory_order_acquire); }
 
  private:
-  static constexpr int kConversionPairs = kBlockPairs;
-
-  struct OpenFile {
-    std::unique_ptr<RecordingFile> file;  // null: none
-    RecordingName name;
-    int sample_rate_index = 0;
-    int pair_bytes = 6;
-    std::uint32_t data_bytes = 0;  // sample bytes that reached the file
-    std::int64_t start_time_utc_s = 0;
-  };
-  enum class Trouble { kNone, kCreateFailed, kWriteFailed, kFinishFailed, kNextFileFailed };
-  struct Failure {
-    Trouble trouble = Trouble::kNone;
-    FileError error;
-    RecordingName name;
-  };
-
-  // Creates a file under a name not taken yet and writes its header.
-  bool OpenNewFile(const receiver::ReceiverSettings& settings, OpenFile& out, Failure& failure);
-  // Sizes, then close. A partly written pair at the end is cut off first
-  // where the file allows it; either way the sizes match the file's length.
-  static bool FinishFile(OpenFile& open, FileError& error);
-
-  void AppendLocked(const std::uint8_t* pairs, int pair_count, int sample_rate_index);
-  bool ContinueInNewFileLocked(int sample_rate_index);
-  void InterruptLocked(Trouble trouble, FileError error, const RecordingName& name);
-
-  // Takes every file away from the delivery thread and finishes it.
+  // Takes the recording away from the delivery thread, lets its writer finish
+  // the files and says what went wrong, if anything.
   std::optional<std::string> EndRecording();
-  std::optional<std::string> EndRecordingLocked(std::unique_lock<std::mutex>& lock);
-  std::string Explain(const Failure& failure) const;
-  static std::string ExplainLoss(std::uint64_t blocks, int sample_rate_index);
+  std::string Explain(const RecordingWriter::Outcome& outcome) const;
+  static std::string ExplainLoss(std::uint64_t blocks, double seconds);
 
   const receiver::Receiver& receiver_;
   const HostLink& host_;
   UserInterface& ui_;
   PanelView& view_;
   const Trace& trace_;
-  const std::unique_ptr<RecordingDirectory> directory_;
-  const UtcClock clock_;
+  RecordingFiles files_;
   const std::uint32_t max_data_bytes_;
+  const WriterTiming timing_;
+  // The writing thread and its events.
+  const std::unique_ptr<streaming::StreamResources> resources_ = streaming::MakePlatformStreamResources();
 
   std::atomic<bool> recording_{false};
-  // The quick look WriteBlock takes before the lock; the lock decides.
-  std::atomic<bool> accepting_{false};
-  // The open file's data byte count, for the display.
-  std::atomic<std::uint32_t> shown_bytes_{0};
-  // Blocks the stream dropped between blocks of this recording.
+  // What WriteBlock stores into; cleared first when a recording ends.
+  std::atomic<RecordingWriter*> accepting_{nullptr};
+  // Set while WriteBlock may be using `accepting_`'s writer.
+  std::atomic<bool> delivering_{false};
+  // Blocks the stream dropped between blocks of this recording, and the time
+  // they would have covered.
   std::atomic<std::uint64_t> lost_blocks_{0};
+  std::atomic<std::uint64_t> lost_microseconds_{0};
   std::atomic<bool> has_blocks_{false};
+  // The open recording's writer, for the process's exit.
+  std::atomic<RecordingWriter*> open_writer_{nullptr};
 
-  std::mutex mutex_;
-  // Guarded by mutex_.
-  OpenFile open_;
-  OpenFile failed_;  // taken aside by the delivery thread after a failure
-  Failure failure_;
-  std::uint32_t file_generation_ = 0;  // counts files of this recording
-  std::int64_t last_name_time_ = INT64_MIN;
-  int last_copy_ = 0;
-  std::array<std::uint8_t, kConversionPairs * 4> conversion_{};
+  // Between the window thread and an unload on another thread.
+  std::mutex control_mutex_;
+  std::unique_ptr<RecordingWriter> writer_;  // guarded by control_mutex_
 
   // Window thread only.
   std::uint32_t shown_generation_ = 0;

@@ -3,7 +3,9 @@
 # against a baseline measured in the same run (see BENCHMARKS.md):
 #   native: streaming_bench (against memcpy), recorder_bench (against a plain
 #           write and memcpy), the simulator's scene cost (against real time);
-#   Wine:   stream_bench through the real DLL (against real time).
+#   Wine:   stream_bench through the real DLL (against real time), and what
+#           recording adds to the whole host process at 2 MS/s and 1 MS/s
+#           (against the same session without it, bench/recording_cost.sh).
 # Run it on an otherwise idle machine; `--quick` for shorter Wine runs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -20,3 +22,7 @@ build/native/simulator/halvornsim_scene_timing
 echo
 echo "== stream through the real DLL (Wine)"
 (cd build/windows && ../../scripts/wine-session.sh wine stream_bench.exe "$@")
+echo
+echo "== what recording adds to the host process (Wine)"
+bench/recording_cost.sh 2M 20 5
+bench/recording_cost.sh 1M 20 5

@@ -7,7 +7,10 @@ halvorn_native_tests(recorder_tests
   recorder_sample_reduction_test.cpp
   recorder_file_test.cpp
   recorder_test.cpp
-  recorder_panel_test.cpp)
+  recorder_panel_test.cpp
+  recorder_ring_test.cpp
+  recorder_block_reduction_test.cpp
+  recorder_crash_test.cpp)
 target_link_libraries(recorder_tests PRIVATE PkgConfig::SNDFILE)
 
 # Counts allocations by replacing the global operator new: a program of its own.

@@ -159,7 +159,11 @@ TEST_F(RecordingPanelTest, AFailedWriteIsReportedAtTheNextTickOverAnIdlePanel) {
   ExpectRecordingArrangement();
   EXPECT_TRUE(ui().errors().empty());
 
-  module_.panel().OnTimer();
+  // The first tick after the writing thread met the full disk.
+  ASSERT_TRUE(testing::Eventually([&] {
+    module_.panel().OnTimer();
+    return !ui().errors().empty();
+  }));
   ASSERT_EQ(ui().errors().size(), 1u);
   EXPECT_NE(ui().errors()[0].find(std::strerror(ENOSPC)), std::string::npos);
   ExpectIdleArrangement();

@@ -129,6 +129,16 @@ class RecorderTest : public ::testing::Test, protected testing::RecordingReceive
     }
     return statuses;
   }
+  // Ticks as the window thread's timer does until the recording ends with a
+  // report: the tick after the writing thread met the failure.
+  std::optional<std::string> TickUntilReport() {
+    std::optional<std::string> report;
+    testing::Eventually([&] {
+      report = recorder_->UpdateRecordingStatus();
+      return report.has_value() || !recorder_->IsRecording();
+    });
+    return report;
+  }
   std::string Text(int id) { return ui_.control(id).text; }
   bool Saw(const std::string& event) {
     const auto events = ui_.events();
@@ -338,7 +348,7 @@ TEST_F(RecorderTest, AFailedWriteEndsTheRecordingAtTheNextTickWithAFinishedFile)
   EXPECT_TRUE(recorder_->IsRecording());
   EXPECT_EQ(RecordingStatuses(), (std::vector<int>{102}));
 
-  const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+  const std::optional<std::string> report = TickUntilReport();
   ASSERT_TRUE(report.has_value());
   EXPECT_NE(report->find(kName), std::string::npos) << *report;
   EXPECT_NE(report->find(std::strerror(ENOSPC)), std::string::npos) << *report;
@@ -391,7 +401,7 @@ TEST_F(RecorderTest, WhereATornPairCannotBeCutOffTheSizesStillMatchTheFile) {
   Make();
   recorder_->StartRecording();
   DeliverCounting(0, 2);
-  const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+  const std::optional<std::string> report = TickUntilReport();
   ASSERT_TRUE(report.has_value());
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName).size(), 6144u + 1000);
@@ -403,7 +413,7 @@ TEST_F(RecorderTest, AFileThatCannotBeCompletedAtItsLimitEndsTheRecording) {
   DeliverCounting(0, 2);
   faults_->fail_write_at = true;
   DeliverCounting(2, 2);
-  const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+  const std::optional<std::string> report = TickUntilReport();
   ASSERT_TRUE(report.has_value());
   EXPECT_NE(report->find("could not be completed"), std::string::npos) << *report;
   EXPECT_NE(report->find(kName), std::string::npos) << *report;
@@ -421,7 +431,7 @@ TEST_F(RecorderTest, ARealShortWriteLeavesAFinishedFileOfWholePairs) {
     setrlimit(RLIMIT_FSIZE, &limit);
     recorder_->StartRecording();
     DeliverCounting(0, 5);
-    const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+    const std::optional<std::string> report = TickUntilReport();
     std::_Exit(report && report->find(std::strerror(EFBIG)) != std::string::npos ? 0 : 1);
   };
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
@@ -471,17 +481,24 @@ TEST_F(RecorderTest, AtProcessExitTheFileIsFinishedWithoutWindowOrHost) {
   EXPECT_EQ(SampleBytes(scratch_ / kName), blocks);
 }
 
-TEST_F(RecorderTest, AtProcessExitAWriteThatNeverEndsIsNotWaitedFor) {
+// The writing thread caught in a write, as a thread the ending process killed
+// may be: the exit neither waits for it nor loses what was stored.
+TEST_F(RecorderTest, AtProcessExitAWriteThatNeverEndsIsNotWaitedForAndLosesNothing) {
   Make();
   recorder_->StartRecording();
-  DeliverCounting(0, 1);
   faults_->hold_writes = true;
-  std::thread caught([this] { DeliverCounting(1, 1); });  // holds the lock, as a thread killed mid-write would
-  while (faults_->writes_held == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  recorder_->FinishAtProcessExit();  // returns: waiting would hang the ending process
-  EXPECT_TRUE(recorder_->IsRecording());
+  const Bytes blocks = DeliverCounting(0, 3);
+  ASSERT_TRUE(testing::Eventually([&] { return faults_->writes_held > 0; }));
+  recorder_->FinishAtProcessExit();
+  EXPECT_FALSE(recorder_->IsRecording());
+  ExpectFinished(scratch_ / kName);
+  EXPECT_EQ(SampleBytes(scratch_ / kName), blocks);
+  EXPECT_EQ(ReadInfo(scratch_ / kName).frames, 3 * 1024);
+
   faults_->hold_writes = false;
-  caught.join();
+  recorder_.reset();
+  ExpectFinished(scratch_ / kName);
+  EXPECT_EQ(SampleBytes(scratch_ / kName), blocks);
 }
 
 TEST_F(RecorderTest, IdleStopsAndLateTicksDoNothing) {
@@ -567,12 +584,16 @@ TEST_F(RecorderTest, ANewFileIsNamedAndStampedFromItsOwnStartAndShownAtTheNextTi
   clock_.Advance(60);
   DeliverCounting(2, 1);
   const std::string second = "Sun Dec 06 09-20-49 2026.wav";
+  // The writing thread creates it.
+  ASSERT_TRUE(testing::Eventually([&] { return ReadBytes(scratch_ / second).size() >= 90; }));
   EXPECT_EQ(scratch_.Names(), (Names{kName, second}));
   EXPECT_EQ(testing::I64At(ReadBytes(scratch_ / second), 52), kStart + 60);
 
   clock_.Advance(4);
-  recorder_->UpdateRecordingStatus();
-  EXPECT_EQ(Text(panel::kFileNameField), second);
+  ASSERT_TRUE(testing::Eventually([&] {
+    recorder_->UpdateRecordingStatus();
+    return Text(panel::kFileNameField) == second;
+  }));
   EXPECT_EQ(Text(panel::kRecordingTimeField), "4");
   recorder_->StopRecording();
   ExpectFinished(scratch_ / kName);
@@ -620,7 +641,7 @@ TEST_F(RecorderTest, WhenTheNextFileCannotBeCreatedEveryFileIsFinishedAndTheUser
   const Bytes kept = DeliverCounting(0, 2);
   DeliverCounting(2, 2);
   EXPECT_TRUE(recorder_->IsRecording());
-  const std::optional<std::string> report = recorder_->UpdateRecordingStatus();
+  const std::optional<std::string> report = TickUntilReport();
   ASSERT_TRUE(report.has_value());
   EXPECT_NE(report->find("Sun Dec 06 09-19-49 2026 (2).wav"), std::string::npos) << *report;
   EXPECT_NE(report->find(std::strerror(ENOSPC)), std::string::npos) << *report;

@@ -4,14 +4,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include "device/device_library.h"
 #include "panel/dialog_view.h"
@@ -60,6 +63,15 @@ inline void ExpectFinished(const fs::path& path) {
   EXPECT_EQ(U32At(bytes, 86), bytes.size() - 90) << path;
 }
 
+// The frames libsndfile finds in a recording; -1 when it cannot open it.
+inline long long SndfileFrames(const fs::path& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return -1;
+  sf_close(file);
+  return static_cast<long long>(info.frames);
+}
+
 // The sample bytes of a recording: everything after its 90-byte header.
 inline std::vector<std::uint8_t> SampleBytes(const fs::path& path) {
   auto bytes = ReadBytes(path);
@@ -72,6 +84,18 @@ inline std::vector<std::uint8_t> CountingBlock(std::uint64_t first_pair) {
   std::vector<std::uint8_t> block(kBlockBytes);
   for (int i = 0; i < kBlockPairs; ++i) simulator::WriteCountingPair(first_pair + i, &block[i * 6]);
   return block;
+}
+
+// Waits, a millisecond at a time, for what the recording's writing thread
+// does on its own; false when it has not happened within `timeout_ms`.
+template <typename Predicate>
+bool Eventually(Predicate predicate, int timeout_ms = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 class ManualClock {

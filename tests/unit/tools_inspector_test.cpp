@@ -20,6 +20,7 @@ namespace halvorn {
 namespace {
 
 using testing::ReadBytes;
+using testing::SndfileFrames;
 using testing::U32At;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -53,14 +54,6 @@ std::vector<float> Floats(const Bytes& bytes) {
   return values;
 }
 
-long long SndfileFrames(const testing::fs::path& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return -1;
-  sf_close(file);
-  return static_cast<long long>(info.frames);
-}
-
 class InspectorTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
   InspectorTest() { testing::CountingHost::Instance().Reset(); }
@@ -80,18 +73,20 @@ class InspectorTest : public ::testing::Test, protected testing::RecordingReceiv
     }
     ASSERT_EQ(recorder->StopRecording(), std::nullopt);
   }
-  // A recording the process never stopped: it ends without finishing.
-  void RecordAndCrash(int blocks) {
-    const auto crash = [&] {
-      auto recorder = MakeRecorder();
-      recorder->StartRecording();
-      for (int i = 0; i < blocks; ++i) {
-        const Bytes block = testing::CountingBlock(static_cast<std::uint64_t>(i) * 1024);
-        recorder->WriteBlock(block.data(), 1024);
-      }
-      std::_Exit(0);
-    };
-    EXPECT_EXIT(crash(), ::testing::ExitedWithCode(0), "");
+  // A recording cut off by a crash: `blocks` in the file, its sizes covering
+  // only the first `covered` of them, as its last update left them; older
+  // versions left both sizes 0 (`covered` negative).
+  void RecordAndCrash(int blocks, int covered = -1) {
+    Record(blocks);
+    const auto path = scratch_ / kName;
+    Bytes bytes = ReadBytes(path);
+    const std::uint32_t data = covered < 0 ? 0 : static_cast<std::uint32_t>(covered) * 6144;
+    const std::uint32_t riff = covered < 0 ? 0 : data + 82;
+    for (int i = 0; i < 4; ++i) {
+      bytes[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+      bytes[86 + i] = static_cast<std::uint8_t>(data >> (8 * i));
+    }
+    testing::WriteBytes(path, bytes);
   }
 
   testing::ManualClock clock_{kStart};
@@ -171,6 +166,27 @@ TEST_F(InspectorTest, ARepairCutsOffATornFrame) {
   EXPECT_EQ(ReadBytes(path).size(), 90u + 6144);
   EXPECT_EQ(U32At(ReadBytes(path), 86), 6144u);
   EXPECT_EQ(SndfileFrames(path), 1024);
+}
+
+TEST_F(InspectorTest, ARecordingCutOffAfterItsLastUpdateIsRepairedToEverythingInIt) {
+  RecordAndCrash(3, 2);
+  const auto path = scratch_ / kName;
+  Bytes bytes = ReadBytes(path);
+  bytes.insert(bytes.end(), {1, 2, 3, 4});  // a block cut off in the middle
+  testing::WriteBytes(path, bytes);
+  EXPECT_EQ(SndfileFrames(path), 2048);
+
+  const ToolRun look = Inspect({path});
+  EXPECT_EQ(look.status, 0) << look.output();
+  EXPECT_TRUE(Has(look, "State:              unfinished")) << look.output();
+  EXPECT_TRUE(Has(look, "Torn frame:         4 bytes")) << look.output();
+
+  const ToolRun repair = Inspect({path, "--repair"});
+  EXPECT_EQ(repair.status, 0) << repair.output();
+  EXPECT_TRUE(Has(repair, "State:              finished\n")) << repair.output();
+  EXPECT_EQ(ReadBytes(path).size(), 90u + 3 * 6144);
+  EXPECT_EQ(U32At(ReadBytes(path), 4), 82u + 3 * 6144);
+  EXPECT_EQ(SndfileFrames(path), 3072);
 }
 
 TEST_F(InspectorTest, ARecordingThatCrashedBeforeItsFirstBlockRepairsToAnEmptyOne) {

@@ -51,7 +51,8 @@ std::string Describe(const std::string& path, const recording::RecordingInfo& in
       text += Line("State", "finished");
       break;
     case Completion::kUnfinished:
-      text += Line("State", "unfinished: both sizes are 0, the recording was never stopped (--repair finishes it)");
+      text += Line("State", Printf("unfinished: the recording was never stopped; its sizes cover %u of the data "
+                                   "bytes (--repair finishes it)", info.data_size_field));
       break;
     case Completion::kMismatched:
       text += Line("State", Printf("sizes disagree with the file: RIFF size %u, data size %u, file %" PRIu64 " bytes",

@@ -121,12 +121,15 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   }
 
   const std::uint64_t in_file = info.file_bytes - info.data_offset;
-  if (info.riff_size == 0 && info.data_size_field == 0) {
-    info.completion = Completion::kUnfinished;
-    info.data_bytes = in_file;
-  } else if (info.riff_size + 8ull == info.file_bytes && info.data_size_field <= in_file) {
+  // A crash leaves sizes that agree with each other but cover less than the
+  // file holds: those of the recorder's last update, or 0 from older versions.
+  const bool sizes_agree = info.riff_size + 8ull == info.data_offset + info.data_size_field;
+  if (info.riff_size + 8ull == info.file_bytes && info.data_size_field <= in_file) {
     info.completion = Completion::kFinished;
     info.data_bytes = info.data_size_field;
+  } else if ((info.riff_size == 0 && info.data_size_field == 0) || (sizes_agree && info.data_size_field < in_file)) {
+    info.completion = Completion::kUnfinished;
+    info.data_bytes = in_file;
   } else {
     info.completion = Completion::kMismatched;
     info.data_bytes = std::min<std::uint64_t>(info.data_size_field, in_file);

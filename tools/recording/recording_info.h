@@ -37,7 +37,7 @@ struct ReceiverChunk {
 
 enum class Completion {
   kFinished,    // both sizes agree with the file's length (chunks may follow the data)
-  kUnfinished,  // both sizes 0 with data behind them: the recording never stopped
+  kUnfinished,  // sizes that cover less than the file holds (0, or a last update's): never stopped
   kMismatched,  // sizes set, but the file is longer or shorter than they say
 };
 

@@ -66,8 +66,7 @@ RecordingText DescribeRecording(const std::string& path, const recording::Record
     case recording::Completion::kFinished:
       break;
     case recording::Completion::kUnfinished:
-      text.warnings.push_back("unfinished recording (its sizes were never written, as after a crash): "
-                              "drawn from the file's length");
+      text.warnings.push_back("unfinished recording (never stopped, as after a crash): drawn from the file's length");
       break;
     case recording::Completion::kMismatched:
       text.warnings.push_back(Printf("its sizes disagree with the file's length: drawn from the %" PRIu64
