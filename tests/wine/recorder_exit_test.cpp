@@ -19,8 +19,9 @@ constexpr int kRuns = 8;
 ::testing::AssertionResult EveryBlockIsAWholeCountingBlock(const StoredRecording& recording) {
   const std::size_t block_bytes = StoredBlockBytes(kTwoMegaRow);
   for (std::size_t at = 0; at + block_bytes <= recording.data_bytes(); at += block_bytes) {
-    StoredRecording one{recording.name, {recording.bytes.begin(), recording.bytes.begin() + kHeaderBytes}};
-    one.bytes.insert(one.bytes.end(), recording.data() + at, recording.data() + at + block_bytes);
+    std::vector<std::uint8_t> bytes(recording.bytes.begin(), recording.bytes.begin() + kHeaderBytes);
+    bytes.insert(bytes.end(), recording.data() + at, recording.data() + at + block_bytes);
+    const StoredRecording one(recording.name, std::move(bytes));
     if (::testing::AssertionResult whole = HoldsCountingRun(one, kTwoMegaRow); !whole) {
       return whole << " (block " << at / block_bytes << ")";
     }
