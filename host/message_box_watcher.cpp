@@ -41,6 +41,7 @@ void MessageBoxWatcher::Run() {
     {
       std::lock_guard lock(mutex_);
       std::erase_if(closing_, [](HWND window) { return !IsWindow(window); });
+      std::erase_if(held_, [](HWND window) { return !IsWindow(window); });
     }
     EnumWindows(&MessageBoxWatcher::Visit, reinterpret_cast<LPARAM>(this));
     Sleep(20);
@@ -60,11 +61,21 @@ BOOL CALLBACK MessageBoxWatcher::Visit(HWND window, LPARAM self_pointer) {
   std::lock_guard lock(self.mutex_);
   // A box stays visible for a moment after it is told to close.
   if (std::find(self.closing_.begin(), self.closing_.end(), window) != self.closing_.end()) return TRUE;
-  char title[256] = {};
-  char text[1024] = {};
-  GetWindowTextA(window, title, sizeof title);
-  GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
-  self.seen_.push_back({title, text});
+  const auto held = std::find(self.held_.begin(), self.held_.end(), window);
+  if (held == self.held_.end()) {
+    char title[256] = {};
+    char text[1024] = {};
+    GetWindowTextA(window, title, sizeof title);
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    self.seen_.push_back({title, text});
+    if (self.hold_) {
+      self.held_.push_back(window);
+      return TRUE;
+    }
+  } else {
+    if (self.hold_) return TRUE;
+    self.held_.erase(held);
+  }
   self.closing_.push_back(window);
   PostMessageA(window, WM_COMMAND, IDOK, 0);
   return TRUE;

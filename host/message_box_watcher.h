@@ -38,6 +38,9 @@ class MessageBoxWatcher {
   void Clear();
   // Waits until `count` boxes have been seen, at most `timeout_ms`.
   bool WaitFor(size_t count, DWORD timeout_ms) const;
+  // While held, boxes are read but left open, as by a user who is away; on
+  // release they are closed.
+  void HoldOpen(bool hold) { hold_ = hold; }
 
  private:
   void Run();
@@ -48,6 +51,8 @@ class MessageBoxWatcher {
   mutable std::mutex mutex_;
   std::vector<Seen> seen_;
   std::vector<HWND> closing_;
+  std::vector<HWND> held_;
+  std::atomic<bool> hold_{false};
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -47,9 +47,10 @@ class FaultWalk {
   void Click(int id) { plugin_.panel().Click(id); }
   bool WaitForBlocks(std::uint64_t blocks);
 
-  // The session's points in order: `before` and `after` run around each
-  // point, fault-free set-up between them.
-  void Walk(const PointHook& before, const PointHook& after, const PointCheck& check);
+  // The session's points in order, up to `last`: `before` and `after` run
+  // around each point, fault-free set-up between them.
+  void Walk(const PointHook& before, const PointHook& after, const PointCheck& check,
+            Point last = static_cast<Point>(kPointCount - 1));
   // One cell of the matrix: the messages, the entry point's result, and the
   // journal showing the entry reached (failing) or never reached (missing)
   // exactly where the matrix says the plug-in calls it.

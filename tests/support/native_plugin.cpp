@@ -62,11 +62,21 @@ void NativePlugin::Idle() { std::this_thread::sleep_for(std::chrono::microsecond
 void NativePlugin::MarkRecordings() { mark_ = directory_->created().size(); }
 
 std::vector<std::string> NativePlugin::RecordingsSinceMark() {
-  const std::vector<std::string> created = directory_->created();
+  const std::vector<std::string> created = directory_ ? directory_->created() : created_before_unload_;
   return {created.begin() + static_cast<std::ptrdiff_t>(std::min(mark_, created.size())), created.end()};
 }
 
+bool NativePlugin::UnloadWithoutClosing(Unload way) {
+  if (way != Unload::kFromAnotherThread) return false;
+  // Finishing a recording makes no new file.
+  created_before_unload_ = directory_->created();
+  directory_ = nullptr;
+  std::thread([this] { module_.reset(); }).join();
+  return true;
+}
+
 std::optional<InsideView> NativePlugin::Inside() {
+  if (!module_) return std::nullopt;
   const receiver::ReceiverState& state = module().receiver().state();
   const receiver::ControlRecord record = module().control_record().Current();
   InsideView inside;

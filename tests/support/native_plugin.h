@@ -55,6 +55,8 @@ class NativePlugin final : public PluginUnderTest, private PanelUnderTest {
   void SetSimulator(const std::string& name, const std::string& value) override { settings_.Set(name, value); }
   std::string JournalPath() override { return journal_path_; }
   std::optional<InsideView> Inside() override;
+  // From another thread only: the native module has no messages that wait.
+  bool UnloadWithoutClosing(Unload way) override;
 
  private:
   std::string DescribeClick(int id, bool indeterminate) override;
@@ -67,7 +69,8 @@ class NativePlugin final : public PluginUnderTest, private PanelUnderTest {
   SimulatorSettings settings_;
   ScratchDirectory scratch_;
   std::string journal_path_;
-  OrderedDirectory* directory_ = nullptr;
+  OrderedDirectory* directory_ = nullptr;  // null once the module is gone
+  std::vector<std::string> created_before_unload_;
   std::unique_ptr<NativeModule> module_;
   EntryPointsOf<Module> entry_points_{[this]() -> Module& { return module(); }};
   std::size_t mark_ = 0;

@@ -102,6 +102,16 @@ struct InsideView {
   std::uint64_t dropped_blocks = 0;
 };
 
+// How a host lets the plug-in go without StopHW or CloseHW.
+enum class Unload {
+  // From a thread that neither loaded it nor owns its panel, while the
+  // loading thread pumps its messages.
+  kFromAnotherThread,
+  // The same, while one of the plug-in's message boxes is open on the
+  // loading thread, inside an entry point.
+  kWhileAMessageIsOpen,
+};
+
 class PluginUnderTest {
  public:
   virtual ~PluginUnderTest() = default;
@@ -132,6 +142,11 @@ class PluginUnderTest {
 
   // Nothing where the module cannot be seen into.
   virtual std::optional<InsideView> Inside() { return std::nullopt; }
+
+  // Lets the plug-in go as `way` says, checking that it went as a module
+  // must (no fault, no hang, nothing of it left behind); nothing may be
+  // called on it afterwards. False where it cannot go that way.
+  virtual bool UnloadWithoutClosing(Unload /*way*/) { return false; }
 };
 
 }  // namespace halvorn::testing

@@ -621,6 +621,7 @@ void RandomisedSession::CheckRecording() {
 }
 
 void RandomisedSession::Finish() {
+  if (options_.ending) return FinishByUnload(*options_.ending);
   if (model_.recording) DoClick(panel::kStopButton);
   Begin("finish: StopHW, CloseHW");
   host_calls().StopHW();
@@ -642,6 +643,29 @@ void RandomisedSession::Finish() {
       options_.seed, step_ - 1, static_cast<unsigned long long>(host_.blocks()),
       static_cast<unsigned long long>(host_.missing_pairs()), static_cast<unsigned long long>(device_streams_),
       static_cast<unsigned long long>(recorded_blocks_), static_cast<unsigned long long>(recorded_files_));
+}
+
+void RandomisedSession::FinishByUnload(Unload way) {
+  const bool opens_receiver = way == Unload::kWhileAMessageIsOpen;  // the message comes from OpenHW
+  Begin(way == Unload::kFromAnotherThread ? "finish: unload from another thread"
+                                          : "finish: unload from another thread while a message is open");
+  ASSERT_TRUE(plugin_.UnloadWithoutClosing(way)) << "this plug-in cannot be unloaded that way";
+  End();
+  if (opens_receiver) {
+    EXPECT_EQ(plugin_.TakeMessages().size(), 1u) << Where();
+  }
+  const std::vector<JournalLine> calls = journal_.NewLines();
+  const bool receiver_was_open = model_.device_open || opens_receiver;
+  EXPECT_EQ(!calls.empty() && calls.back().entry == "Close", receiver_was_open)
+      << Where() << ": the unload and the receiver's Close";
+  const std::uint64_t blocks = host_.blocks();
+  if (model_.recording) CheckRecording();
+  plugin_.Run(std::chrono::milliseconds(100));
+  EXPECT_EQ(host_.blocks(), blocks) << Where() << ": blocks after the unload";
+  EXPECT_TRUE(host_.faults().empty());
+  std::printf("seed %u: %d steps, %llu blocks to the host, then unloaded%s\n", options_.seed, step_ - 1,
+              static_cast<unsigned long long>(blocks),
+              way == Unload::kWhileAMessageIsOpen ? " under a message" : " from another thread");
 }
 
 // ---- Arguments --------------------------------------------------------------------------

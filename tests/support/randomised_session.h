@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct SessionOptions {
   std::chrono::milliseconds delivery_wait{10000};
   // Clicks on identifiers of no control, or of controls that do not click.
   bool stray_clicks = true;
+  // How the host lets the plug-in go at the end; none: StopHW and CloseHW.
+  std::optional<Unload> ending;
 };
 
 // The seeds to run: HALVORN_SESSION_SEEDS (comma-separated) or `defaults`.
@@ -103,6 +106,9 @@ class RandomisedSession {
   void CheckJournal();
   void CheckRecording();
   void Finish();
+  // The host lets the plug-in go without StopHW or CloseHW: the receiver is
+  // closed, an open recording finished, and no block comes after.
+  void FinishByUnload(Unload way);
 
   bool Chance(double p);
   int Uniform(int low, int high);

@@ -7,6 +7,7 @@
 // every fault the same plug-in, with the fault gone, streams and records
 // correctly.
 #include "tests/support/fault_walk.h"
+#include "tests/support/user_messages.h"
 #include "tests/support/win32/dll_plugin.h"
 #include "tests/wine/recording_support.h"
 
@@ -62,11 +63,9 @@ class WineDeviceFaults : public RecordingTest {
 
  private:
   void LoadFresh(const std::string& label, const std::string& missing) {
-    if (plugin_) {
-      plugin_->StopHW();
-      plugin_->CloseHW();
-      plugin_.reset();
-    }
+    // The last walk's host lets its plug-in go from a thread of its own,
+    // without StopHW or CloseHW.
+    if (plugin_) dll_->UnloadWithoutClosing(testing::Unload::kFromAnotherThread);
     ASSERT_TRUE(PumpUntil([] { return GetModuleHandleA("halvornusb.dll") == nullptr; }, 10000))
         << label << ": the simulated library stays loaded";
     SetSimulator("HALVORNSIM_MISSING", missing);
@@ -85,6 +84,45 @@ TEST_F(WineDeviceFaults, EveryMissingEntryGivesItsMessageOrNothingAndTheSessionA
 
 TEST_F(WineDeviceFaults, EveryEntryFailingAtEachPointGivesItsMessageOrNothingAndTheSessionAfterIsNormal) {
   RunMatrix(testing::Mode::kFailing);
+}
+
+// Every message a fault shows, left open by a user who is away while another
+// thread unloads the plug-in: the unload returns, the module stays until the
+// message is closed and goes as the call under it returns, and the receiver
+// is closed.
+TEST_F(WineDeviceFaults, AnUnloadWhileAFaultsMessageIsOpenWaitsForItAndClosesTheReceiver) {
+  for (const auto& [point, seen] : testing::CallsOf("FpgaConfig").calls) {
+    if (seen != testing::kShowsBitstreamMessage) continue;
+    const std::string label = std::string("unload under the message at ") + testing::kPointNames[point];
+    FaultWalk& walk = FreshPlugin(label, "");
+    ASSERT_FALSE(HasFatalFailure());
+    walk.Walk(
+        [&](testing::Point at) {
+          if (at != point) return;
+          walk.Fail("FpgaConfig");
+          dll_->ArmUnloadUnderNextMessage();
+        },
+        [&](testing::Point at) {
+          if (at != point) return;
+          dll_->CompleteUnloadUnderMessage();
+          walk.Fail("");
+        },
+        [&](testing::Point at, const testing::PointResult& result) {
+          if (at != point) return;
+          SCOPED_TRACE(label);
+          EXPECT_EQ(result.shown, std::vector<std::string>{testing::kBitstreamMessage});
+          ASSERT_FALSE(result.calls.empty());
+          EXPECT_EQ(result.calls.back().entry, "Close");
+        },
+        point);
+    // A recording the point started was finished with the module.
+    for (const std::string& name : testing::RecordingFilesIn(scratch_->path())) {
+      const auto recording = testing::LoadRecording(scratch_->path() + "\\" + name, name);
+      ASSERT_TRUE(recording) << name;
+      EXPECT_EQ(testing::LayoutProblem(*recording), "") << label << ": " << name;
+    }
+    if (HasFailure()) return;
+  }
 }
 
 class WineLibraryMissing : public WineDeviceFaults {};

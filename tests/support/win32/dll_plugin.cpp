@@ -1,5 +1,7 @@
 #include "tests/support/win32/dll_plugin.h"
 
+#include <gtest/gtest.h>
+
 #include "host/halvorn_panel.h"
 #include "panel/control_ids.h"
 #include "tests/support/recording_oracle.h"
@@ -76,6 +78,73 @@ std::string DllPlugin::Text(int id) {
   char text[256] = {};
   GetDlgItemTextA(Dialog(), id, text, sizeof text);
   return text;
+}
+
+namespace {
+
+constexpr DWORD kUnloadLimitMs = 60000;
+constexpr DWORD kMessageLimitMs = 30000;
+
+bool Loaded(HMODULE module) {
+  char path[MAX_PATH];
+  return GetModuleFileNameA(module, path, MAX_PATH) != 0;
+}
+
+}  // namespace
+
+bool DllPlugin::UnloadWithoutClosing(Unload way) {
+  if (way == Unload::kWhileAMessageIsOpen) {
+    // Without the bitstream OpenHW always has something to say.
+    SetSimulator("HALVORNSIM_FAIL", "FpgaConfig");
+    ArmUnloadUnderNextMessage();
+    plugin_->OpenHW();
+    CompleteUnloadUnderMessage();
+    SetSimulator("HALVORNSIM_FAIL", "");
+    return true;
+  }
+  const HMODULE module = plugin_->module();
+  std::atomic<bool> done{false};
+  std::thread unloader([this, &done] {
+    plugin_->Unload();
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return done.load(); }, kUnloadLimitMs)) << "the unload from another thread hung";
+  unloader.join();
+  ExpectGone(module);
+  plugin_.reset();
+  return true;
+}
+
+void DllPlugin::ArmUnloadUnderNextMessage() {
+  unloading_module_ = plugin_->module();
+  boxes_before_unload_ = boxes_.seen().size();
+  message_was_open_ = false;
+  stayed_under_message_ = false;
+  unloaded_ = false;
+  boxes_.HoldOpen(true);
+  unloader_ = std::thread([this] {
+    message_was_open_ = boxes_.WaitFor(boxes_before_unload_ + 1, kMessageLimitMs);
+    plugin_->Unload();
+    stayed_under_message_ = Loaded(unloading_module_);
+    unloaded_ = true;
+    boxes_.HoldOpen(false);
+  });
+}
+
+void DllPlugin::CompleteUnloadUnderMessage() {
+  EXPECT_TRUE(PumpUntil([this] { return unloaded_.load(); }, kUnloadLimitMs + kMessageLimitMs))
+      << "the unload under a message hung";
+  unloader_.join();
+  EXPECT_TRUE(message_was_open_) << "no message was shown to unload under";
+  EXPECT_TRUE(stayed_under_message_) << "the module went while its message was open";
+  ExpectGone(unloading_module_);
+  plugin_.reset();
+}
+
+void DllPlugin::ExpectGone(HMODULE module) {
+  EXPECT_TRUE(PumpUntil([module] { return !Loaded(module); }, 10000)) << "the module stayed loaded";
+  EXPECT_TRUE(PumpUntil([] { return GetModuleHandleA("halvornusb.dll") == nullptr; }, 10000))
+      << "the receiver's library stayed loaded";
 }
 
 HWND DllPlugin::Dialog() {

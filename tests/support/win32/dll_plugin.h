@@ -8,9 +8,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "host/extio_plugin.h"
 #include "host/message_box_watcher.h"
@@ -37,8 +39,18 @@ class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
   void SetSimulator(const std::string& name, const std::string& value) override;
   std::string JournalPath() override { return journal_path_; }
 
+  bool UnloadWithoutClosing(Unload way) override;
+
   // The boxes seen before now are not taken again.
   void ForgetMessages();
+
+  // The next message box the plug-in shows is left open, by a user who is
+  // away, while another thread unloads the plug-in; it is closed once the
+  // unload returned. Arm before the call that shows it, and complete after;
+  // the completion checks that the module stayed while the message was open
+  // and went when the call under it returned.
+  void ArmUnloadUnderNextMessage();
+  void CompleteUnloadUnderMessage();
 
  private:
   std::string DescribeClick(int id, bool indeterminate) override;
@@ -49,6 +61,9 @@ class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
   std::string Text(int id) override;
 
   HWND Dialog();
+  // The module and the simulated receiver's library have gone, once the
+  // threads of the plug-in have left them.
+  void ExpectGone(HMODULE module);
   HWND Control(int id) { return GetDlgItem(Dialog(), id); }
 
   std::unique_ptr<host::ExtIoPlugin>& plugin_;
@@ -61,6 +76,14 @@ class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
   // The panel of the module last looked at.
   HMODULE panel_module_ = nullptr;
   HWND frame_ = nullptr;
+
+  // An unload under a message.
+  std::thread unloader_;
+  HMODULE unloading_module_ = nullptr;
+  std::size_t boxes_before_unload_ = 0;
+  std::atomic<bool> message_was_open_{false};
+  std::atomic<bool> stayed_under_message_{false};
+  std::atomic<bool> unloaded_{false};
 };
 
 }  // namespace halvorn::testing
