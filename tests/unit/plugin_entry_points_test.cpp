@@ -25,6 +25,18 @@ class EntryPointTest : public ::testing::Test {
     return module.plugin().InitHW(name_, model_, &type_);
   }
 
+  // A module streaming on the fake device, to be unloaded; `counts` sees the
+  // library's loads and unloads.
+  std::unique_ptr<testing::NativeModule> StreamingModule(FakeDeviceLoader*& counts) {
+    auto loader = std::make_unique<FakeDeviceLoader>();
+    counts = loader.get();
+    auto module = std::make_unique<testing::NativeModule>("", std::move(loader));
+    EXPECT_TRUE(Init(*module));
+    module->plugin().OpenHW();
+    EXPECT_EQ(module->plugin().StartHW(7050000), 1024);
+    return module;
+  }
+
   char name_[32];
   char model_[32];
   int type_ = -7;
@@ -138,33 +150,25 @@ TEST_F(EntryPointTest, CloseHwClosesAndReleasesTheLibrary) {
 }
 
 TEST_F(EntryPointTest, AnUnloadWithoutCloseHwStopsTheInputAndClosesTheReceiver) {
-  auto loader = std::make_unique<FakeDeviceLoader>();
-  FakeDeviceLoader& counts = *loader;
-  auto module = std::make_unique<testing::NativeModule>("", std::move(loader));
-  ASSERT_TRUE(Init(*module));
-  module->plugin().OpenHW();
-  ASSERT_EQ(module->plugin().StartHW(7050000), 1024);
+  FakeDeviceLoader* counts = nullptr;
+  auto module = StreamingModule(counts);
   FakeDevice::Instance().Reset();
   module.reset();
   const Strings entries = FakeDevice::Instance().entries();
   ASSERT_FALSE(entries.empty());
   EXPECT_EQ(entries.front(), "StopAsyncInput");
   EXPECT_EQ(entries.back(), "Close");
-  EXPECT_EQ(counts.unloads(), 1);
+  EXPECT_EQ(counts->unloads(), 1);
 }
 
 TEST_F(EntryPointTest, ALibraryWhoseInputWouldNotStopStaysLoadedAfterTheUnload) {
-  auto loader = std::make_unique<FakeDeviceLoader>();
-  FakeDeviceLoader& counts = *loader;
-  auto module = std::make_unique<testing::NativeModule>("", std::move(loader));
-  ASSERT_TRUE(Init(*module));
-  module->plugin().OpenHW();
-  ASSERT_EQ(module->plugin().StartHW(7050000), 1024);
+  FakeDeviceLoader* counts = nullptr;
+  auto module = StreamingModule(counts);
   FakeDevice::Instance().SetResult("StopAsyncInput", 0);
   module.reset();
   EXPECT_EQ(FakeDevice::Instance().entries().back(), "Close");
   // Its input thread may still be running in it.
-  EXPECT_EQ(counts.unloads(), 0);
+  EXPECT_EQ(counts->unloads(), 0);
 }
 
 TEST_F(EntryPointTest, CloseOrInitWhileStreamingStopsTheStreamFirst) {

@@ -220,6 +220,25 @@ PanelTest::RecordingSizes PanelTest::ReadRecordingSizes(const std::string& path)
   return sizes;
 }
 
+DWORD PanelTest::RunTestInChildProcess(const std::string& test) {
+  char program[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string line = std::string("\"") + program + "\" --gtest_also_run_disabled_tests --gtest_filter=" + test;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) return 0;
+  DWORD exit_code = 0;
+  if (WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(child.hProcess, &exit_code);
+  } else {
+    TerminateProcess(child.hProcess, 1);
+  }
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return exit_code;
+}
+
 std::string PanelTest::Text(int id) const {
   char text[256] = {};
   GetWindowTextA(Control(id), text, sizeof text);

@@ -76,6 +76,10 @@ class PanelTest : public PluginTest {
     DWORD file_bytes = 0;
   };
   static RecordingSizes ReadRecordingSizes(const std::string& path);
+  // Runs `test` (a disabled one, run only this way) in a child process of
+  // this program: its exit code, or 0 when it did not end within a minute
+  // and was ended.
+  static DWORD RunTestInChildProcess(const std::string& test);
 
   // A real left click with the X pointer on the centre of the control.
   void ClickWithMouse(int id);

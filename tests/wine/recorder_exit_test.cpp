@@ -84,24 +84,8 @@ class RecordingAtProcessExitTest : public PanelTest {
   static DWORD RunChild(const std::string& directory, const char* pacing) {
     SetEnvironmentVariableA(kChildDirectory, directory.c_str());
     SetEnvironmentVariableA(kChildPacing, pacing);
-    char program[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, program, MAX_PATH);
-    std::string line = std::string("\"") + program +
-                       "\" --gtest_also_run_disabled_tests "
-                       "--gtest_filter=RecordingExitChild.DISABLED_RecordsAtTwoMegaSamplesThenEndsTheProcess";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    DWORD exit_code = 0;
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
-      if (WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(child.hProcess, &exit_code);
-      } else {
-        TerminateProcess(child.hProcess, 1);
-      }
-      CloseHandle(child.hThread);
-      CloseHandle(child.hProcess);
-    }
+    const DWORD exit_code =
+        RunTestInChildProcess("RecordingExitChild.DISABLED_RecordsAtTwoMegaSamplesThenEndsTheProcess");
     SetEnvironmentVariableA(kChildDirectory, nullptr);
     SetEnvironmentVariableA(kChildPacing, nullptr);
     return exit_code;
