@@ -139,7 +139,7 @@ std::int64_t FakeDevice::ResultFor(const std::string& entry, std::int64_t if_uns
 
 device::LibraryLoader::Handle FakeDeviceLoader::Load(const char* /*library_name*/) {
   if (!loadable_) return nullptr;
-  ++loads_;
+  ++counts_->loads;
   return &g_library_token;
 }
 
@@ -150,7 +150,7 @@ void* FakeDeviceLoader::Find(Handle /*library*/, const char* entry_name) {
 }
 
 bool FakeDeviceLoader::Unload(Handle /*library*/) {
-  ++unloads_;
+  ++counts_->unloads;
   return true;
 }
 

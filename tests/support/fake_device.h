@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -71,15 +72,20 @@ class FakeDeviceLoader : public device::LibraryLoader {
   void* Find(Handle library, const char* entry_name) override;
   bool Unload(Handle library) override;
 
-  int loads() const { return loads_; }
-  int unloads() const { return unloads_; }
+  struct Counts {
+    std::atomic<int> loads{0};
+    std::atomic<int> unloads{0};
+  };
+  int loads() const { return counts_->loads; }
+  int unloads() const { return counts_->unloads; }
+  // The counts, for a test that outlives the loader.
+  std::shared_ptr<const Counts> counts() const { return counts_; }
   void set_loadable(bool loadable) { loadable_ = loadable; }
 
  private:
   std::set<std::string> missing_;
   bool loadable_;
-  int loads_ = 0;
-  int unloads_ = 0;
+  std::shared_ptr<Counts> counts_ = std::make_shared<Counts>();
 };
 
 }  // namespace halvorn::testing

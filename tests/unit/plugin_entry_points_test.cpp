@@ -26,10 +26,10 @@ class EntryPointTest : public ::testing::Test {
   }
 
   // A module streaming on the fake device, to be unloaded; `counts` sees the
-  // library's loads and unloads.
-  std::unique_ptr<testing::NativeModule> StreamingModule(FakeDeviceLoader*& counts) {
+  // library's loads and unloads after the module has gone.
+  std::unique_ptr<testing::NativeModule> StreamingModule(std::shared_ptr<const FakeDeviceLoader::Counts>& counts) {
     auto loader = std::make_unique<FakeDeviceLoader>();
-    counts = loader.get();
+    counts = loader->counts();
     auto module = std::make_unique<testing::NativeModule>("", std::move(loader));
     EXPECT_TRUE(Init(*module));
     module->plugin().OpenHW();
@@ -150,7 +150,7 @@ TEST_F(EntryPointTest, CloseHwClosesAndReleasesTheLibrary) {
 }
 
 TEST_F(EntryPointTest, AnUnloadWithoutCloseHwStopsTheInputAndClosesTheReceiver) {
-  FakeDeviceLoader* counts = nullptr;
+  std::shared_ptr<const FakeDeviceLoader::Counts> counts;
   auto module = StreamingModule(counts);
   FakeDevice::Instance().Reset();
   module.reset();
@@ -158,17 +158,17 @@ TEST_F(EntryPointTest, AnUnloadWithoutCloseHwStopsTheInputAndClosesTheReceiver) 
   ASSERT_FALSE(entries.empty());
   EXPECT_EQ(entries.front(), "StopAsyncInput");
   EXPECT_EQ(entries.back(), "Close");
-  EXPECT_EQ(counts->unloads(), 1);
+  EXPECT_EQ(counts->unloads, 1);
 }
 
 TEST_F(EntryPointTest, ALibraryWhoseInputWouldNotStopStaysLoadedAfterTheUnload) {
-  FakeDeviceLoader* counts = nullptr;
+  std::shared_ptr<const FakeDeviceLoader::Counts> counts;
   auto module = StreamingModule(counts);
   FakeDevice::Instance().SetResult("StopAsyncInput", 0);
   module.reset();
   EXPECT_EQ(FakeDevice::Instance().entries().back(), "Close");
   // Its input thread may still be running in it.
-  EXPECT_EQ(counts->unloads(), 0);
+  EXPECT_EQ(counts->unloads, 0);
 }
 
 TEST_F(EntryPointTest, CloseOrInitWhileStreamingStopsTheStreamFirst) {

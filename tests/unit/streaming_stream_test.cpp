@@ -14,6 +14,7 @@
 #include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
+#include "tests/support/sanitizers.h"
 
 namespace halvorn::streaming {
 namespace {
@@ -109,7 +110,7 @@ class InputThread {
   std::uint64_t sent() const { return sent_.load(); }
   void Allow(std::uint64_t transfers) { limit_ = transfers; }
   void WaitUntilSent(std::uint64_t transfers) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(testing::kSanitized ? 200 : 60);
     while (sent_.load() < transfers) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the plug-in stopped taking transfers";
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
