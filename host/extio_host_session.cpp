@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "halvorn_version.h"
 #include "panel/control_ids.h"
 #include "receiver/sample_rate_table.h"
 
@@ -101,8 +102,12 @@ HostSession::HostSession(const HostOptions& options) : options_(options) {
 HostSession::~HostSession() { SetConsoleCtrlHandler(&OnConsoleControl, FALSE); }
 
 int HostSession::Run() {
-  if (LoadPlugin() && OpenReceiver() && ChooseRate() && StartStream()) {
-    if (!options_.record || StartRecording()) Stream();
+  if (LoadPlugin() && OpenReceiver()) {
+    if (options_.list) {
+      PrintMenus();
+    } else if (ChooseRate() && ChooseAttenuator() && StartStream()) {
+      if (!options_.record || StartRecording()) Stream();
+    }
   }
   TakeDown();
   PrintSummary();
@@ -131,6 +136,8 @@ bool HostSession::LoadPlugin() {
     return false;
   }
   Say("plug-in: %s", plugin_path_.c_str());
+  // As hosts that know the extended entry points announce themselves, first.
+  plugin_->VersionInfo("extio_host", HALVORN_VERSION_MAJOR, HALVORN_VERSION_MINOR);
   return true;
 }
 
@@ -173,13 +180,13 @@ bool HostSession::OpenReceiver() {
   // The plug-in makes its panel when it first shows it.
   panel_ = HalvornPanel::Find(plugin_->module());
   if (!panel_) {
-    for (const auto& [wanted, what] : {std::pair{options_.rate_index.has_value(), "--rate"},
-                                      std::pair{options_.record, "--record"},
+    for (const auto& [wanted, what] : {std::pair{options_.record, "--record"},
                                       std::pair{!options_.panel_picture_path.empty(), "--panel-picture"}}) {
       if (wanted) Note("%s is not available: this plug-in has no Halvorn panel; the session runs without it", what);
     }
   }
   plugin_->SetCallback(&SessionCallback::Callback);
+  menus_ = HostMenus::Read(*plugin_);
   PumpMessagesFor(kAfterClickMs);
   HandleStatuses();
   lo_hz_ = options_.lo_hz               ? *options_.lo_hz
@@ -190,33 +197,102 @@ bool HostSession::OpenReceiver() {
 }
 
 bool HostSession::ChooseRate() {
-  if (!options_.rate_index || !panel_) return true;
-  const int index = *options_.rate_index;
-  const int button = panel::RateButtonFor(index);
-  const std::int32_t wanted_hz = receiver::kSampleRateTable[index].rate_hz;
-  if (!panel_->Checked(button)) {
-    std::string why;
-    bool clicked = false;
-    {
-      auto call = guard_.Enter("the panel's rate button", kCallLimitMs);
-      clicked = panel_->Click(button, &why);
-    }
-    if (!clicked) {
-      Fail(kExitOutputFailed, "cannot choose " + std::to_string(wanted_hz) + " Hz: its button on the panel " + why);
-      return false;
-    }
-    PumpMessagesFor(kAfterClickMs);
-    HandleStatuses();
-    ReportMessageBoxes();
+  if (!options_.rate_index) return true;
+  const std::int32_t wanted_hz = receiver::kSampleRateTable[*options_.rate_index].rate_hz;
+  if (menus_.rates.empty() || !plugin_->Provides("ExtIoSetSrate")) {
+    Note("--rate is not available: this plug-in has no rate menu (ExtIoGetSrates, ExtIoSetSrate); the session "
+         "runs at its own rate");
+    return true;
+  }
+  const std::optional<int> row = menus_.RateIndexFor(wanted_hz);
+  if (!row) {
+    Fail(kExitOutputFailed, "cannot choose " + std::to_string(wanted_hz) + " Hz: the plug-in's rate menu has no such rate");
+    return false;
+  }
+  int refused = 0;
+  {
+    auto call = guard_.Enter("ExtIoSetSrate", kCallLimitMs);
+    refused = plugin_->ExtIoSetSrate(*row);
+  }
+  HandleStatuses();
+  ReportMessageBoxes();
+  if (refused != 0) {
+    Fail(kExitOutputFailed, "ExtIoSetSrate refused row " + std::to_string(*row) + ": it returned " +
+                                std::to_string(refused));
+    return false;
   }
   reported_rate_hz_ = plugin_->GetHWSR();
   if (reported_rate_hz_ != wanted_hz) {
-    Fail(kExitOutputFailed, "the panel's rate button for " + std::to_string(wanted_hz) +
-                                " Hz left GetHWSR at " + std::to_string(reported_rate_hz_) + " Hz");
+    Fail(kExitOutputFailed, "ExtIoSetSrate(" + std::to_string(*row) + ") left GetHWSR at " +
+                                std::to_string(reported_rate_hz_) + " Hz, not " + std::to_string(wanted_hz) + " Hz");
     return false;
   }
-  Say("sample rate: %d Hz, chosen on the panel (row %d)", wanted_hz, index);
+  Say("sample rate: %d Hz, chosen through ExtIoSetSrate (row %d)", wanted_hz, *row);
   return true;
+}
+
+bool HostSession::ChooseAttenuator() {
+  if (!options_.attenuation_db) return true;
+  const double wanted_db = *options_.attenuation_db;
+  if (menus_.attenuators.empty() || !plugin_->Provides("SetAttenuator")) {
+    Note("--att is not available: this plug-in has no attenuator menu (GetAttenuators, SetAttenuator); the "
+         "session runs with its own attenuator");
+    return true;
+  }
+  const std::optional<int> entry = menus_.AttenuatorIndexFor(wanted_db);
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "%g dB", wanted_db);
+  if (!entry) {
+    std::string offered;
+    for (const AttenuatorEntry& step : menus_.attenuators) {
+      char level[32];
+      std::snprintf(level, sizeof level, "%s%g", offered.empty() ? "" : ", ", -step.level_db);
+      offered += level;
+    }
+    Fail(kExitOutputFailed, std::string("cannot attenuate by ") + wanted + ": the plug-in's attenuator offers " +
+                                offered + " dB");
+    return false;
+  }
+  int refused = 0;
+  {
+    auto call = guard_.Enter("SetAttenuator", kCallLimitMs);
+    refused = plugin_->SetAttenuator(*entry);
+  }
+  HandleStatuses();
+  ReportMessageBoxes();
+  if (refused != 0 || plugin_->GetActualAttIdx() != *entry) {
+    Fail(kExitOutputFailed, "SetAttenuator(" + std::to_string(*entry) + ") for " + wanted + " returned " +
+                                std::to_string(refused) + " and left GetActualAttIdx at " +
+                                std::to_string(plugin_->GetActualAttIdx()));
+    return false;
+  }
+  Say("attenuator: %s, chosen through SetAttenuator (entry %d)", wanted, *entry);
+  return true;
+}
+
+void HostSession::PrintMenus() const {
+  // Asked for, so printed even with --quiet.
+  if (menus_.rates.empty()) {
+    std::printf("rate menu: none (the plug-in has no ExtIoGetSrates, or it lists no rate)\n");
+  } else {
+    const int current = plugin_->ExtIoGetActualSrateIdx();
+    std::printf("rate menu (ExtIoGetSrates, ExtIoGetBandwidth):\n");
+    for (const RateEntry& entry : menus_.rates) {
+      std::printf("  %2d  %9.0f Hz", entry.index, entry.rate_hz);
+      if (entry.bandwidth_hz > 0) std::printf("  bandwidth %7ld Hz", entry.bandwidth_hz);
+      std::printf("%s\n", entry.index == current ? "  (current)" : "");
+    }
+  }
+  if (menus_.attenuators.empty()) {
+    std::printf("attenuator menu: none (the plug-in has no GetAttenuators, or it lists no step)\n");
+  } else {
+    const int current = plugin_->GetActualAttIdx();
+    std::printf("attenuator menu (GetAttenuators):\n");
+    for (const AttenuatorEntry& entry : menus_.attenuators) {
+      std::printf("  %2d  %6.1f dB%s\n", entry.index, entry.level_db, entry.index == current ? "  (current)" : "");
+    }
+  }
+  std::fflush(stdout);
 }
 
 bool HostSession::StartStream() {
@@ -394,6 +470,16 @@ void HostSession::HandleStatuses() {
       case 102:
         Say("status 102: recording started");
         break;
+      case 125: {
+        const int entry = plugin_->GetActualAttIdx();
+        float level_db = 0.0f;
+        if (plugin_->GetAttenuators(entry, &level_db) == 0) {
+          Say("status 125: the attenuator is now %.0f dB (GetActualAttIdx %d)", level_db, entry);
+        } else {
+          Say("status 125: the attenuator changed; GetActualAttIdx gives %d, which the plug-in does not list", entry);
+        }
+        break;
+      }
       case 103:
         Say("status 103: recording stopped");
         if (recording_) {

@@ -4,6 +4,7 @@
 // clicks and timer ticks here.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "panel/dialog_controls.h"
@@ -26,6 +27,14 @@ class ControlPanel {
   void OnClick(int control_id);
   // The status timer's tick.
   void OnTimer();
+
+  // A host's choice of rate row or attenuator step (0 to 3, 10 dB each),
+  // from any thread: taken as a click on its button would be, the panel's
+  // marks following, but a rate is not told back to the host that chose it.
+  // False, with nothing changed, while a recording holds the settings and
+  // the choice differs from the setting in use.
+  bool HostSelectsSampleRate(int index);
+  bool HostSetsAttenuatorStep(int step);
 
  private:
   struct ClickHandler {
@@ -59,6 +68,12 @@ class ControlPanel {
   DialogControls& controls_;
   PanelView& view_;
   UserInterface& ui_;
+
+  // A host's choice is taken whole before a recording's start reads the
+  // settings, or refused once the start has begun. Never held while the
+  // host or a message is waited for.
+  std::mutex host_choice_mutex_;
+  bool recording_starting_ = false;  // guarded by host_choice_mutex_
 };
 
 }  // namespace halvorn::panel

@@ -34,6 +34,9 @@ class UserInterface {
   // Restored, topmost, at the bottom-right corner of the desktop / minimised.
   virtual void ShowPanel() = 0;
   virtual void MinimisePanel() = 0;
+  // Minimised when it is shown and restored; shown as by ShowPanel when it
+  // is minimised or hidden.
+  virtual void SwitchPanel() = 0;
 };
 
 }  // namespace halvorn

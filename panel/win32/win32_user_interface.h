@@ -33,6 +33,7 @@ class Win32UserInterface final : public UserInterface, public DialogControls {
   void StopStatusTimer() override;
   void ShowPanel() override;
   void MinimisePanel() override;
+  void SwitchPanel() override;
 
   void SetCheck(int control_id, bool marked) override;
   int GetCheck(int control_id) override;

@@ -65,6 +65,7 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
   void PreparePanel() override { ++panels_prepared_; }
   void ShowPanel() override { Record("show-panel"); }
   void MinimisePanel() override { Record("minimise-panel"); }
+  void SwitchPanel() override { Record("switch-panel"); }
 
   // What a click on an automatic check box does before its handler runs.
   void Toggle(int id) {
