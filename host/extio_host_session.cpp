@@ -246,7 +246,7 @@ bool HostSession::ChooseAttenuator() {
     std::string offered;
     for (const AttenuatorEntry& step : menus_.attenuators) {
       char level[32];
-      std::snprintf(level, sizeof level, "%s%g", offered.empty() ? "" : ", ", -step.level_db);
+      std::snprintf(level, sizeof level, "%s%g", offered.empty() ? "" : ", ", 0.0 - step.level_db);
       offered += level;
     }
     Fail(kExitOutputFailed, std::string("cannot attenuate by ") + wanted + ": the plug-in's attenuator offers " +
