@@ -89,6 +89,21 @@ RecordingCheck CheckRecording(const std::string& path) {
   return check;
 }
 
+// One of the plug-in's menus, its entries numbered as the plug-in numbers
+// them and the current one marked. Asked for, so printed even with --quiet.
+void PrintMenu(const char* heading, const std::vector<std::string>& entries, int current) {
+  if (entries.empty()) {
+    std::printf("%s: none (the plug-in has no such entry point, or it lists nothing)\n", heading);
+  } else {
+    std::printf("%s:\n", heading);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      std::printf("  %2d  %s%s\n", static_cast<int>(index), entries[index].c_str(),
+                  static_cast<int>(index) == current ? "  (current)" : "");
+    }
+  }
+  std::fflush(stdout);
+}
+
 double Seconds(std::chrono::steady_clock::duration duration) {
   return std::chrono::duration<double>(duration).count();
 }
@@ -209,16 +224,8 @@ bool HostSession::ChooseRate() {
     Fail(kExitOutputFailed, "cannot choose " + std::to_string(wanted_hz) + " Hz: the plug-in's rate menu has no such rate");
     return false;
   }
-  int refused = 0;
-  {
-    auto call = guard_.Enter("ExtIoSetSrate", kCallLimitMs);
-    refused = plugin_->ExtIoSetSrate(*row);
-  }
-  HandleStatuses();
-  ReportMessageBoxes();
-  if (refused != 0) {
-    Fail(kExitOutputFailed, "ExtIoSetSrate refused row " + std::to_string(*row) + ": it returned " +
-                                std::to_string(refused));
+  if (!ChooseFromMenu("ExtIoSetSrate", &ExtIoPlugin::ExtIoSetSrate, *row, "ExtIoGetActualSrateIdx",
+                      &ExtIoPlugin::ExtIoGetActualSrateIdx)) {
     return false;
   }
   reported_rate_hz_ = plugin_->GetHWSR();
@@ -253,46 +260,50 @@ bool HostSession::ChooseAttenuator() {
                                 offered + " dB");
     return false;
   }
-  int refused = 0;
-  {
-    auto call = guard_.Enter("SetAttenuator", kCallLimitMs);
-    refused = plugin_->SetAttenuator(*entry);
-  }
-  HandleStatuses();
-  ReportMessageBoxes();
-  if (refused != 0 || plugin_->GetActualAttIdx() != *entry) {
-    Fail(kExitOutputFailed, "SetAttenuator(" + std::to_string(*entry) + ") for " + wanted + " returned " +
-                                std::to_string(refused) + " and left GetActualAttIdx at " +
-                                std::to_string(plugin_->GetActualAttIdx()));
+  if (!ChooseFromMenu("SetAttenuator", &ExtIoPlugin::SetAttenuator, *entry, "GetActualAttIdx",
+                      &ExtIoPlugin::GetActualAttIdx)) {
     return false;
   }
   Say("attenuator: %s, chosen through SetAttenuator (entry %d)", wanted, *entry);
   return true;
 }
 
+bool HostSession::ChooseFromMenu(const char* setter, int (ExtIoPlugin::*set)(int), int index, const char* getter,
+                                 int (ExtIoPlugin::*current)()) {
+  int answer = 0;
+  {
+    auto call = guard_.Enter(setter, kCallLimitMs);
+    answer = (plugin_.get()->*set)(index);
+  }
+  HandleStatuses();
+  ReportMessageBoxes();
+  const int now = (plugin_.get()->*current)();
+  if (answer == 0 && now == index) return true;
+  Fail(kExitOutputFailed, std::string(setter) + "(" + std::to_string(index) + ") returned " +
+                              std::to_string(answer) + " and left " + getter + " at " + std::to_string(now));
+  return false;
+}
+
 void HostSession::PrintMenus() const {
-  // Asked for, so printed even with --quiet.
-  if (menus_.rates.empty()) {
-    std::printf("rate menu: none (the plug-in has no ExtIoGetSrates, or it lists no rate)\n");
-  } else {
-    const int current = plugin_->ExtIoGetActualSrateIdx();
-    std::printf("rate menu (ExtIoGetSrates, ExtIoGetBandwidth):\n");
-    for (const RateEntry& entry : menus_.rates) {
-      std::printf("  %2d  %9.0f Hz", entry.index, entry.rate_hz);
-      if (entry.bandwidth_hz > 0) std::printf("  bandwidth %7ld Hz", entry.bandwidth_hz);
-      std::printf("%s\n", entry.index == current ? "  (current)" : "");
+  std::vector<std::string> rates;
+  for (const RateEntry& entry : menus_.rates) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%9.0f Hz", entry.rate_hz);
+    rates.push_back(text);
+    if (entry.bandwidth_hz > 0) {
+      std::snprintf(text, sizeof text, "  bandwidth %7ld Hz", entry.bandwidth_hz);
+      rates.back() += text;
     }
   }
-  if (menus_.attenuators.empty()) {
-    std::printf("attenuator menu: none (the plug-in has no GetAttenuators, or it lists no step)\n");
-  } else {
-    const int current = plugin_->GetActualAttIdx();
-    std::printf("attenuator menu (GetAttenuators):\n");
-    for (const AttenuatorEntry& entry : menus_.attenuators) {
-      std::printf("  %2d  %6.1f dB%s\n", entry.index, entry.level_db, entry.index == current ? "  (current)" : "");
-    }
+  PrintMenu("rate menu (ExtIoGetSrates, ExtIoGetBandwidth)", rates,
+            rates.empty() ? -1 : plugin_->ExtIoGetActualSrateIdx());
+  std::vector<std::string> levels;
+  for (const AttenuatorEntry& entry : menus_.attenuators) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%6.1f dB", entry.level_db);
+    levels.push_back(text);
   }
-  std::fflush(stdout);
+  PrintMenu("attenuator menu (GetAttenuators)", levels, levels.empty() ? -1 : plugin_->GetActualAttIdx());
 }
 
 bool HostSession::StartStream() {

@@ -51,6 +51,10 @@ class HostSession {
   bool OpenReceiver();
   bool ChooseRate();
   bool ChooseAttenuator();
+  // Entry `index` of one of the plug-in's menus, chosen with `set` and read
+  // back with `current`; false, with the failure said, when not taken.
+  bool ChooseFromMenu(const char* setter, int (ExtIoPlugin::*set)(int), int index, const char* getter,
+                      int (ExtIoPlugin::*current)());
   void PrintMenus() const;
   bool StartStream();
   bool StartRecording();
