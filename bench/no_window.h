@@ -18,6 +18,7 @@ class NoWindow final : public UserInterface, public PanelView {
   void ShowPanel() override {}
   void MinimisePanel() override {}
   void SwitchPanel() override {}
+  void RunOnPanelThread(std::function<void()>) override {}
 
   void ShowAttenuatorStep(int) override {}
   void ShowPreselector(bool) override {}

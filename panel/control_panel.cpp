@@ -71,7 +71,7 @@ bool ControlPanel::HostSelectsSampleRate(int index) {
   std::lock_guard lock(host_choice_mutex_);
   if (recording_starting_ || recorder_.IsRecording()) return index == receiver_.sample_rate_index();
   receiver_.SelectSampleRate(index, receiver::ChangedBy::kHost);
-  view_.ShowSampleRate(index);
+  ShowChoiceMarks();
   return true;
 }
 
@@ -79,8 +79,17 @@ bool ControlPanel::HostSetsAttenuatorStep(int step) {
   std::lock_guard lock(host_choice_mutex_);
   if (recording_starting_ || recorder_.IsRecording()) return step == receiver_.state().attenuator_step;
   receiver_.SetAttenuatorStep(step, receiver::ChangedBy::kHost);
-  view_.ShowAttenuatorStep(step);
+  ShowChoiceMarks();
   return true;
+}
+
+// Read when the panel's thread gets to it: a user's click there in the
+// meantime is not undone by a mark of the host's older choice.
+void ControlPanel::ShowChoiceMarks() {
+  ui_.RunOnPanelThread([this] {
+    view_.ShowSampleRate(receiver_.sample_rate_index());
+    view_.ShowAttenuatorStep(receiver_.state().attenuator_step);
+  });
 }
 
 bool ControlPanel::SettingsFixed() {

@@ -56,6 +56,8 @@ class ControlPanel {
   // are: a command for one (from a host, as the buttons are disabled) is not
   // taken, and the panel's marks go back to the receiver's settings.
   bool SettingsFixed();
+  // The rate and attenuator marks of the receiver's settings.
+  void ShowChoiceMarks();
   void ShowIdleArrangement();
   // When a recording could not start or ended badly the panel is idle before
   // the message shows: the box is modal, and the panel stays usable behind it.

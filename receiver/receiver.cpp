@@ -146,12 +146,16 @@ void Receiver::CalibrateClock() {
 
 void Receiver::SelectSampleRate(int index, ChangedBy by) {
   if (index < 0 || index >= kSampleRateCount || index == state_.sample_rate_index) return;
-  ui_.BeginWaitCursor();
+  // The wait cursor is the clicking user's; a host that chose the rate itself
+  // knows it already.
+  const bool by_user = by == ChangedBy::kUser;
+  if (by_user) ui_.BeginWaitCursor();
   state_.fpga_reload_pending = 1;
   state_.sample_rate_index = index;
-  // A host that chose the rate itself knows it already.
-  if (by == ChangedBy::kUser) host_.NotifySampleRateChange();
-  ui_.EndWaitCursor();
+  if (by_user) {
+    host_.NotifySampleRateChange();
+    ui_.EndWaitCursor();
+  }
 }
 
 void Receiver::ForgetLo() {
