@@ -17,6 +17,8 @@ class NoWindow final : public UserInterface, public PanelView {
   void PreparePanel() override {}
   void ShowPanel() override {}
   void MinimisePanel() override {}
+  void SwitchPanel() override {}
+  void RunOnPanelThread(std::function<void()>) override {}
 
   void ShowAttenuatorStep(int) override {}
   void ShowPreselector(bool) override {}

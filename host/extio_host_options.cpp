@@ -23,9 +23,15 @@ const cli::Program kHostProgram{
     "                     program first, then beside the plug-in.\n"
     "  --lo HZ            LO for StartHW: 7050000, 7050k or 7.05M (default: the\n"
     "                     plug-in's own, from GetHWLO)\n"
-    "  --rate INDEX|HZ    sample rate, chosen on the Halvorn panel before the\n"
-    "                     stream starts: a row 0-8 or a rate (125k 250k 500k 1M\n"
-    "                     2M 95238 48k 96k 192k)\n"
+    "  --rate INDEX|HZ    sample rate, chosen through the plug-in's ExtIoSetSrate\n"
+    "                     before the stream starts: a row 0-8 or a rate (125k\n"
+    "                     250k 500k 1M 2M 95238 48k 96k 192k)\n"
+    "  --att DB           attenuation in dB, chosen through the plug-in's\n"
+    "                     SetAttenuator before the stream starts: 0, 10, 20 or 30\n"
+    "                     for the Halvorn receiver (-20 means 20 as well)\n"
+    "  --list             print the plug-in's own sample-rate and attenuator\n"
+    "                     menus (ExtIoGetSrates, ExtIoGetBandwidth, GetAttenuators)\n"
+    "                     after OpenHW, with the current entries, and stream nothing\n"
     "  --seconds N        length of the session (default 10; decimals allowed)\n"
     "  --record           record through the panel's Rec and Stop buttons; the\n"
     "                     files go to the current directory\n"
@@ -42,18 +48,23 @@ const cli::Program kHostProgram{
     "  --help             this text\n"
     "  --version          the version\n"
     "\n"
-    "--rate, --record and --panel-picture work the Halvorn plug-in's panel as a\n"
-    "user would (a click on an enabled control); other plug-ins have no such\n"
-    "panel, and the session then runs without them.\n"
+    "--record and --panel-picture work the Halvorn plug-in's panel as a user\n"
+    "would (a click on an enabled control); other plug-ins have no such panel,\n"
+    "and the session then runs without them, as it runs without --rate and --att\n"
+    "for a plug-in that has no such menu.\n"
     "\n"
     "Exit status: 0 the session ran as asked; 1 the plug-in cannot be loaded or\n"
     "is no ExtIO plug-in; 2 wrong command line; 3 the receiver could not be\n"
     "opened (InitHW or OpenHW failed); 4 blocks did not arrive, stopped arriving,\n"
-    "or the plug-in hung; 5 the recording, the capture or the panel picture\n"
-    "failed; 6 the counting pattern showed lost, repeated or damaged blocks.\n"
+    "or the plug-in hung; 5 the rate or the attenuator could not be chosen, or\n"
+    "the recording, the capture or the panel picture failed; 6 the counting\n"
+    "pattern showed lost, repeated or damaged blocks.\n"
     "Ctrl+C ends the session early, cleanly.\n"};
 
 namespace {
+
+// Beyond any receiver's attenuator.
+constexpr double kMostAttenuationDb = 200.0;
 
 // A decimal number with an optional k or M multiplier, and nothing else.
 std::optional<double> ScaledNumber(const std::string& text) {
@@ -76,7 +87,8 @@ std::optional<double> ScaledNumber(const std::string& text) {
   return value * scale;
 }
 
-std::optional<double> Seconds(const std::string& text, double low, double high) {
+// A number from `low` to `high`, without a multiplier.
+std::optional<double> PlainNumber(const std::string& text, double low, double high) {
   const std::optional<double> value = ScaledNumber(text);
   if (!value || text.find_first_of("kKmM") != std::string::npos || *value < low || *value > high) return std::nullopt;
   return value;
@@ -125,14 +137,21 @@ cli::Parsed ParseHostOptions(int argc, const char* const* argv, HostOptions& opt
     if (options.rate_index) return std::nullopt;
     return "--rate wants a row 0-8 or one of the rates 125k 250k 500k 1M 2M 95238 48k 96k 192k, not " + value;
   });
+  line.Value("--att", [&](const std::string& value) -> std::optional<std::string> {
+    const std::optional<double> db = PlainNumber(value, -kMostAttenuationDb, kMostAttenuationDb);
+    if (!db) return "--att wants the attenuation in dB (0, 10, 20, 30), not " + value;
+    options.attenuation_db = std::fabs(*db);
+    return std::nullopt;
+  });
+  line.Flag("--list", options.list);
   line.Value("--seconds", [&](const std::string& value) -> std::optional<std::string> {
-    const std::optional<double> seconds = Seconds(value, 0.1, 7 * 86400.0);
+    const std::optional<double> seconds = PlainNumber(value, 0.1, 7 * 86400.0);
     if (!seconds) return "--seconds wants a number of seconds from 0.1 to 604800, not " + value;
     options.seconds = *seconds;
     return std::nullopt;
   });
   line.Value("--watchdog", [&](const std::string& value) -> std::optional<std::string> {
-    const std::optional<double> seconds = Seconds(value, 0.5, 600.0);
+    const std::optional<double> seconds = PlainNumber(value, 0.5, 600.0);
     if (!seconds) return "--watchdog wants a number of seconds from 0.5 to 600, not " + value;
     options.watchdog_s = *seconds;
     return std::nullopt;

@@ -14,6 +14,8 @@ struct HostOptions {
   std::string plugin_path;  // empty: ExtIO_halvorn.dll beside the program
   std::optional<std::int32_t> lo_hz;  // empty: the plug-in's own GetHWLO
   std::optional<int> rate_index;      // a row of the Halvorn panel's nine rates
+  std::optional<double> attenuation_db;  // 0 or more
+  bool list = false;                     // print the plug-in's own menus instead of streaming
   double seconds = 10.0;
   bool record = false;
   std::string source;  // "scene" or "counting" for the simulated receiver; empty: its default

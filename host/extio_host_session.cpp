@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "halvorn_version.h"
 #include "panel/control_ids.h"
 #include "receiver/sample_rate_table.h"
 
@@ -88,6 +89,21 @@ RecordingCheck CheckRecording(const std::string& path) {
   return check;
 }
 
+// One of the plug-in's menus, its entries numbered as the plug-in numbers
+// them and the current one marked. Asked for, so printed even with --quiet.
+void PrintMenu(const char* heading, const std::vector<std::string>& entries, int current) {
+  if (entries.empty()) {
+    std::printf("%s: none (the plug-in has no such entry point, or it lists nothing)\n", heading);
+  } else {
+    std::printf("%s:\n", heading);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      std::printf("  %2d  %s%s\n", static_cast<int>(index), entries[index].c_str(),
+                  static_cast<int>(index) == current ? "  (current)" : "");
+    }
+  }
+  std::fflush(stdout);
+}
+
 double Seconds(std::chrono::steady_clock::duration duration) {
   return std::chrono::duration<double>(duration).count();
 }
@@ -101,8 +117,12 @@ HostSession::HostSession(const HostOptions& options) : options_(options) {
 HostSession::~HostSession() { SetConsoleCtrlHandler(&OnConsoleControl, FALSE); }
 
 int HostSession::Run() {
-  if (LoadPlugin() && OpenReceiver() && ChooseRate() && StartStream()) {
-    if (!options_.record || StartRecording()) Stream();
+  if (LoadPlugin() && OpenReceiver()) {
+    if (options_.list) {
+      PrintMenus();
+    } else if (ChooseRate() && ChooseAttenuator() && StartStream()) {
+      if (!options_.record || StartRecording()) Stream();
+    }
   }
   TakeDown();
   PrintSummary();
@@ -131,6 +151,8 @@ bool HostSession::LoadPlugin() {
     return false;
   }
   Say("plug-in: %s", plugin_path_.c_str());
+  // As hosts that know the extended entry points announce themselves, first.
+  plugin_->VersionInfo("extio_host", HALVORN_VERSION_MAJOR, HALVORN_VERSION_MINOR);
   return true;
 }
 
@@ -173,13 +195,13 @@ bool HostSession::OpenReceiver() {
   // The plug-in makes its panel when it first shows it.
   panel_ = HalvornPanel::Find(plugin_->module());
   if (!panel_) {
-    for (const auto& [wanted, what] : {std::pair{options_.rate_index.has_value(), "--rate"},
-                                      std::pair{options_.record, "--record"},
+    for (const auto& [wanted, what] : {std::pair{options_.record, "--record"},
                                       std::pair{!options_.panel_picture_path.empty(), "--panel-picture"}}) {
       if (wanted) Note("%s is not available: this plug-in has no Halvorn panel; the session runs without it", what);
     }
   }
   plugin_->SetCallback(&SessionCallback::Callback);
+  menus_ = HostMenus::Read(*plugin_);
   PumpMessagesFor(kAfterClickMs);
   HandleStatuses();
   lo_hz_ = options_.lo_hz               ? *options_.lo_hz
@@ -190,33 +212,98 @@ bool HostSession::OpenReceiver() {
 }
 
 bool HostSession::ChooseRate() {
-  if (!options_.rate_index || !panel_) return true;
-  const int index = *options_.rate_index;
-  const int button = panel::RateButtonFor(index);
-  const std::int32_t wanted_hz = receiver::kSampleRateTable[index].rate_hz;
-  if (!panel_->Checked(button)) {
-    std::string why;
-    bool clicked = false;
-    {
-      auto call = guard_.Enter("the panel's rate button", kCallLimitMs);
-      clicked = panel_->Click(button, &why);
-    }
-    if (!clicked) {
-      Fail(kExitOutputFailed, "cannot choose " + std::to_string(wanted_hz) + " Hz: its button on the panel " + why);
-      return false;
-    }
-    PumpMessagesFor(kAfterClickMs);
-    HandleStatuses();
-    ReportMessageBoxes();
+  if (!options_.rate_index) return true;
+  const std::int32_t wanted_hz = receiver::kSampleRateTable[*options_.rate_index].rate_hz;
+  if (menus_.rates.empty() || !plugin_->Provides("ExtIoSetSrate")) {
+    Note("--rate is not available: this plug-in has no rate menu (ExtIoGetSrates, ExtIoSetSrate); the session "
+         "runs at its own rate");
+    return true;
+  }
+  const std::optional<int> row = menus_.RateIndexFor(wanted_hz);
+  if (!row) {
+    Fail(kExitOutputFailed, "cannot choose " + std::to_string(wanted_hz) + " Hz: the plug-in's rate menu has no such rate");
+    return false;
+  }
+  if (!ChooseFromMenu("ExtIoSetSrate", &ExtIoPlugin::ExtIoSetSrate, *row, "ExtIoGetActualSrateIdx",
+                      &ExtIoPlugin::ExtIoGetActualSrateIdx)) {
+    return false;
   }
   reported_rate_hz_ = plugin_->GetHWSR();
   if (reported_rate_hz_ != wanted_hz) {
-    Fail(kExitOutputFailed, "the panel's rate button for " + std::to_string(wanted_hz) +
-                                " Hz left GetHWSR at " + std::to_string(reported_rate_hz_) + " Hz");
+    Fail(kExitOutputFailed, "ExtIoSetSrate(" + std::to_string(*row) + ") left GetHWSR at " +
+                                std::to_string(reported_rate_hz_) + " Hz, not " + std::to_string(wanted_hz) + " Hz");
     return false;
   }
-  Say("sample rate: %d Hz, chosen on the panel (row %d)", wanted_hz, index);
+  Say("sample rate: %d Hz, chosen through ExtIoSetSrate (row %d)", wanted_hz, *row);
   return true;
+}
+
+bool HostSession::ChooseAttenuator() {
+  if (!options_.attenuation_db) return true;
+  const double wanted_db = *options_.attenuation_db;
+  if (menus_.attenuators.empty() || !plugin_->Provides("SetAttenuator")) {
+    Note("--att is not available: this plug-in has no attenuator menu (GetAttenuators, SetAttenuator); the "
+         "session runs with its own attenuator");
+    return true;
+  }
+  const std::optional<int> entry = menus_.AttenuatorIndexFor(wanted_db);
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "%g dB", wanted_db);
+  if (!entry) {
+    std::string offered;
+    for (const AttenuatorEntry& step : menus_.attenuators) {
+      char level[32];
+      std::snprintf(level, sizeof level, "%s%g", offered.empty() ? "" : ", ", 0.0 - step.level_db);
+      offered += level;
+    }
+    Fail(kExitOutputFailed, std::string("cannot attenuate by ") + wanted + ": the plug-in's attenuator offers " +
+                                offered + " dB");
+    return false;
+  }
+  if (!ChooseFromMenu("SetAttenuator", &ExtIoPlugin::SetAttenuator, *entry, "GetActualAttIdx",
+                      &ExtIoPlugin::GetActualAttIdx)) {
+    return false;
+  }
+  Say("attenuator: %s, chosen through SetAttenuator (entry %d)", wanted, *entry);
+  return true;
+}
+
+bool HostSession::ChooseFromMenu(const char* setter, int (ExtIoPlugin::*set)(int), int index, const char* getter,
+                                 int (ExtIoPlugin::*current)()) {
+  int answer = 0;
+  {
+    auto call = guard_.Enter(setter, kCallLimitMs);
+    answer = (plugin_.get()->*set)(index);
+  }
+  HandleStatuses();
+  ReportMessageBoxes();
+  const int now = (plugin_.get()->*current)();
+  if (answer == 0 && now == index) return true;
+  Fail(kExitOutputFailed, std::string(setter) + "(" + std::to_string(index) + ") returned " +
+                              std::to_string(answer) + " and left " + getter + " at " + std::to_string(now));
+  return false;
+}
+
+void HostSession::PrintMenus() const {
+  std::vector<std::string> rates;
+  for (const RateEntry& entry : menus_.rates) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%9.0f Hz", entry.rate_hz);
+    rates.push_back(text);
+    if (entry.bandwidth_hz > 0) {
+      std::snprintf(text, sizeof text, "  bandwidth %7ld Hz", entry.bandwidth_hz);
+      rates.back() += text;
+    }
+  }
+  PrintMenu("rate menu (ExtIoGetSrates, ExtIoGetBandwidth)", rates,
+            rates.empty() ? -1 : plugin_->ExtIoGetActualSrateIdx());
+  std::vector<std::string> levels;
+  for (const AttenuatorEntry& entry : menus_.attenuators) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%6.1f dB", entry.level_db);
+    levels.push_back(text);
+  }
+  PrintMenu("attenuator menu (GetAttenuators)", levels, levels.empty() ? -1 : plugin_->GetActualAttIdx());
 }
 
 bool HostSession::StartStream() {
@@ -394,6 +481,16 @@ void HostSession::HandleStatuses() {
       case 102:
         Say("status 102: recording started");
         break;
+      case 125: {
+        const int entry = plugin_->GetActualAttIdx();
+        float level_db = 0.0f;
+        if (plugin_->GetAttenuators(entry, &level_db) == 0) {
+          Say("status 125: the attenuator is now %.0f dB (GetActualAttIdx %d)", level_db, entry);
+        } else {
+          Say("status 125: the attenuator changed; GetActualAttIdx gives %d, which the plug-in does not list", entry);
+        }
+        break;
+      }
       case 103:
         Say("status 103: recording stopped");
         if (recording_) {

@@ -16,6 +16,7 @@
 #include "host/extio_host_options.h"
 #include "host/extio_plugin.h"
 #include "host/halvorn_panel.h"
+#include "host/host_menus.h"
 #include "host/message_box_watcher.h"
 #include "host/rate_meter.h"
 #include "host/session_callback.h"
@@ -49,6 +50,12 @@ class HostSession {
   bool LoadPlugin();
   bool OpenReceiver();
   bool ChooseRate();
+  bool ChooseAttenuator();
+  // Entry `index` of one of the plug-in's menus, chosen with `set` and read
+  // back with `current`; false, with the failure said, when not taken.
+  bool ChooseFromMenu(const char* setter, int (ExtIoPlugin::*set)(int), int index, const char* getter,
+                      int (ExtIoPlugin::*current)());
+  void PrintMenus() const;
   bool StartStream();
   bool StartRecording();
   void Stream();
@@ -82,6 +89,8 @@ class HostSession {
   std::string plugin_path_;
   std::unique_ptr<ExtIoPlugin> plugin_;
   std::optional<HalvornPanel> panel_;
+  // Read after OpenHW, as hosts build theirs.
+  HostMenus menus_;
   std::unique_ptr<CaptureWriter> capture_;
 
   bool opened_ = false;

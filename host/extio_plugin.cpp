@@ -51,6 +51,15 @@ bool ExtIoPlugin::Resolve(Required required, std::string* error) {
       {"ShowGUI", "_ShowGUI@0", reinterpret_cast<void**>(&show_gui_), true},
       {"HideGUI", "_HideGUI@0", reinterpret_cast<void**>(&hide_gui_), true},
       {"TuneChanged", "_TuneChanged@4", reinterpret_cast<void**>(&tune_changed_), true},
+      {"ExtIoGetSrates", "_ExtIoGetSrates@8", reinterpret_cast<void**>(&get_srates_), true},
+      {"ExtIoGetActualSrateIdx", "_ExtIoGetActualSrateIdx@0", reinterpret_cast<void**>(&get_actual_srate_idx_), true},
+      {"ExtIoSetSrate", "_ExtIoSetSrate@4", reinterpret_cast<void**>(&set_srate_), true},
+      {"ExtIoGetBandwidth", "_ExtIoGetBandwidth@4", reinterpret_cast<void**>(&get_bandwidth_), true},
+      {"GetAttenuators", "_GetAttenuators@8", reinterpret_cast<void**>(&get_attenuators_), true},
+      {"GetActualAttIdx", "_GetActualAttIdx@0", reinterpret_cast<void**>(&get_actual_att_idx_), true},
+      {"SetAttenuator", "_SetAttenuator@4", reinterpret_cast<void**>(&set_attenuator_), true},
+      {"VersionInfo", "_VersionInfo@12", reinterpret_cast<void**>(&version_info_), true},
+      {"SwitchGUI", "_SwitchGUI@0", reinterpret_cast<void**>(&switch_gui_), true},
   };
   for (const Wanted& entry : wanted) {
     void* plain = reinterpret_cast<void*>(GetProcAddress(module_, entry.name));

@@ -24,10 +24,11 @@ class ExtIoPlugin {
 
   // Which entry points a load insists on.
   enum class Required {
-    kAll,  // all thirteen, as the Halvorn plug-in exports them
+    kAll,  // the thirteen and the extended ones, as the Halvorn plug-in exports them
     // The ones no host can do without: InitHW, OpenHW, StartHW, StopHW,
     // CloseHW, SetHWLO, GetStatus, SetCallback. The others may be missing;
-    // their calls then do nothing and give 0.
+    // their calls then do nothing and give 0, or for the extended ones the
+    // answer for an error (non-zero, or -1 for an index or a bandwidth).
     kHostMinimum,
   };
 
@@ -65,6 +66,21 @@ class ExtIoPlugin {
     if (tune_changed_) tune_changed_(frequency_hz);
   }
 
+  // The extended entry points, with which hosts build their own menus.
+  int ExtIoGetSrates(int index, double* rate_hz) { return get_srates_ ? get_srates_(index, rate_hz) : 1; }
+  int ExtIoGetActualSrateIdx() { return get_actual_srate_idx_ ? get_actual_srate_idx_() : -1; }
+  int ExtIoSetSrate(int index) { return set_srate_ ? set_srate_(index) : 1; }
+  long ExtIoGetBandwidth(int index) { return get_bandwidth_ ? get_bandwidth_(index) : -1; }
+  int GetAttenuators(int index, float* level_db) { return get_attenuators_ ? get_attenuators_(index, level_db) : 1; }
+  int GetActualAttIdx() { return get_actual_att_idx_ ? get_actual_att_idx_() : -1; }
+  int SetAttenuator(int index) { return set_attenuator_ ? set_attenuator_(index) : 1; }
+  void VersionInfo(const char* host_name, int major, int minor) {
+    if (version_info_) version_info_(host_name, major, minor);
+  }
+  void SwitchGUI() {
+    if (switch_gui_) switch_gui_();
+  }
+
  private:
   explicit ExtIoPlugin(HMODULE module) : module_(module) {}
   bool Resolve(Required required, std::string* error);
@@ -84,6 +100,15 @@ class ExtIoPlugin {
   void(__stdcall* show_gui_)() = nullptr;
   void(__stdcall* hide_gui_)() = nullptr;
   void(__stdcall* tune_changed_)(int) = nullptr;
+  int(__stdcall* get_srates_)(int, double*) = nullptr;
+  int(__stdcall* get_actual_srate_idx_)() = nullptr;
+  int(__stdcall* set_srate_)(int) = nullptr;
+  long(__stdcall* get_bandwidth_)(int) = nullptr;
+  int(__stdcall* get_attenuators_)(int, float*) = nullptr;
+  int(__stdcall* get_actual_att_idx_)() = nullptr;
+  int(__stdcall* set_attenuator_)(int) = nullptr;
+  void(__stdcall* version_info_)(const char*, int, int) = nullptr;
+  void(__stdcall* switch_gui_)() = nullptr;
 };
 
 // Processes the window messages of the calling thread, as a host's message

@@ -67,6 +67,31 @@ void ControlPanel::OnSampleRate(int control_id) {
   if (!SettingsFixed()) receiver_.SelectSampleRate(control_id - kFirstRateButton);
 }
 
+bool ControlPanel::HostSelectsSampleRate(int index) {
+  std::lock_guard lock(host_choice_mutex_);
+  if (recording_starting_ || recorder_.IsRecording()) return index == receiver_.sample_rate_index();
+  receiver_.SelectSampleRate(index, receiver::ChangedBy::kHost);
+  ShowChoiceMarks();
+  return true;
+}
+
+bool ControlPanel::HostSetsAttenuatorStep(int step) {
+  std::lock_guard lock(host_choice_mutex_);
+  if (recording_starting_ || recorder_.IsRecording()) return step == receiver_.state().attenuator_step;
+  receiver_.SetAttenuatorStep(step, receiver::ChangedBy::kHost);
+  ShowChoiceMarks();
+  return true;
+}
+
+// Read when the panel's thread gets to it: a user's click there in the
+// meantime is not undone by a mark of the host's older choice.
+void ControlPanel::ShowChoiceMarks() {
+  ui_.RunOnPanelThread([this] {
+    view_.ShowSampleRate(receiver_.sample_rate_index());
+    view_.ShowAttenuatorStep(receiver_.state().attenuator_step);
+  });
+}
+
 bool ControlPanel::SettingsFixed() {
   if (!recorder_.IsRecording()) return false;
   const receiver::ReceiverSettings settings = receiver_.Settings();
@@ -79,11 +104,21 @@ bool ControlPanel::SettingsFixed() {
 }
 
 void ControlPanel::OnRec(int /*control_id*/) {
+  {
+    std::lock_guard lock(host_choice_mutex_);
+    recording_starting_ = true;
+  }
   EnableSettings(false);
   // A rate chosen while streaming is loaded now, so the header tells the rate
   // the recorded samples have.
   receiver_.LoadPendingBitstream();
-  if (std::optional<std::string> failure = recorder_.StartRecording()) {
+  std::optional<std::string> failure = recorder_.StartRecording();
+  {
+    // From here on the recorder itself says whether the settings are held.
+    std::lock_guard lock(host_choice_mutex_);
+    recording_starting_ = false;
+  }
+  if (failure) {
     ShowIdleAndReport(*failure);
     return;
   }

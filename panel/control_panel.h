@@ -4,6 +4,7 @@
 // clicks and timer ticks here.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "panel/dialog_controls.h"
@@ -27,6 +28,14 @@ class ControlPanel {
   // The status timer's tick.
   void OnTimer();
 
+  // A host's choice of rate row or attenuator step (0 to 3, 10 dB each),
+  // from any thread: taken as a click on its button would be, the panel's
+  // marks following, but a rate is not told back to the host that chose it.
+  // False, with nothing changed, while a recording holds the settings and
+  // the choice differs from the setting in use.
+  bool HostSelectsSampleRate(int index);
+  bool HostSetsAttenuatorStep(int step);
+
  private:
   struct ClickHandler {
     int control_id;
@@ -47,6 +56,8 @@ class ControlPanel {
   // are: a command for one (from a host, as the buttons are disabled) is not
   // taken, and the panel's marks go back to the receiver's settings.
   bool SettingsFixed();
+  // The rate and attenuator marks of the receiver's settings.
+  void ShowChoiceMarks();
   void ShowIdleArrangement();
   // When a recording could not start or ended badly the panel is idle before
   // the message shows: the box is modal, and the panel stays usable behind it.
@@ -59,6 +70,12 @@ class ControlPanel {
   DialogControls& controls_;
   PanelView& view_;
   UserInterface& ui_;
+
+  // A host's choice is taken whole before a recording's start reads the
+  // settings, or refused once the start has begun. Never held while the
+  // host or a message is waited for.
+  std::mutex host_choice_mutex_;
+  bool recording_starting_ = false;  // guarded by host_choice_mutex_
 };
 
 }  // namespace halvorn::panel

@@ -1,4 +1,4 @@
-// The thirteen entry points, on the module's parts.
+// The thirteen entry points every host knows, on the module's parts.
 #include <algorithm>
 #include <cstring>
 

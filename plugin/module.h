@@ -1,7 +1,9 @@
 // The plug-in module in portable form: the one object that owns everything
 // the module has, from the device library binding to the panel's logic, and
-// the thirteen entry points the host calls on it. The Win32 exports are
-// one-line forwards to these; natively, tests build the object directly.
+// the entry points the host calls on it: the thirteen every host knows and
+// the extended ones from which hosts build their own rate and attenuator
+// menus. The Win32 exports are one-line forwards to these; natively, tests
+// build the object directly.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,10 @@ inline constexpr std::int32_t kSampleTypeInt24 = 5;
 // StartHW's answer when no stream runs after it, as hosts understand it.
 inline constexpr std::int32_t kStartFailed = -1;
 inline constexpr const char* kLibraryMissingMessage = "halvornusb.dll not found";
+// The extended entry points' answers for a row or step that does not exist
+// or a choice refused, and for an index or bandwidth that cannot be told.
+inline constexpr std::int32_t kExtendedRefused = 1;
+inline constexpr std::int32_t kExtendedUnknown = -1;
 
 // What the module needs from the system it runs on; all of it outlives the module.
 struct ModulePlatform {
@@ -60,6 +66,19 @@ class Module {
   void ShowGUI();
   void HideGUI();
   void TuneChanged(std::int32_t frequency_hz);
+
+  // The extended entry points (extended_entry_points.cpp). The rate menu is
+  // the panel's nine rows in its order; the attenuator menu runs from the
+  // most attenuation (-30 dB) to none, the reverse of the receiver's steps.
+  std::int32_t ExtIoGetSrates(std::int32_t index, double* rate_hz);
+  std::int32_t ExtIoGetActualSrateIdx();
+  std::int32_t ExtIoSetSrate(std::int32_t index);
+  std::int32_t ExtIoGetBandwidth(std::int32_t index);
+  std::int32_t GetAttenuators(std::int32_t index, float* level_db);
+  std::int32_t GetActualAttIdx();
+  std::int32_t SetAttenuator(std::int32_t index);
+  void VersionInfo(const char* host_name, std::int32_t major, std::int32_t minor);
+  void SwitchGUI();
 
   // The process is ending and its other threads are gone, perhaps inside our
   // locks or the device library: only an open recording is finished.

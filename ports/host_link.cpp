@@ -21,6 +21,13 @@ void HostLink::NotifyLoChange() const {
   trace_("LO change signaled to Winrad");
 }
 
+void HostLink::NotifyAttenuatorChange() const {
+  HostCallback registered = registered_callback();
+  if (registered == nullptr || !attenuator_followed_.load(std::memory_order_acquire)) return;
+  registered(-1, kStatusAttenuatorChanged, 0.0f, nullptr);
+  trace_("Attenuator change signaled to the host");
+}
+
 void HostLink::NotifyRecordingState(bool started) const {
   HostCallback registered = registered_callback();
   if (registered == nullptr) return;

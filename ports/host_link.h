@@ -1,5 +1,5 @@
 // The host's side of the conversation: the callback it registered with
-// SetCallback, and the four forms in which the plug-in calls it.
+// SetCallback, and the forms in which the plug-in calls it.
 #pragma once
 
 #include <atomic>
@@ -28,6 +28,7 @@ enum HostStatus : std::int32_t {
   kStatusLoChanged = 101,
   kStatusRecordingStarted = 102,
   kStatusRecordingStopped = 103,
+  kStatusAttenuatorChanged = 125,
 };
 
 class HostLink {
@@ -49,10 +50,16 @@ class HostLink {
   // The LO is not the one the host asked for: it calls GetHWLO again.
   void NotifyLoChange() const;
   void NotifyRecordingState(bool started) const;
+  // The host has asked for the attenuator list: it shows the attenuator, and
+  // from now on hears of changes it did not make itself.
+  void FollowAttenuator() { attenuator_followed_.store(true, std::memory_order_release); }
+  // The attenuator changed: a host that shows it calls GetActualAttIdx.
+  void NotifyAttenuatorChange() const;
 
  private:
   const Trace& trace_;
   std::atomic<HostCallback> callback_{nullptr};
+  std::atomic<bool> attenuator_followed_{false};
 };
 
 }  // namespace halvorn

@@ -3,6 +3,8 @@
 // layer does it on the real windows; tests record it.
 #pragma once
 
+#include <functional>
+
 namespace halvorn {
 
 // Title of every message the plug-in shows.
@@ -34,6 +36,13 @@ class UserInterface {
   // Restored, topmost, at the bottom-right corner of the desktop / minimised.
   virtual void ShowPanel() = 0;
   virtual void MinimisePanel() = 0;
+  // Minimised when it is shown and restored; shown as by ShowPanel when it
+  // is minimised or hidden.
+  virtual void SwitchPanel() = 0;
+
+  // Does `work` on the thread that runs the panel: now when that is the
+  // caller, otherwise when that thread next pumps (nothing without a panel).
+  virtual void RunOnPanelThread(std::function<void()> work) = 0;
 };
 
 }  // namespace halvorn

@@ -15,13 +15,15 @@ Receiver::Receiver(device::DeviceLibrary& device, ControlRecordLink& record, con
       bitstream_(device, ui, trace) {}
 
 void Receiver::ResetFrontEnd() {
+  std::uint16_t earlier_step = 0;
   {
     std::lock_guard lock(mutex_);
-    state_.attenuator_step = 0;
+    earlier_step = state_.attenuator_step.exchange(0);
     device_.SetAttenuator(0);
   }
   view_.ShowAttenuatorStep(0);
   trace_("Attenuator set");
+  if (earlier_step != 0) host_.NotifyAttenuatorChange();
 
   state_.preselector_on = 1;
   view_.ShowPreselector(true);
@@ -85,10 +87,15 @@ bool Receiver::TuneLocked(std::int32_t lo_hz, bool remember) {
   return true;
 }
 
-void Receiver::SetAttenuatorStep(int step) {
-  std::lock_guard lock(mutex_);
-  state_.attenuator_step = static_cast<std::uint16_t>(step);
-  device_.SetAttenuator(static_cast<std::uint8_t>(step));
+void Receiver::SetAttenuatorStep(int step, ChangedBy by) {
+  std::uint16_t earlier_step = 0;
+  {
+    std::lock_guard lock(mutex_);
+    earlier_step = state_.attenuator_step.exchange(static_cast<std::uint16_t>(step));
+    device_.SetAttenuator(static_cast<std::uint8_t>(step));
+  }
+  // Outside the lock: the host may ask for the step from inside its callback.
+  if (by == ChangedBy::kUser && earlier_step != step) host_.NotifyAttenuatorChange();
 }
 
 void Receiver::SelectPreselectorBandLocked(std::int32_t frequency_hz) {
@@ -137,13 +144,18 @@ void Receiver::CalibrateClock() {
   TuneLocked(state_.tuned_lo_hz(), state_.lo_tuned);
 }
 
-void Receiver::SelectSampleRate(int index) {
+void Receiver::SelectSampleRate(int index, ChangedBy by) {
   if (index < 0 || index >= kSampleRateCount || index == state_.sample_rate_index) return;
-  ui_.BeginWaitCursor();
+  // The wait cursor is the clicking user's; a host that chose the rate itself
+  // knows it already.
+  const bool by_user = by == ChangedBy::kUser;
+  if (by_user) ui_.BeginWaitCursor();
   state_.fpga_reload_pending = 1;
   state_.sample_rate_index = index;
-  host_.NotifySampleRateChange();
-  ui_.EndWaitCursor();
+  if (by_user) {
+    host_.NotifySampleRateChange();
+    ui_.EndWaitCursor();
+  }
 }
 
 void Receiver::ForgetLo() {

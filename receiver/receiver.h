@@ -17,6 +17,9 @@
 
 namespace halvorn::receiver {
 
+// Who changed a setting: the host is told of the changes it did not make.
+enum class ChangedBy { kUser, kHost };
+
 class Receiver {
  public:
   Receiver(device::DeviceLibrary& device, ControlRecordLink& record, const HostLink& host, UserInterface& ui,
@@ -24,7 +27,7 @@ class Receiver {
 
   // The open-time front end: attenuator 0 dB, preselector on, dither on,
   // preamp off, record 02 00 00 00 00 (the stream's bit kept), the panel's
-  // marks to match.
+  // marks to match. A host that shows the attenuator hears when it moved.
   void ResetFrontEnd();
   // Marks the selected rate on the panel and loads its bitstream; no reload
   // is pending afterwards, whether or not the load succeeded.
@@ -36,7 +39,9 @@ class Receiver {
   // Loads the bitstream of a rate chosen since the last load, if any, so that
   // what follows (a tune, a recording's header) meets the rate the samples have.
   void LoadPendingBitstream();
-  void SetAttenuatorStep(int step);
+  // A step the user chose is told to a host that shows the attenuator (125)
+  // when it differs from the one before.
+  void SetAttenuatorStep(int step, ChangedBy by = ChangedBy::kUser);
   void EnablePreselector(bool on);
   void SetAdcPreamp(bool on);
   void SetAdcDither(bool on);
@@ -44,8 +49,9 @@ class Receiver {
   // the reference clock, then retunes. A correction no crystal needs (more
   // than 1000 ppm, or none at all computable) is refused with a message.
   void CalibrateClock();
-  // Changes the rate at once for the host; the bitstream follows at the next SetLO.
-  void SelectSampleRate(int index);
+  // Changes the rate at once for the host; the bitstream follows at the next
+  // SetLO. A rate the user chose is told to the host (100).
+  void SelectSampleRate(int index, ChangedBy by = ChangedBy::kUser);
   void TuneChanged(std::int32_t frequency_hz) { state_.last_tuned_hz.store(frequency_hz); }
   // Back to the default LO, not tuned: for a receiver no tuning has reached.
   void ForgetLo();

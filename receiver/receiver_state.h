@@ -10,6 +10,10 @@
 
 namespace halvorn::receiver {
 
+// The attenuator's steps: 0, 10, 20 and 30 dB.
+inline constexpr int kAttenuatorSteps = 4;
+inline constexpr int kAttenuatorStepDb = 10;
+
 struct ReceiverState {
   std::atomic<std::int32_t> fpga_reload_pending{0};
   std::atomic<std::int32_t> preselector_on{0};

@@ -15,15 +15,15 @@ const std::uint8_t kDescriptorRecords[kSampleRateCount][kDescriptorBytes] = {
 };
 
 const std::array<SampleRateRow, kSampleRateCount> kSampleRateTable = {{
-    {"halvorn125k24v21", kDescriptorRecords[0], 125000, 1},
-    {"halvorn250k24v21", kDescriptorRecords[1], 250000, 2},
-    {"halvorn500k24v21", kDescriptorRecords[2], 500000, 4},
-    {"halvorn1m24v21", kDescriptorRecords[3], 1000000, 8},
-    {"halvorn2m24v21", kDescriptorRecords[4], 2000000, 16},
-    {"halvorn95k24v31", kDescriptorRecords[5], 95238, 1},
-    {"halvorn48k24v31", kDescriptorRecords[6], 48077, 1},
-    {"halvorn96k24v31", kDescriptorRecords[7], 96154, 1},
-    {"halvorn192k24v31", kDescriptorRecords[8], 192308, 2},
+    {"halvorn125k24v21", kDescriptorRecords[0], 125000, 1, 120000},
+    {"halvorn250k24v21", kDescriptorRecords[1], 250000, 2, 240000},
+    {"halvorn500k24v21", kDescriptorRecords[2], 500000, 4, 450000},
+    {"halvorn1m24v21", kDescriptorRecords[3], 1000000, 8, 800000},
+    {"halvorn2m24v21", kDescriptorRecords[4], 2000000, 16, 1600000},
+    {"halvorn95k24v31", kDescriptorRecords[5], 95238, 1, 88000},
+    {"halvorn48k24v31", kDescriptorRecords[6], 48077, 1, 44000},
+    {"halvorn96k24v31", kDescriptorRecords[7], 96154, 1, 88000},
+    {"halvorn192k24v31", kDescriptorRecords[8], 192308, 2, 176000},
 }};
 
 const SampleRateRow& SampleRateRowAt(int index) {

@@ -19,6 +19,8 @@ struct SampleRateRow {
   const std::uint8_t* descriptor;  // kDescriptorBytes, last two 0
   std::int32_t rate_hz;
   std::int32_t packets_per_transfer;
+  // What the DDC's filter passes, as the panel's caption gives it ("BW=").
+  std::int32_t usable_bandwidth_hz;
 
   constexpr std::int32_t bytes_per_transfer() const { return packets_per_transfer * kBlockBytes; }
 };

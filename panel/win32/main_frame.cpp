@@ -67,4 +67,10 @@ BOOL CMainFrame::MinimisePanel() {
   return SetWindowPlacement(frame, &placement);
 }
 
+BOOL CMainFrame::SwitchPanel() {
+  const HWND frame = hwnd();
+  if (frame != nullptr && IsWindowVisible(frame) && !IsIconic(frame)) return MinimisePanel();
+  return ShowPanel();
+}
+
 }  // namespace halvorn::panel

@@ -32,6 +32,8 @@ class CMainFrame final : public win::FrameWindow {
   BOOL ShowPanel();
   // Minimised, keeping where a restore puts it.
   BOOL MinimisePanel();
+  // Minimised when shown and restored, otherwise shown.
+  BOOL SwitchPanel();
 
  protected:
   // Closing the panel is not the user's to do: the module decides, so

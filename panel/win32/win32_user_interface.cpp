@@ -98,4 +98,10 @@ void Win32UserInterface::MinimisePanel() {
   });
 }
 
+void Win32UserInterface::SwitchPanel() {
+  OnWindowThread([this] {
+    if (CMainFrame* frame = application_.main_frame()) frame->SwitchPanel();
+  });
+}
+
 }  // namespace halvorn::panel

@@ -33,6 +33,8 @@ class Win32UserInterface final : public UserInterface, public DialogControls {
   void StopStatusTimer() override;
   void ShowPanel() override;
   void MinimisePanel() override;
+  void SwitchPanel() override;
+  void RunOnPanelThread(std::function<void()> work) override { OnWindowThread(std::move(work)); }
 
   void SetCheck(int control_id, bool marked) override;
   int GetCheck(int control_id) override;

@@ -1,4 +1,4 @@
-// The thirteen entry points the host calls. Each exported name is a jump
+// The entry points the host calls. Each exported name is a jump
 // through a table to its implementation, by way of the module's door when
 // there is one: the caller then holds a reference on the module for as long
 // as it is inside, so a host that unloads meanwhile, on any thread, never
@@ -83,11 +83,48 @@ void __stdcall TuneChangedEntry(int frequency_hz) {
   Forward([&](Module& p) { p.TuneChanged(frequency_hz); });
 }
 
+int __stdcall ExtIoGetSratesEntry(int index, double* rate_hz) {
+  return Forward(halvorn::kExtendedRefused, [&](Module& p) { return p.ExtIoGetSrates(index, rate_hz); });
+}
+
+int __stdcall ExtIoGetActualSrateIdxEntry() {
+  return Forward(halvorn::kExtendedUnknown, [](Module& p) { return p.ExtIoGetActualSrateIdx(); });
+}
+
+int __stdcall ExtIoSetSrateEntry(int index) {
+  return Forward(halvorn::kExtendedRefused, [&](Module& p) { return p.ExtIoSetSrate(index); });
+}
+
+long __stdcall ExtIoGetBandwidthEntry(int index) {
+  return Forward(long{halvorn::kExtendedUnknown}, [&](Module& p) { return long{p.ExtIoGetBandwidth(index)}; });
+}
+
+int __stdcall GetAttenuatorsEntry(int index, float* level_db) {
+  return Forward(halvorn::kExtendedRefused, [&](Module& p) { return p.GetAttenuators(index, level_db); });
+}
+
+int __stdcall GetActualAttIdxEntry() {
+  return Forward(halvorn::kExtendedUnknown, [](Module& p) { return p.GetActualAttIdx(); });
+}
+
+int __stdcall SetAttenuatorEntry(int index) {
+  return Forward(halvorn::kExtendedRefused, [&](Module& p) { return p.SetAttenuator(index); });
+}
+
+void __stdcall VersionInfoEntry(const char* host_name, int major, int minor) {
+  Forward([&](Module& p) { p.VersionInfo(host_name, major, minor); });
+}
+
+void __stdcall SwitchGUIEntry() {
+  Forward([](Module& p) { p.SwitchGUI(); });
+}
+
 struct EntryPoint {
   const void* implementation;
   int argument_bytes;
   std::uint32_t result_when_gone;
 };
+constexpr auto kUnknownWhenGone = static_cast<std::uint32_t>(halvorn::kExtendedUnknown);
 
 // In the order of the table the exported names jump through.
 const EntryPoint kEntryPoints[] = {
@@ -104,6 +141,15 @@ const EntryPoint kEntryPoints[] = {
     {reinterpret_cast<const void*>(&ShowGUIEntry), 0, 0},
     {reinterpret_cast<const void*>(&HideGUIEntry), 0, 0},
     {reinterpret_cast<const void*>(&TuneChangedEntry), 4, 0},
+    {reinterpret_cast<const void*>(&ExtIoGetSratesEntry), 8, halvorn::kExtendedRefused},
+    {reinterpret_cast<const void*>(&ExtIoGetActualSrateIdxEntry), 0, kUnknownWhenGone},
+    {reinterpret_cast<const void*>(&ExtIoSetSrateEntry), 4, halvorn::kExtendedRefused},
+    {reinterpret_cast<const void*>(&ExtIoGetBandwidthEntry), 4, kUnknownWhenGone},
+    {reinterpret_cast<const void*>(&GetAttenuatorsEntry), 8, halvorn::kExtendedRefused},
+    {reinterpret_cast<const void*>(&GetActualAttIdxEntry), 0, kUnknownWhenGone},
+    {reinterpret_cast<const void*>(&SetAttenuatorEntry), 4, halvorn::kExtendedRefused},
+    {reinterpret_cast<const void*>(&VersionInfoEntry), 12, 0},
+    {reinterpret_cast<const void*>(&SwitchGUIEntry), 0, 0},
 };
 constexpr int kEntryPointCount = sizeof kEntryPoints / sizeof kEntryPoints[0];
 
@@ -116,7 +162,10 @@ const void* halvorn_entry_points[kEntryPointCount] = {
     kEntryPoints[3].implementation,  kEntryPoints[4].implementation,  kEntryPoints[5].implementation,
     kEntryPoints[6].implementation,  kEntryPoints[7].implementation,  kEntryPoints[8].implementation,
     kEntryPoints[9].implementation,  kEntryPoints[10].implementation, kEntryPoints[11].implementation,
-    kEntryPoints[12].implementation,
+    kEntryPoints[12].implementation, kEntryPoints[13].implementation, kEntryPoints[14].implementation,
+    kEntryPoints[15].implementation, kEntryPoints[16].implementation, kEntryPoints[17].implementation,
+    kEntryPoints[18].implementation, kEntryPoints[19].implementation, kEntryPoints[20].implementation,
+    kEntryPoints[21].implementation,
 };
 }
 
@@ -141,6 +190,15 @@ HALVORN_EXPORT(SetCallback, 4, 9)
 HALVORN_EXPORT(ShowGUI, 0, 10)
 HALVORN_EXPORT(HideGUI, 0, 11)
 HALVORN_EXPORT(TuneChanged, 4, 12)
+HALVORN_EXPORT(ExtIoGetSrates, 8, 13)
+HALVORN_EXPORT(ExtIoGetActualSrateIdx, 0, 14)
+HALVORN_EXPORT(ExtIoSetSrate, 4, 15)
+HALVORN_EXPORT(ExtIoGetBandwidth, 4, 16)
+HALVORN_EXPORT(GetAttenuators, 8, 17)
+HALVORN_EXPORT(GetActualAttIdx, 0, 18)
+HALVORN_EXPORT(SetAttenuator, 4, 19)
+HALVORN_EXPORT(VersionInfo, 12, 20)
+HALVORN_EXPORT(SwitchGUI, 0, 21)
 
 namespace halvorn {
 

@@ -59,8 +59,8 @@ case "$case_name" in
 Help)
   run_host --help
   expect_status 0
-  for option in --plugin --lo --rate --seconds --record --source --capture --panel-picture --watchdog --quiet \
-    --help --version; do
+  for option in --plugin --lo --rate --att --list --seconds --record --source --capture --panel-picture --watchdog \
+    --quiet --help --version; do
     expect_output "  $option"
   done
   expect_output "2 wrong command line"
@@ -269,6 +269,37 @@ ARateChosenOnThePanelMidStreamRestartsTheStream)
   expect_output "restarting the stream at the new rate"
   expect_output "restarted after a rate change"
   check_rate_and_drops 2 500000
+  ;;
+
+ListsThePlugInsOwnMenus)
+  HALVORNSIM_JOURNAL="$(windows_path "$work/journal.txt")" run_host --list --quiet
+  expect_status 0
+  expect_output "rate menu (ExtIoGetSrates, ExtIoGetBandwidth):"
+  expect_output "   0     125000 Hz  bandwidth  120000 Hz  (current)"
+  expect_output "   5      95238 Hz  bandwidth   88000 Hz"
+  expect_output "   8     192308 Hz  bandwidth  176000 Hz"
+  expect_output "attenuator menu (GetAttenuators):"
+  expect_output "   0   -30.0 dB"
+  expect_output "   3     0.0 dB  (current)"
+  [ "$(grep -c " Hz  bandwidth " host.log)" -eq 9 ] || fail "the rate menu does not have nine rows"
+  [ "$(grep -c " dB" host.log)" -eq 4 ] || fail "the attenuator menu does not have four steps"
+  # Menus only: nothing streamed.
+  if grep -q "^StartAsyncInput" journal.txt; then fail "--list started the stream"; fi
+  ;;
+
+RateAndAttenuatorThroughTheExtendedEntryPoints)
+  HALVORNSIM_JOURNAL="$(windows_path "$work/journal.txt")" run_host --rate 192k --att 30 --seconds 2 --source counting
+  expect_status 0
+  expect_output "sample rate: 192308 Hz, chosen through ExtIoSetSrate (row 8)"
+  expect_output "attenuator: 30 dB, chosen through SetAttenuator (entry 0)"
+  # A rate the host chose is not told back to it.
+  if grep -q "status 100" host.log; then fail "the plug-in told the host the rate it chose itself"; fi
+  grep -q "^SetAttenuator step=3" journal.txt || fail "the receiver's attenuator was not set to 30 dB"
+  grep -q "^StartAsyncInput bytes=12288 " journal.txt || fail "the stream did not start at 192 kS/s's transfer size"
+  check_rate_and_drops 8 192308
+  run_host --att 15 --seconds 1
+  expect_status 5
+  expect_output "cannot attenuate by 15 dB: the plug-in's attenuator offers 30, 20, 10, 0 dB"
   ;;
 
 RateRow[0-8]MeasuresAsReportedWithoutDrops)

@@ -90,7 +90,8 @@ readme="$(tr -d '\r' <"$top/README.txt")"
 for needed in "ExtIO_halvorn $version for Windows" "halvornusb.dll" "Attenuator" "Preselector" "ADC Preamp" \
   "ADC Dither" "DDC Output Sample Rate" "Clk Calib" "Rec and Stop" "File, File Size, Rec Time" \
   "Sun Dec 06 09-19-49 2026.wav" "rcvr" "16 bits" "4 GiB" "never copy it over the real halvornusb.dll" \
-  "current folder" "not writable" "VirtualStore" "tools\\halvorn-inspect --repair" "--sigmf" "48077" "LICENSE.txt"; do
+  "current folder" "not writable" "VirtualStore" "tools\\halvorn-inspect --repair" "--sigmf" "48077" "LICENSE.txt" \
+  "The host's own menus" "-30, -20, -10 and 0 dB" "extio_host --list"; do
   grep -qF -- "$needed" <<<"$readme" || fail "the README does not mention: $needed"
 done
 grep -qF "NOT FOR USE WITH THE REAL HARDWARE" "$top/simulator/README.txt" ||

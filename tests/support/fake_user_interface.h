@@ -65,6 +65,8 @@ class FakeUserInterface : public UserInterface, public panel::DialogControls {
   void PreparePanel() override { ++panels_prepared_; }
   void ShowPanel() override { Record("show-panel"); }
   void MinimisePanel() override { Record("minimise-panel"); }
+  void SwitchPanel() override { Record("switch-panel"); }
+  void RunOnPanelThread(std::function<void()> work) override { work(); }
 
   // What a click on an automatic check box does before its handler runs.
   void Toggle(int id) {

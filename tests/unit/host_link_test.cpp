@@ -42,6 +42,21 @@ TEST_F(HostLinkTest, StatusCallsReachARegisteredCallbackInTheirExactForm) {
                                                       "RecStatus change signaled to Winrad"}));
 }
 
+TEST_F(HostLinkTest, AttenuatorChangesReachOnlyAHostThatAskedForTheList) {
+  link_.SetCallback(&CountingHost::Callback);
+  link_.NotifyAttenuatorChange();
+  EXPECT_TRUE(CountingHost::Instance().status_calls().empty());
+  link_.FollowAttenuator();
+  link_.NotifyAttenuatorChange();
+  const auto calls = CountingHost::Instance().status_calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].count, -1);
+  EXPECT_EQ(calls[0].status, 125);
+  EXPECT_EQ(calls[0].iq_offset, 0.0f);
+  EXPECT_TRUE(calls[0].data_is_null);
+  EXPECT_EQ(texts_.texts(), std::vector<std::string>{"Attenuator change signaled to the host"});
+}
+
 TEST_F(HostLinkTest, WithoutACallbackStatusCallsAreDroppedSilently) {
   link_.NotifySampleRateChange();
   link_.NotifyRecordingState(true);

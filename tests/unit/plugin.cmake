@@ -1,2 +1,2 @@
-halvorn_native_tests(plugin_tests host_link_test.cpp plugin_entry_points_test.cpp)
+halvorn_native_tests(plugin_tests host_link_test.cpp plugin_entry_points_test.cpp plugin_extended_entry_points_test.cpp)
 halvorn_native_tests(plugin_truthful_results_tests plugin_truthful_results_test.cpp)

@@ -7,9 +7,18 @@ namespace {
 
 using ExportsTest = PluginTest;
 
-TEST_F(ExportsTest, ThirteenEntryPointsResolveByBothNamesToOneAddress) {
+// The thirteen every host knows and the nine extended ones; no settings
+// entry points, as nothing is kept between loads.
+TEST_F(ExportsTest, TwentyTwoEntryPointsResolveByBothNamesToOneAddress) {
   const auto& entries = plugin_->entries();
-  ASSERT_EQ(entries.size(), 13u);
+  ASSERT_EQ(entries.size(), 22u);
+  for (const char* name : {"ExtIoGetSrates", "ExtIoGetActualSrateIdx", "ExtIoSetSrate", "ExtIoGetBandwidth",
+                           "GetAttenuators", "GetActualAttIdx", "SetAttenuator", "VersionInfo", "SwitchGUI"}) {
+    EXPECT_TRUE(plugin_->Provides(name)) << name;
+  }
+  for (const char* name : {"ExtIoGetSetting", "ExtIoSetSetting"}) {
+    EXPECT_EQ(GetProcAddress(plugin_->module(), name), nullptr) << name;
+  }
   for (const auto& entry : entries) {
     EXPECT_NE(entry.plain_address, nullptr) << entry.name;
     EXPECT_EQ(entry.plain_address, entry.decorated_address) << entry.name << " / " << entry.decorated_name;

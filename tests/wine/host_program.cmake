@@ -28,7 +28,8 @@ set(halvorn_host_cases
   Help UsageErrors MissingPlugin NotAPlugin InitHwFailsWithoutTheDeviceLibrary BlocksThatNeverComeTripTheWatchdog
   AStartThatStreamsNothingIsReported
   RecordsTheSceneAndTheToolsFindItsCarriers CaptureHoldsEveryPairInOrder
-  ARateChosenOnThePanelMidStreamRestartsTheStream ARecordingThatCannotStartIsReported CtrlCEndsTheSessionCleanly)
+  ARateChosenOnThePanelMidStreamRestartsTheStream ARecordingThatCannotStartIsReported CtrlCEndsTheSessionCleanly
+  ListsThePlugInsOwnMenus RateAndAttenuatorThroughTheExtendedEntryPoints)
 foreach(row RANGE 0 8)
   list(APPEND halvorn_host_cases RateRow${row}MeasuresAsReportedWithoutDrops)
 endforeach()

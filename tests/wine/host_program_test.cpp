@@ -64,12 +64,14 @@ TEST(HostOptionsTest, WithoutArgumentsASessionOfTenSecondsOnTheDefaults) {
   EXPECT_FALSE(options->record);
   EXPECT_FALSE(options->quiet);
   EXPECT_TRUE(options->source.empty());
+  EXPECT_FALSE(options->attenuation_db);
+  EXPECT_FALSE(options->list);
 }
 
 TEST(HostOptionsTest, EveryOptionIsTaken) {
   const auto options = Parse({"--plugin", "C:\\x\\ExtIO_y.dll", "--lo", "7.0515M", "--rate", "2M", "--seconds",
                               "2.5", "--record", "--source", "counting", "--capture", "c.iq", "--panel-picture",
-                              "p.bmp", "--watchdog", "1.5", "--quiet"});
+                              "p.bmp", "--watchdog", "1.5", "--quiet", "--att", "-20", "--list"});
   ASSERT_TRUE(options);
   EXPECT_EQ(options->plugin_path, "C:\\x\\ExtIO_y.dll");
   EXPECT_EQ(options->lo_hz, 7051500);
@@ -81,6 +83,8 @@ TEST(HostOptionsTest, EveryOptionIsTaken) {
   EXPECT_EQ(options->panel_picture_path, "p.bmp");
   EXPECT_EQ(options->watchdog_s, 1.5);
   EXPECT_TRUE(options->quiet);
+  EXPECT_EQ(options->attenuation_db, 20.0);  // an attenuation, whichever sign it is written with
+  EXPECT_TRUE(options->list);
 }
 
 TEST(HostOptionsTest, HelpAndVersionWinOverEverythingElse) {
@@ -97,6 +101,7 @@ TEST(HostOptionsTest, WrongValuesAreRefusedWithTheOptionNamed) {
       {"--lo", "seven"},      {"--lo", "7.0515005M"}, {"--lo", "3000M"},    {"--rate", "3M"},
       {"--rate", "9"},        {"--seconds", "0"},     {"--seconds", "-1"},  {"--seconds", "2k"},
       {"--source", "noise"},  {"--watchdog", "0.1"},  {"--capture"},        {"--plugin", ""},
+      {"--att", "10k"},       {"--att", "loud"},      {"--att", "1000"},
       {"--frobnicate"},       {"extra"}};
   for (const auto& arguments : wrong) {
     std::string error;

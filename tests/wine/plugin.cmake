@@ -1,4 +1,5 @@
-target_sources(plugin_wine_tests PRIVATE exports_test.cpp plugin_exit_test.cpp plugin_init_test.cpp plugin_truthful_results_test.cpp)
+target_sources(plugin_wine_tests PRIVATE exports_test.cpp plugin_exit_test.cpp plugin_extended_entry_points_test.cpp
+  plugin_init_test.cpp plugin_truthful_results_test.cpp)
 
 # Hosts that load, drive and unload the plug-in from any thread, each
 # scenario run many times, each run a process of its own under a watchdog.
