@@ -3,13 +3,22 @@
 #include "halvorn_version.h"
 
 namespace halvorn {
+namespace {
+
+// The recording's writing thread comes and goes as the stream's threads do.
+recorder::RecorderOptions WithPlatformThreads(recorder::RecorderOptions options, const ModulePlatform& platform) {
+  if (options.resources == nullptr) options.resources = &platform.stream_resources;
+  return options;
+}
+
+}  // namespace
 
 Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options)
     : ui_(platform.ui),
       device_(platform.loader),
       view_(platform.controls),
       receiver_(device_, control_record_, host_, ui_, view_, trace_),
-      recorder_(receiver_, host_, ui_, view_, trace_, std::move(recorder_options)),
+      recorder_(receiver_, host_, ui_, view_, trace_, WithPlatformThreads(std::move(recorder_options), platform)),
       stream_(device_, control_record_, host_, ui_, trace_, platform.stream_resources),
       panel_(receiver_, recorder_, platform.controls, view_, ui_) {
   trace_.Install(platform.trace_sink);

@@ -24,7 +24,9 @@ Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, Use
       trace_(trace),
       files_(std::move(options.directory), std::move(options.clock)),
       max_data_bytes_(AtLeastOneBlock(options.max_data_bytes)),
-      timing_(options.timing) {}
+      timing_(options.timing),
+      own_resources_(options.resources == nullptr ? streaming::MakePlatformStreamResources() : nullptr),
+      resources_(options.resources != nullptr ? *options.resources : *own_resources_) {}
 
 Recorder::~Recorder() { FinishAtUnload(); }
 
@@ -39,7 +41,7 @@ std::optional<std::string> Recorder::StartRecording() {
   const bool created = files_.Create(receiver_.Settings(), files_.Now(), file, failure);
   view_.ShowRecordingName(file.name.c_str());
   if (created) {
-    writer = RecordingWriter::Start(files_, receiver_, *resources_, file, max_data_bytes_, timing_, failure);
+    writer = RecordingWriter::Start(files_, receiver_, resources_, file, max_data_bytes_, timing_, failure);
     if (!writer) files_.Discard(file);
   }
   if (!writer) {

@@ -34,6 +34,9 @@ struct RecorderOptions {
   // it goes on in a new file. At least one whole block.
   std::uint32_t max_data_bytes = kMaxDataBytes;
   WriterTiming timing;
+  // Where the writing thread comes from; null: the platform's own. Outlives
+  // the recorder.
+  streaming::StreamResources* resources = nullptr;
 };
 
 class Recorder : public streaming::BlockSink {
@@ -88,7 +91,8 @@ class Recorder : public streaming::BlockSink {
   const std::uint32_t max_data_bytes_;
   const WriterTiming timing_;
   // The writing thread and its events.
-  const std::unique_ptr<streaming::StreamResources> resources_ = streaming::MakePlatformStreamResources();
+  const std::unique_ptr<streaming::StreamResources> own_resources_;
+  streaming::StreamResources& resources_;
 
   std::atomic<bool> recording_{false};
   // What WriteBlock stores into; cleared first when a recording ends.

@@ -227,6 +227,8 @@ void RecordingWriter::Fail(Trouble trouble, FileError error, const RecordingName
 RecordingWriter::Outcome RecordingWriter::Finish() {
   finish_requested_.store(true, std::memory_order_release);
   wake_->Signal();
+  // A writing thread that has not begun leaves the finishing to this one.
+  if (thread_->CancelIfNotStarted()) Loop();
   while (!done_.load(std::memory_order_acquire)) {
     if (done_event_->Wait(1000)) {
       while (!done_.load(std::memory_order_acquire)) std::this_thread::yield();

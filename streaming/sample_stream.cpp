@@ -256,18 +256,21 @@ void SampleStream::CloseRoute() {
 bool SampleStream::EndSession(StreamSession* session) {
   session->stop_request.store(true, std::memory_order_seq_cst);
   session->block_event->Signal();
-  const bool thread_left =
-      !session->thread->IsCurrentThread() && session->exit_event->WaitServingSentMessages(kStopWaitMs);
-  if (thread_left) {
-    // The thread's last touch of the session follows its exit signal at once.
-    while (session->owner.load(std::memory_order_acquire) != StreamSession::kThreadExited) {
-      std::this_thread::yield();
-    }
-  } else {
-    // Said before letting go: once abandoned, the thread may free the session.
-    session->thread->LeaveInHostCallback();
-    if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
-      return false;  // the thread frees the session when it leaves the callback
+  // A thread that never began never touches the session.
+  if (!session->thread->CancelIfNotStarted()) {
+    const bool thread_left =
+        !session->thread->IsCurrentThread() && session->exit_event->WaitServingSentMessages(kStopWaitMs);
+    if (thread_left) {
+      // The thread's last touch of the session follows its exit signal at once.
+      while (session->owner.load(std::memory_order_acquire) != StreamSession::kThreadExited) {
+        std::this_thread::yield();
+      }
+    } else {
+      // Said before letting go: once abandoned, the thread may free the session.
+      session->thread->LeaveInHostCallback();
+      if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
+        return false;  // the thread frees the session when it leaves the callback
+      }
     }
   }
   session->thread->Join(kThreadEndWaitMs);

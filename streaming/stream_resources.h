@@ -29,6 +29,11 @@ class WorkerThread {
   // Destroying a thread object never waits for the thread.
   virtual ~WorkerThread() = default;
   virtual bool IsCurrentThread() const = 0;
+  // True when the thread had not yet begun its procedure: it never will, and
+  // the caller does the thread's work itself. While a module is unloaded a
+  // new thread cannot begin (the loader holds it), so waiting for one that
+  // was started just before would never end.
+  virtual bool CancelIfNotStarted() = 0;
   // Waits at most `timeout_ms` for a thread that has left its procedure to
   // end. True when it has ended.
   virtual bool Join(std::uint32_t timeout_ms) = 0;

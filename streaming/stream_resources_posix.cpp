@@ -1,5 +1,7 @@
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -37,13 +39,22 @@ class PosixWakeEvent final : public WakeEvent {
 class PosixWorkerThread final : public WorkerThread {
  public:
   PosixWorkerThread(StreamResources::Procedure procedure, void* argument)
-      : thread_(procedure, argument) {}
+      : state_(std::make_shared<std::atomic<State>>(State::kWaiting)),
+        thread_([procedure, argument, state = state_] {
+          State waiting = State::kWaiting;
+          if (state->compare_exchange_strong(waiting, State::kRunning)) procedure(argument);
+        }) {}
   ~PosixWorkerThread() override {
     if (thread_.joinable()) thread_.detach();
   }
 
   bool IsCurrentThread() const override { return std::this_thread::get_id() == thread_.get_id(); }
-  // Only called once the thread has left its procedure, so the join is short.
+  bool CancelIfNotStarted() override {
+    State waiting = State::kWaiting;
+    return state_->compare_exchange_strong(waiting, State::kCancelled);
+  }
+  // Only called once the thread has left its procedure, or never began it,
+  // so the join is short.
   bool Join(std::uint32_t /*timeout_ms*/) override {
     if (thread_.joinable()) thread_.join();
     return true;
@@ -54,6 +65,9 @@ class PosixWorkerThread final : public WorkerThread {
   void LeaveInHostCallback() override {}
 
  private:
+  enum class State { kWaiting, kRunning, kCancelled };
+  // Shared with the thread, which may begin after this object has gone.
+  std::shared_ptr<std::atomic<State>> state_;
   std::thread thread_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace halvorn::streaming {
@@ -37,24 +38,46 @@ class Win32WakeEvent final : public WakeEvent {
   HANDLE event_;
 };
 
+// Shared by the thread and its owner; the last to let go frees it.
 struct WorkerStart {
-  StreamResources::Procedure procedure;
-  void* argument;
+  enum State { kWaiting, kRunning, kCancelled };
+
+  WorkerStart(StreamResources::Procedure procedure, void* argument) : procedure(procedure), argument(argument) {}
+  void Release() {
+    if (holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  const StreamResources::Procedure procedure;
+  void* const argument;
+  std::atomic<int> state{kWaiting};
+  std::atomic<int> holders{2};
 };
 
 DWORD WINAPI RunWorker(LPVOID start_pointer) {
-  const WorkerStart start = *static_cast<WorkerStart*>(start_pointer);
-  delete static_cast<WorkerStart*>(start_pointer);
-  start.procedure(start.argument);
+  auto* start = static_cast<WorkerStart*>(start_pointer);
+  int waiting = WorkerStart::kWaiting;
+  const bool run = start->state.compare_exchange_strong(waiting, WorkerStart::kRunning);
+  const StreamResources::Procedure procedure = start->procedure;
+  void* const argument = start->argument;
+  start->Release();
+  if (run) procedure(argument);
   return 1;
 }
 
 class Win32WorkerThread final : public WorkerThread {
  public:
-  Win32WorkerThread(HANDLE thread, DWORD id, win::ModuleDoor* door) : thread_(thread), id_(id), door_(door) {}
-  ~Win32WorkerThread() override { CloseHandle(thread_); }
+  Win32WorkerThread(HANDLE thread, DWORD id, WorkerStart* start, win::ModuleDoor* door)
+      : thread_(thread), id_(id), start_(start), door_(door) {}
+  ~Win32WorkerThread() override {
+    CloseHandle(thread_);
+    start_->Release();
+  }
 
   bool IsCurrentThread() const override { return GetCurrentThreadId() == id_; }
+  bool CancelIfNotStarted() override {
+    int waiting = WorkerStart::kWaiting;
+    return start_->state.compare_exchange_strong(waiting, WorkerStart::kCancelled);
+  }
   // Bounded: while the loader lock is held (module unload) a thread cannot
   // finish ending, and waiting for it would never return. Its last steps are
   // then in the door, which must stay.
@@ -71,6 +94,7 @@ class Win32WorkerThread final : public WorkerThread {
  private:
   HANDLE thread_;
   DWORD id_;
+  WorkerStart* start_;
   win::ModuleDoor* door_;
 };
 
@@ -85,7 +109,7 @@ class Win32StreamResources final : public StreamResources {
   }
 
   std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
-    auto* start = new WorkerStart{procedure, argument};
+    auto* start = new WorkerStart(procedure, argument);
     DWORD id = 0;
     const LPTHREAD_START_ROUTINE entry = door_ != nullptr ? door_->Into(&RunWorker) : &RunWorker;
     HANDLE thread = CreateThread(nullptr, 0, entry, start, CREATE_SUSPENDED, &id);
@@ -94,7 +118,7 @@ class Win32StreamResources final : public StreamResources {
       return nullptr;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
-    auto worker = std::make_unique<Win32WorkerThread>(thread, id, door_);
+    auto worker = std::make_unique<Win32WorkerThread>(thread, id, start, door_);
     ResumeThread(thread);
     return worker;
   }

@@ -59,6 +59,9 @@ Win32Module::~Win32Module() {
   application_.Stop();
   // The delivery thread leaves, or stays in the host's callback, outside.
   module_->stream().StopAsyncProcessing();
+  // The recording's writing thread finishes the file and leaves before the
+  // door shuts on it.
+  module_->recorder().FinishAtUnload();
   if (door_) {
     // Threads blocked at the door meanwhile find it shut, and need its memory.
     if (application_.windows_left_behind()) door_->Keep();

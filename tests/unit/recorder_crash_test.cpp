@@ -59,12 +59,61 @@ std::string Output(const std::string& command) {
   return output;
 }
 
+// Threads that do not begin until told: as the loader holds back a thread
+// started just before the module is unloaded.
+class HeldBackThreads final : public streaming::StreamResources {
+ public:
+  // A thread's start, which outlives the object its owner holds.
+  struct Start {
+    Procedure procedure;
+    void* argument;
+    std::atomic<bool> taken{false};
+    // The loader lets the thread go: it runs its procedure unless cancelled.
+    bool Begin() {
+      if (taken.exchange(true)) return false;
+      procedure(argument);
+      return true;
+    }
+  };
+
+  std::unique_ptr<streaming::WakeEvent> CreateWakeEvent() override { return real_->CreateWakeEvent(); }
+  std::unique_ptr<streaming::WorkerThread> StartWorker(Procedure procedure, void* argument) override {
+    started.push_back(std::make_shared<Start>(procedure, argument));
+    return std::make_unique<Thread>(started.back());
+  }
+  void* AllocateRing(std::size_t bytes) override { return real_->AllocateRing(bytes); }
+  void FreeRing(void* memory) override { real_->FreeRing(memory); }
+  void ServeSentMessages() override {}
+  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
+  HostCaller BlockCaller() override { return real_->BlockCaller(); }
+
+  std::vector<std::shared_ptr<Start>> started;
+
+ private:
+  class Thread final : public streaming::WorkerThread {
+   public:
+    explicit Thread(std::shared_ptr<Start> start) : start_(std::move(start)) {}
+    bool IsCurrentThread() const override { return false; }
+    bool CancelIfNotStarted() override { return !start_->taken.exchange(true); }
+    bool Join(std::uint32_t /*timeout_ms*/) override { return false; }
+    void Detach() override {}
+    void LeaveInHostCallback() override {}
+
+   private:
+    std::shared_ptr<Start> start_;
+  };
+
+  std::unique_ptr<streaming::StreamResources> real_ = streaming::MakePlatformStreamResources();
+};
+
 class RecordingSurvivalTest : public ::testing::Test, protected testing::RecordingReceiverFixture {
  protected:
   RecordingSurvivalTest() { testing::CountingHost::Instance().Reset(); }
 
-  void Make(WriterTiming timing = {}, std::uint32_t max_data_bytes = kMaxDataBytes) {
+  void Make(WriterTiming timing = {}, std::uint32_t max_data_bytes = kMaxDataBytes,
+            streaming::StreamResources* resources = nullptr) {
     RecorderOptions options;
+    options.resources = resources;
     options.directory = std::make_unique<testing::FaultyDirectory>(scratch_.path(), faults_);
     options.clock = clock_.AsClock();
     options.timing = timing;
@@ -133,6 +182,23 @@ TEST_F(RecordingSurvivalTest, ACrashLeavesAFileEveryReaderOpensUpToItsLastUpdate
                    path.string() + "'"),
             "10240 2");
   EXPECT_EQ(Output("sox --i -s '" + path.string() + "'"), "10240");
+}
+
+// Recording started, then the host unloads at once: the writing thread has
+// not begun and cannot before the unload is over. The stop finishes the file
+// itself, with every block, and the thread, once let go, does nothing.
+TEST_F(RecordingSurvivalTest, AWritingThreadThatNeverBeganLeavesTheFinishingToTheStop) {
+  HeldBackThreads threads;
+  Make({}, kMaxDataBytes, &threads);
+  ASSERT_EQ(recorder_->StartRecording(), std::nullopt);
+  ASSERT_EQ(threads.started.size(), 1u);
+  Deliver(0, 7);
+  recorder_->FinishAtUnload();
+  EXPECT_FALSE(recorder_->IsRecording());
+  ExpectFinished(scratch_ / kName);
+  EXPECT_EQ(SampleBytes(scratch_ / kName), Stored(0, 7, 0));
+  recorder_.reset();
+  EXPECT_FALSE(threads.started[0]->Begin());
 }
 
 TEST_F(RecordingSurvivalTest, AFinishedFileIsByteForByteWhatItAlwaysWas) {

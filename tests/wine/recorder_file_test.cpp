@@ -2,7 +2,8 @@
 // bare header of a recording without samples, exactly the blocks the host got
 // while the file was open at 125 kS/s and, rounded to 16 bits, at 2 MS/s,
 // whole blocks when a stop races the stream, and a finished file when the DLL
-// is unloaded in the middle of a recording.
+// is unloaded in the middle of a recording, even one whose writing thread the
+// loader has not yet let begin.
 #include <set>
 
 #include "tests/wine/recording_support.h"
@@ -243,6 +244,59 @@ TEST_F(RecorderFileTest, UnloadingTheDllWhileRecordingFinishesTheFile) {
   EXPECT_GT(recording->data_bytes(), 0u);
   EXPECT_TRUE(HoldsCountingRun(*recording, kTwoMegaRow));
   EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
+}
+
+// The loader lets no new thread begin while it is held, as it is for the
+// whole of an unload.
+class LoaderLock {
+ public:
+  LoaderLock() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    lock_ = reinterpret_cast<Lock>(GetProcAddress(ntdll, "LdrLockLoaderLock"));
+    unlock_ = reinterpret_cast<Unlock>(GetProcAddress(ntdll, "LdrUnlockLoaderLock"));
+    held_ = lock_ != nullptr && unlock_ != nullptr && lock_(0, nullptr, &cookie_) == 0;
+  }
+  ~LoaderLock() {
+    if (held_) unlock_(0, cookie_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  using Lock = LONG(WINAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
+  using Unlock = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
+  Lock lock_ = nullptr;
+  Unlock unlock_ = nullptr;
+  ULONG_PTR cookie_ = 0;
+  bool held_ = false;
+};
+
+// A host that starts a recording and unloads at once: the recording's
+// writing thread has not begun when the unload, which holds the loader, stops
+// the recording. The unload finishes the file itself instead of waiting for
+// a thread that cannot begin until it is over.
+TEST_F(RecorderFileTest, AnUnloadBeforeTheWritingThreadBeganFinishesTheFileWithoutIt) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
+  std::string name;
+  {
+    LoaderLock loader;
+    ASSERT_TRUE(loader.held());
+    ASSERT_NO_FATAL_FAILURE(name = ClickRec());
+    host::PumpMessagesFor(200);
+    ASSERT_TRUE(plugin_->Unload());
+    capture_->Stop();
+  }
+  EXPECT_EQ(GetModuleHandleA("ExtIO_halvorn.dll"), nullptr);
+
+  const auto recording = ReadRecording(name);
+  ASSERT_TRUE(recording) << name;
+  EXPECT_TRUE(IsFinished(*recording));
+  EXPECT_GT(recording->data_bytes(), 0u);
+  EXPECT_TRUE(HoldsCountingRun(*recording, kTwoMegaRow));
+  EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
+  // The thread, let go now, finds the module gone and ends harmlessly.
+  host::PumpMessagesFor(200);
 }
 
 }  // namespace
