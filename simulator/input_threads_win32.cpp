@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 
 #include "simulator/input_threads.h"
@@ -22,6 +25,18 @@ DWORD WINAPI InputThreadMain(void* argument) {
   FreeLibraryAndExitThread(launched.library, 0);
 }
 
+// The threads library looks its clock up on the first timed wait, which takes
+// the loader's lock. The input thread makes its timed waits holding the
+// input's mutex, which a stop waits for; a stop inside an unload holds the
+// loader's lock. One wait here, before any input thread exists, does the
+// lookup, so no input thread ever needs that lock.
+void LookUpTheClock() {
+  std::mutex mutex;
+  std::condition_variable condition;
+  std::unique_lock lock(mutex);
+  condition.wait_until(lock, std::chrono::steady_clock::now());
+}
+
 }  // namespace
 
 // Nothing to keep: every thread holds the library itself.
@@ -31,6 +46,8 @@ InputThreads::InputThreads() = default;
 InputThreads::~InputThreads() = default;
 
 bool InputThreads::Launch(void (*body)(void*), void* context) {
+  static std::once_flag clock_looked_up;
+  std::call_once(clock_looked_up, &LookUpTheClock);
   HMODULE library = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                           reinterpret_cast<LPCWSTR>(&InputThreadMain), &library)) {
