@@ -6,6 +6,7 @@
 // loader has not yet let begin.
 #include <set>
 
+#include "tests/support/win32/loader_lock.h"
 #include "tests/wine/recording_support.h"
 
 namespace halvorn::wine_tests {
@@ -246,30 +247,6 @@ TEST_F(RecorderFileTest, UnloadingTheDllWhileRecordingFinishesTheFile) {
   EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
 }
 
-// The loader lets no new thread begin while it is held, as it is for the
-// whole of an unload.
-class LoaderLock {
- public:
-  LoaderLock() {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    lock_ = reinterpret_cast<Lock>(GetProcAddress(ntdll, "LdrLockLoaderLock"));
-    unlock_ = reinterpret_cast<Unlock>(GetProcAddress(ntdll, "LdrUnlockLoaderLock"));
-    held_ = lock_ != nullptr && unlock_ != nullptr && lock_(0, nullptr, &cookie_) == 0;
-  }
-  ~LoaderLock() {
-    if (held_) unlock_(0, cookie_);
-  }
-  bool held() const { return held_; }
-
- private:
-  using Lock = LONG(WINAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
-  using Unlock = LONG(WINAPI*)(ULONG flags, ULONG_PTR cookie);
-  Lock lock_ = nullptr;
-  Unlock unlock_ = nullptr;
-  ULONG_PTR cookie_ = 0;
-  bool held_ = false;
-};
-
 // A host that starts a recording and unloads at once: the recording's
 // writing thread has not begun when the unload, which holds the loader, stops
 // the recording. The unload finishes the file itself instead of waiting for
@@ -280,7 +257,7 @@ TEST_F(RecorderFileTest, AnUnloadBeforeTheWritingThreadBeganFinishesTheFileWitho
   ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
   std::string name;
   {
-    LoaderLock loader;
+    testing::LoaderLock loader;
     ASSERT_TRUE(loader.held());
     ASSERT_NO_FATAL_FAILURE(name = ClickRec());
     host::PumpMessagesFor(200);

@@ -8,6 +8,7 @@
 
 #include "device/device_abi.h"
 #include "simulator/counting_pattern.h"
+#include "tests/support/win32/loader_lock.h"
 #include "tests/wine/plugin_fixture.h"
 
 namespace halvorn::wine_tests {
@@ -133,23 +134,17 @@ TEST_F(SimulatorLibraryTest, CountingStreamStopsCleanlyAndTheLibraryCanGoAtOnce)
 }
 
 TEST_F(SimulatorLibraryTest, StopReturnsUnderTheLoaderLock) {
-  using LockFn = LONG(WINAPI*)(ULONG, ULONG*, ULONG_PTR*);
-  using UnlockFn = LONG(WINAPI*)(ULONG, ULONG_PTR);
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  auto lock = reinterpret_cast<LockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-  auto unlock = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-  ASSERT_TRUE(lock != nullptr && unlock != nullptr);
   SetSimulator("HALVORNSIM_SOURCE", "counting");
   ASSERT_NE(LoadSimulator(), nullptr);
   ResetCapture();
   LoadBitstreamAndStart(&CountingCallback);
   ASSERT_TRUE(WaitForCalls(3));
   // As a plug-in's DllMain would stop the stream while being unloaded.
-  ULONG_PTR cookie = 0;
-  ASSERT_EQ(lock(0, nullptr, &cookie), 0);
+  testing::LoaderLock loader;
+  ASSERT_TRUE(loader.held());
   const bool stopped = Entry<device::StopAsyncInputFn>("StopAsyncInput")();
   const bool inside = g_inside;
-  unlock(0, cookie);
+  loader.Release();
   EXPECT_TRUE(stopped);
   EXPECT_FALSE(inside);
   // A new stream starts while the old thread may still be ending.
@@ -157,6 +152,26 @@ TEST_F(SimulatorLibraryTest, StopReturnsUnderTheLoaderLock) {
   ASSERT_TRUE(Entry<device::StartAsyncInputFn>("StartAsyncInput")(98304, &CountingCallback, 0));
   ASSERT_TRUE(WaitForCalls(3));
   ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
+  EXPECT_EQ(g_wrong_pairs, 0u);
+}
+
+// A library loaded afresh whose input thread makes its first timed wait (here
+// the stall's) while an unload holds the loader's lock: the stop still
+// returns, as the thread never needs that lock while holding the input.
+TEST_F(SimulatorLibraryTest, AStopUnderTheLoaderLockReturnsWhenTheThreadsFirstTimedWaitComesMeanwhile) {
+  SetSimulator("HALVORNSIM_SOURCE", "counting");
+  SetSimulator("HALVORNSIM_PACING", "unpaced");
+  SetSimulator("HALVORNSIM_STALL", "300,5000");
+  ASSERT_NE(LoadSimulator(), nullptr);
+  ResetCapture();
+  LoadBitstreamAndStart(&CountingCallback);
+  ASSERT_TRUE(WaitForCalls(3));
+  testing::LoaderLock loader;
+  ASSERT_TRUE(loader.held());
+  Sleep(600);  // the stall has begun
+  const bool stopped = Entry<device::StopAsyncInputFn>("StopAsyncInput")();
+  loader.Release();
+  EXPECT_TRUE(stopped);
   EXPECT_EQ(g_wrong_pairs, 0u);
 }
 
