@@ -4,6 +4,7 @@
 // whole blocks when a stop races the stream, and a finished file when the DLL
 // is unloaded in the middle of a recording, even one whose writing thread the
 // loader has not yet let begin.
+#include <optional>
 #include <set>
 
 #include "tests/support/win32/loader_lock.h"
@@ -226,53 +227,45 @@ TEST_F(RecorderFileTest, ARecordingGoesOnAcrossStopHwAndStartHwWithOnlyTheGapLef
   EXPECT_EQ(first_pair_after_gap, 0u);
 }
 
-TEST_F(RecorderFileTest, UnloadingTheDllWhileRecordingFinishesTheFile) {
-  ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
-  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
-  ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
-  std::string name;
-  ASSERT_NO_FATAL_FAILURE(name = ClickRec());
-  host::PumpMessagesFor(500);
-  // The stream is running and the file open: FreeLibrary as a host exits.
-  ASSERT_TRUE(plugin_->Unload());
-  capture_->Stop();
-  EXPECT_EQ(GetModuleHandleA("ExtIO_halvorn.dll"), nullptr);
+class RecorderUnloadTest : public RecordingTest {
+ protected:
+  // Rec at 2 MS/s while the stream runs, then FreeLibrary as a host exits,
+  // perhaps holding the loader's lock from before the click on. The file is
+  // finished and holds a run of the host's blocks.
+  void RecordThenUnload(DWORD recording_ms, bool loader_held_from_rec) {
+    ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
+    ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+    ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
+    std::string name;
+    {
+      std::optional<testing::LoaderLock> loader;
+      if (loader_held_from_rec) ASSERT_TRUE(loader.emplace().held());
+      ASSERT_NO_FATAL_FAILURE(name = ClickRec());
+      host::PumpMessagesFor(recording_ms);
+      ASSERT_TRUE(plugin_->Unload());
+      capture_->Stop();
+    }
+    EXPECT_EQ(GetModuleHandleA("ExtIO_halvorn.dll"), nullptr);
 
-  const auto recording = ReadRecording(name);
-  ASSERT_TRUE(recording) << name;
-  EXPECT_TRUE(IsFinished(*recording));
-  EXPECT_TRUE(HasFormat(*recording, kTwoMegaRow, 2000000));
-  EXPECT_GT(recording->data_bytes(), 0u);
-  EXPECT_TRUE(HoldsCountingRun(*recording, kTwoMegaRow));
-  EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
-}
+    const auto recording = ReadRecording(name);
+    ASSERT_TRUE(recording) << name;
+    EXPECT_TRUE(IsFinished(*recording));
+    EXPECT_TRUE(HasFormat(*recording, kTwoMegaRow, 2000000));
+    EXPECT_GT(recording->data_bytes(), 0u);
+    EXPECT_TRUE(HoldsCountingRun(*recording, kTwoMegaRow));
+    EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
+  }
+};
+
+TEST_F(RecorderUnloadTest, UnloadingTheDllWhileRecordingFinishesTheFile) { RecordThenUnload(500, false); }
 
 // A host that starts a recording and unloads at once: the recording's
 // writing thread has not begun when the unload, which holds the loader, stops
 // the recording. The unload finishes the file itself instead of waiting for
-// a thread that cannot begin until it is over.
-TEST_F(RecorderFileTest, AnUnloadBeforeTheWritingThreadBeganFinishesTheFileWithoutIt) {
-  ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
-  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
-  ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
-  std::string name;
-  {
-    testing::LoaderLock loader;
-    ASSERT_TRUE(loader.held());
-    ASSERT_NO_FATAL_FAILURE(name = ClickRec());
-    host::PumpMessagesFor(200);
-    ASSERT_TRUE(plugin_->Unload());
-    capture_->Stop();
-  }
-  EXPECT_EQ(GetModuleHandleA("ExtIO_halvorn.dll"), nullptr);
-
-  const auto recording = ReadRecording(name);
-  ASSERT_TRUE(recording) << name;
-  EXPECT_TRUE(IsFinished(*recording));
-  EXPECT_GT(recording->data_bytes(), 0u);
-  EXPECT_TRUE(HoldsCountingRun(*recording, kTwoMegaRow));
-  EXPECT_TRUE(HoldsRunOfHostBlocks(*recording, kTwoMegaRow, *capture_));
-  // The thread, let go now, finds the module gone and ends harmlessly.
+// a thread that cannot begin until it is over; the thread, let go after the
+// unload, finds the module gone and ends harmlessly.
+TEST_F(RecorderUnloadTest, AnUnloadBeforeTheWritingThreadBeganFinishesTheFileWithoutIt) {
+  RecordThenUnload(200, true);
   host::PumpMessagesFor(200);
 }
 

@@ -41,6 +41,15 @@ class SimulatorLibraryTest : public PluginTest {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library_, name)));
   }
 
+  // As a plug-in's DllMain stops the stream while being unloaded: holding the
+  // loader's lock, `held_ms` after taking it.
+  bool StopUnderTheLoaderLock(DWORD held_ms) {
+    testing::LoaderLock loader;
+    EXPECT_TRUE(loader.held());
+    Sleep(held_ms);
+    return Entry<device::StopAsyncInputFn>("StopAsyncInput")();
+  }
+
   void LoadBitstreamAndStart(device::TransferCallbackFn callback) {
     static const std::uint8_t kDescriptor[8] = {0x28, 0x00, 21, 16, 4, 24, 0, 0};
     ASSERT_EQ(Entry<device::FpgaConfigFn>("FpgaConfig")("halvorn2m24v21", kDescriptor), 0);
@@ -139,14 +148,8 @@ TEST_F(SimulatorLibraryTest, StopReturnsUnderTheLoaderLock) {
   ResetCapture();
   LoadBitstreamAndStart(&CountingCallback);
   ASSERT_TRUE(WaitForCalls(3));
-  // As a plug-in's DllMain would stop the stream while being unloaded.
-  testing::LoaderLock loader;
-  ASSERT_TRUE(loader.held());
-  const bool stopped = Entry<device::StopAsyncInputFn>("StopAsyncInput")();
-  const bool inside = g_inside;
-  loader.Release();
-  EXPECT_TRUE(stopped);
-  EXPECT_FALSE(inside);
+  EXPECT_TRUE(StopUnderTheLoaderLock(0));
+  EXPECT_FALSE(g_inside);
   // A new stream starts while the old thread may still be ending.
   ResetCapture();
   ASSERT_TRUE(Entry<device::StartAsyncInputFn>("StartAsyncInput")(98304, &CountingCallback, 0));
@@ -166,12 +169,8 @@ TEST_F(SimulatorLibraryTest, AStopUnderTheLoaderLockReturnsWhenTheThreadsFirstTi
   ResetCapture();
   LoadBitstreamAndStart(&CountingCallback);
   ASSERT_TRUE(WaitForCalls(3));
-  testing::LoaderLock loader;
-  ASSERT_TRUE(loader.held());
-  Sleep(600);  // the stall has begun
-  const bool stopped = Entry<device::StopAsyncInputFn>("StopAsyncInput")();
-  loader.Release();
-  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(StopUnderTheLoaderLock(600));  // the stall begins meanwhile
+  EXPECT_FALSE(g_inside);
   EXPECT_EQ(g_wrong_pairs, 0u);
 }
 
