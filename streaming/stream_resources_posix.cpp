@@ -1,4 +1,3 @@
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <memory>
@@ -6,6 +5,7 @@
 #include <thread>
 
 #include "streaming/stream_resources.h"
+#include "streaming/worker_start_gate.h"
 
 namespace halvorn::streaming {
 namespace {
@@ -39,20 +39,14 @@ class PosixWakeEvent final : public WakeEvent {
 class PosixWorkerThread final : public WorkerThread {
  public:
   PosixWorkerThread(StreamResources::Procedure procedure, void* argument)
-      : state_(std::make_shared<std::atomic<State>>(State::kWaiting)),
-        thread_([procedure, argument, state = state_] {
-          State waiting = State::kWaiting;
-          if (state->compare_exchange_strong(waiting, State::kRunning)) procedure(argument);
-        }) {}
+      : gate_(std::make_shared<WorkerStartGate>(procedure, argument)),
+        thread_([gate = gate_]() mutable { WorkerStartGate::Enter(std::move(gate)); }) {}
   ~PosixWorkerThread() override {
     if (thread_.joinable()) thread_.detach();
   }
 
   bool IsCurrentThread() const override { return std::this_thread::get_id() == thread_.get_id(); }
-  bool CancelIfNotStarted() override {
-    State waiting = State::kWaiting;
-    return state_->compare_exchange_strong(waiting, State::kCancelled);
-  }
+  bool CancelIfNotStarted() override { return gate_->CancelIfNotStarted(); }
   // Only called once the thread has left its procedure, or never began it,
   // so the join is short.
   bool Join(std::uint32_t /*timeout_ms*/) override {
@@ -65,9 +59,7 @@ class PosixWorkerThread final : public WorkerThread {
   void LeaveInHostCallback() override {}
 
  private:
-  enum class State { kWaiting, kRunning, kCancelled };
-  // Shared with the thread, which may begin after this object has gone.
-  std::shared_ptr<std::atomic<State>> state_;
+  std::shared_ptr<WorkerStartGate> gate_;
   std::thread thread_;
 };
 

@@ -1,11 +1,12 @@
 #include "streaming/stream_resources_win32.h"
 
 #include "streaming/sample_stream.h"
+#include "streaming/worker_start_gate.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
+#include <memory>
 
 namespace halvorn::streaming {
 namespace {
@@ -38,46 +39,25 @@ class Win32WakeEvent final : public WakeEvent {
   HANDLE event_;
 };
 
-// Shared by the thread and its owner; the last to let go frees it.
-struct WorkerStart {
-  enum State { kWaiting, kRunning, kCancelled };
+// The thread's hold on its start, handed over through CreateThread.
+using HeldGate = std::shared_ptr<WorkerStartGate>;
 
-  WorkerStart(StreamResources::Procedure procedure, void* argument) : procedure(procedure), argument(argument) {}
-  void Release() {
-    if (holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-  }
-
-  const StreamResources::Procedure procedure;
-  void* const argument;
-  std::atomic<int> state{kWaiting};
-  std::atomic<int> holders{2};
-};
-
-DWORD WINAPI RunWorker(LPVOID start_pointer) {
-  auto* start = static_cast<WorkerStart*>(start_pointer);
-  int waiting = WorkerStart::kWaiting;
-  const bool run = start->state.compare_exchange_strong(waiting, WorkerStart::kRunning);
-  const StreamResources::Procedure procedure = start->procedure;
-  void* const argument = start->argument;
-  start->Release();
-  if (run) procedure(argument);
+DWORD WINAPI RunWorker(LPVOID held_pointer) {
+  auto* held = static_cast<HeldGate*>(held_pointer);
+  HeldGate gate = std::move(*held);
+  delete held;
+  WorkerStartGate::Enter(std::move(gate));
   return 1;
 }
 
 class Win32WorkerThread final : public WorkerThread {
  public:
-  Win32WorkerThread(HANDLE thread, DWORD id, WorkerStart* start, win::ModuleDoor* door)
-      : thread_(thread), id_(id), start_(start), door_(door) {}
-  ~Win32WorkerThread() override {
-    CloseHandle(thread_);
-    start_->Release();
-  }
+  Win32WorkerThread(HANDLE thread, DWORD id, std::shared_ptr<WorkerStartGate> gate, win::ModuleDoor* door)
+      : thread_(thread), id_(id), gate_(std::move(gate)), door_(door) {}
+  ~Win32WorkerThread() override { CloseHandle(thread_); }
 
   bool IsCurrentThread() const override { return GetCurrentThreadId() == id_; }
-  bool CancelIfNotStarted() override {
-    int waiting = WorkerStart::kWaiting;
-    return start_->state.compare_exchange_strong(waiting, WorkerStart::kCancelled);
-  }
+  bool CancelIfNotStarted() override { return gate_->CancelIfNotStarted(); }
   // Bounded: while the loader lock is held (module unload) a thread cannot
   // finish ending, and waiting for it would never return. Its last steps are
   // then in the door, which must stay.
@@ -94,7 +74,7 @@ class Win32WorkerThread final : public WorkerThread {
  private:
   HANDLE thread_;
   DWORD id_;
-  WorkerStart* start_;
+  std::shared_ptr<WorkerStartGate> gate_;
   win::ModuleDoor* door_;
 };
 
@@ -109,16 +89,17 @@ class Win32StreamResources final : public StreamResources {
   }
 
   std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
-    auto* start = new WorkerStart(procedure, argument);
+    auto gate = std::make_shared<WorkerStartGate>(procedure, argument);
+    auto* held = new HeldGate(gate);
     DWORD id = 0;
     const LPTHREAD_START_ROUTINE entry = door_ != nullptr ? door_->Into(&RunWorker) : &RunWorker;
-    HANDLE thread = CreateThread(nullptr, 0, entry, start, CREATE_SUSPENDED, &id);
+    HANDLE thread = CreateThread(nullptr, 0, entry, held, CREATE_SUSPENDED, &id);
     if (thread == nullptr) {
-      delete start;
+      delete held;
       return nullptr;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
-    auto worker = std::make_unique<Win32WorkerThread>(thread, id, start, door_);
+    auto worker = std::make_unique<Win32WorkerThread>(thread, id, std::move(gate), door_);
     ResumeThread(thread);
     return worker;
   }

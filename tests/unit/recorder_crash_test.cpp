@@ -12,6 +12,7 @@
 #include "receiver/sample_rate_table.h"
 #include "recorder/recorder.h"
 #include "recorder/sample_reduction.h"
+#include "streaming/worker_start_gate.h"
 #include "tests/unit/recorder_test_support.h"
 
 namespace halvorn::recorder {
@@ -63,22 +64,9 @@ std::string Output(const std::string& command) {
 // started just before the module is unloaded.
 class HeldBackThreads final : public streaming::StreamResources {
  public:
-  // A thread's start, which outlives the object its owner holds.
-  struct Start {
-    Procedure procedure;
-    void* argument;
-    std::atomic<bool> taken{false};
-    // The loader lets the thread go: it runs its procedure unless cancelled.
-    bool Begin() {
-      if (taken.exchange(true)) return false;
-      procedure(argument);
-      return true;
-    }
-  };
-
   std::unique_ptr<streaming::WakeEvent> CreateWakeEvent() override { return real_->CreateWakeEvent(); }
   std::unique_ptr<streaming::WorkerThread> StartWorker(Procedure procedure, void* argument) override {
-    started.push_back(std::make_shared<Start>(procedure, argument));
+    started.push_back(std::make_shared<streaming::WorkerStartGate>(procedure, argument));
     return std::make_unique<Thread>(started.back());
   }
   void* AllocateRing(std::size_t bytes) override { return real_->AllocateRing(bytes); }
@@ -87,20 +75,21 @@ class HeldBackThreads final : public streaming::StreamResources {
   device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
   HostCaller BlockCaller() override { return real_->BlockCaller(); }
 
-  std::vector<std::shared_ptr<Start>> started;
+  // Each thread's start: the loader lets a thread go with WorkerStartGate::Enter.
+  std::vector<std::shared_ptr<streaming::WorkerStartGate>> started;
 
  private:
   class Thread final : public streaming::WorkerThread {
    public:
-    explicit Thread(std::shared_ptr<Start> start) : start_(std::move(start)) {}
+    explicit Thread(std::shared_ptr<streaming::WorkerStartGate> start) : start_(std::move(start)) {}
     bool IsCurrentThread() const override { return false; }
-    bool CancelIfNotStarted() override { return !start_->taken.exchange(true); }
+    bool CancelIfNotStarted() override { return start_->CancelIfNotStarted(); }
     bool Join(std::uint32_t /*timeout_ms*/) override { return false; }
     void Detach() override {}
     void LeaveInHostCallback() override {}
 
    private:
-    std::shared_ptr<Start> start_;
+    std::shared_ptr<streaming::WorkerStartGate> start_;
   };
 
   std::unique_ptr<streaming::StreamResources> real_ = streaming::MakePlatformStreamResources();
@@ -198,7 +187,7 @@ TEST_F(RecordingSurvivalTest, AWritingThreadThatNeverBeganLeavesTheFinishingToTh
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName), Stored(0, 7, 0));
   recorder_.reset();
-  EXPECT_FALSE(threads.started[0]->Begin());
+  EXPECT_FALSE(streaming::WorkerStartGate::Enter(threads.started[0]));
 }
 
 TEST_F(RecordingSurvivalTest, AFinishedFileIsByteForByteWhatItAlwaysWas) {

@@ -1,1 +1,2 @@
-halvorn_native_tests(streaming_tests streaming_ring_test.cpp streaming_spinner_test.cpp streaming_stream_test.cpp)
+halvorn_native_tests(streaming_tests streaming_ring_test.cpp streaming_spinner_test.cpp streaming_stream_test.cpp
+  streaming_worker_start_test.cpp)
