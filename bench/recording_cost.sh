@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# What recording adds to the host process under Wine: the host program
-# streams the counting pattern for SECONDS at RATE, once without and once with
-# --record, RUNS times in turn, and each run's user + system time of the whole
-# Wine process is taken from /usr/bin/time. Prints every pair and the median
-# of the difference as a share of one core.
+# What recording adds to the host process under Wine, against what the system
+# charges for writing the same bytes at all. Each run takes four processes in
+# turn, each's user + system time of the whole Wine process from /usr/bin/time:
+#   the host program streaming the counting pattern for SECONDS at RATE,
+#   without and with --record;
+#   paced_write.exe waking ten times a second for as long, without and with
+#   writing the bytes a second of the recording holds each second.
+# Prints every run and the medians of both differences as shares of one core,
+# and their ratio: 1 means recording costs no more than a plain write of its
+# bytes.
 #
 #   bench/recording_cost.sh [RATE] [SECONDS] [RUNS]        (2M 20 5)
 # Needs a Windows build (scripts/build.sh); runs in a Wine session of its own.
@@ -16,23 +21,47 @@ if [ -z "${HALVORN_COST_IN_SESSION:-}" ]; then
   exec "$here/scripts/wine-session.sh" "$0" "$@"
 fi
 
+# The recording's bytes a second: 16-bit pairs at 2 MS/s, 24-bit ones below.
+rate_hz=$(awk -v r="$rate" 'BEGIN { n = r + 0; if (r ~ /[kK]$/) n *= 1000; if (r ~ /M$/) n *= 1000000; print int(n) }')
+if [ "$rate_hz" -ge 2000000 ]; then pair_bytes=4; else pair_bytes=6; fi
+bytes_per_second=$((rate_hz * pair_bytes))
+
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-cpu_seconds() {  # the host program's user + system seconds
-  /usr/bin/time -f "%U %S" -o time.txt wine "$here/build/windows/extio_host.exe" --rate "$rate" \
-    --seconds "$seconds" --source counting --quiet "$@" >/dev/null 2>&1
+cpu_seconds() {  # the Wine process's user + system seconds
+  /usr/bin/time -f "%U %S" -o time.txt wine "$@" >/dev/null 2>&1
+  rm -f ./*.wav paced_write.bin
   awk '{ print $1 + $2 }' time.txt
 }
-cpu_seconds >/dev/null  # Wine's first start is not a run
-differences=()
+host() {
+  cpu_seconds "$here/build/windows/extio_host.exe" --rate "$rate" --seconds "$seconds" --source counting --quiet "$@"
+}
+paced() {
+  cpu_seconds "$here/build/windows/paced_write.exe" "$bytes_per_second" "$seconds" "$1"
+}
+share() {  # (with - without) over the seconds, as % of a core
+  awk -v a="$1" -v b="$2" -v s="$seconds" 'BEGIN { printf "%.3f", (a - b) / s * 100 }'
+}
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+host >/dev/null  # Wine's first start is not a run
+recording=()
+plain=()
 for run in $(seq "$runs"); do
-  without=$(cpu_seconds)
-  with=$(cpu_seconds --record)
-  rm -f ./*.wav
-  share=$(awk -v a="$with" -v b="$without" -v s="$seconds" 'BEGIN { printf "%.3f", (a - b) / s * 100 }')
-  echo "run $run: without ${without} s, with ${with} s: recording adds ${share} % of a core"
-  differences+=("$share")
+  without=$(host)
+  with=$(host --record)
+  idle=$(paced idle)
+  writing=$(paced write)
+  recording+=("$(share "$with" "$without")")
+  plain+=("$(share "$writing" "$idle")")
+  echo "run $run: host ${without} s, recording ${with} s: adds ${recording[-1]} %;" \
+    "paced_write idle ${idle} s, writing ${writing} s: adds ${plain[-1]} %"
 done
-median=$(printf '%s\n' "${differences[@]}" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
-echo "recording at $rate adds $median % of a core (median of $runs pairs, $seconds s each)"
+recording_median=$(printf '%s\n' "${recording[@]}" | median)
+plain_median=$(printf '%s\n' "${plain[@]}" | median)
+echo "recording at $rate adds $recording_median % of a core; a plain paced write of its $bytes_per_second bytes a second" \
+  "adds $plain_median % (medians of $runs runs, $seconds s each): ratio" \
+  "$(awk -v a="$recording_median" -v b="$plain_median" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')"

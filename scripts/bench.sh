@@ -5,7 +5,8 @@
 #           write and memcpy), the simulator's scene cost (against real time);
 #   Wine:   stream_bench through the real DLL (against real time), and what
 #           recording adds to the whole host process at 2 MS/s and 1 MS/s
-#           (against the same session without it, bench/recording_cost.sh).
+#           (against a plain paced write of the same bytes, each the
+#           difference from the same process without it, bench/recording_cost.sh).
 # Run it on an otherwise idle machine; `--quick` for shorter Wine runs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
