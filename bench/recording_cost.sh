@@ -29,9 +29,15 @@ bytes_per_second=$((rate_hz * pair_bytes))
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-cpu_seconds() {  # the Wine process's user + system seconds
-  /usr/bin/time -f "%U %S" -o time.txt wine "$@" >/dev/null 2>&1
+cpu_seconds() {  # the Wine process's user + system seconds; a failed run ends the script
+  local status=0
+  /usr/bin/time -f "%U %S" -o time.txt wine "$@" >output.txt 2>&1 || status=$?
   rm -f ./*.wav paced_write.bin
+  if [ "$status" -ne 0 ]; then
+    echo "recording_cost.sh: $(basename "$1") exited with $status:" >&2
+    tail -5 output.txt >&2
+    return 1
+  fi
   awk '{ print $1 + $2 }' time.txt
 }
 host() {
