@@ -21,11 +21,6 @@ if [ -z "${HALVORN_COST_IN_SESSION:-}" ]; then
   exec "$here/scripts/wine-session.sh" "$0" "$@"
 fi
 
-# The recording's bytes a second: 16-bit pairs at 2 MS/s, 24-bit ones below.
-rate_hz=$(awk -v r="$rate" 'BEGIN { n = r + 0; if (r ~ /[kK]$/) n *= 1000; if (r ~ /M$/) n *= 1000000; print int(n) }')
-if [ "$rate_hz" -ge 2000000 ]; then pair_bytes=4; else pair_bytes=6; fi
-bytes_per_second=$((rate_hz * pair_bytes))
-
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -44,7 +39,7 @@ host() {
   cpu_seconds "$here/build/windows/extio_host.exe" --rate "$rate" --seconds "$seconds" --source counting --quiet "$@"
 }
 paced() {
-  cpu_seconds "$here/build/windows/paced_write.exe" "$bytes_per_second" "$seconds" "$1"
+  cpu_seconds "$here/build/windows/paced_write.exe" "$rate" "$seconds" "$1"
 }
 share() {  # (with - without) over the seconds, as % of a core
   awk -v a="$1" -v b="$2" -v s="$seconds" 'BEGIN { printf "%.3f", (a - b) / s * 100 }'
@@ -68,6 +63,6 @@ for run in $(seq "$runs"); do
 done
 recording_median=$(printf '%s\n' "${recording[@]}" | median)
 plain_median=$(printf '%s\n' "${plain[@]}" | median)
-echo "recording at $rate adds $recording_median % of a core; a plain paced write of its $bytes_per_second bytes a second" \
+echo "recording at $rate adds $recording_median % of a core; a plain paced write of the bytes it stores" \
   "adds $plain_median % (medians of $runs runs, $seconds s each): ratio" \
   "$(awk -v a="$recording_median" -v b="$plain_median" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')"

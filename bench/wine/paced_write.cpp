@@ -1,11 +1,12 @@
 // The floor under what recording costs: a plain WriteFile of the same bytes,
 // at the same pace, from a thread that wakes as often as the recording's
-// writing thread does. Run once writing and once only waking; the difference
+// writing thread does, of the bytes a recording at RATE (as the host program
+// takes it) stores a second. Run once writing and once only waking; the difference
 // in the whole process's CPU time is what the system charges for putting that
 // stream on the disk, with nothing of the plug-in's in it.
 // The file, paced_write.bin in the current directory, is left for the caller
 // to remove, as a recording is: removing it here would bill its pages to the run.
-//   paced_write.exe BYTES_PER_SECOND SECONDS write|idle
+//   paced_write.exe RATE SECONDS write|idle
 #include <windows.h>
 
 #include <cstdio>
@@ -13,13 +14,17 @@
 #include <cstring>
 #include <vector>
 
+#include "host/extio_host_options.h"
+#include "receiver/sample_rate_table.h"
+#include "recorder/wav_header.h"
+
 namespace {
 
 // As the recording's writing thread: ten wake-ups and writes a second.
 constexpr DWORD kIntervalMs = 100;
 
 int Usage() {
-  std::fprintf(stderr, "usage: paced_write.exe BYTES_PER_SECOND SECONDS write|idle\n");
+  std::fprintf(stderr, "usage: paced_write.exe RATE SECONDS write|idle\n");
   return 2;
 }
 
@@ -27,10 +32,12 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc != 4) return Usage();
-  const long long bytes_per_second = std::atoll(argv[1]);
+  const std::optional<int> row = halvorn::host::ParseRateChoice(argv[1]);
   const long long seconds = std::atoll(argv[2]);
   const bool writing = std::strcmp(argv[3], "write") == 0;
-  if (bytes_per_second <= 0 || seconds <= 0 || (!writing && std::strcmp(argv[3], "idle") != 0)) return Usage();
+  if (!row || seconds <= 0 || (!writing && std::strcmp(argv[3], "idle") != 0)) return Usage();
+  const long long bytes_per_second = static_cast<long long>(halvorn::receiver::SampleRateRowAt(*row).rate_hz) *
+                                     halvorn::recorder::StoredPairBytes(*row);
 
   const std::size_t piece = static_cast<std::size_t>(bytes_per_second * kIntervalMs / 1000);
   std::vector<unsigned char> buffer(piece, 0x5a);
