@@ -109,7 +109,7 @@ struct RecorderRig {
 
   bench::NoWindow ui;
   Trace trace;
-  HostLink host{trace};
+  HostLink host{trace, kCallHostDirectly};
   std::unique_ptr<device::LibraryLoader> loader = device::MakePlatformLibraryLoader();
   device::DeviceLibrary device{*loader};
   receiver::ControlRecordLink record{device};

@@ -98,7 +98,7 @@ void BM_StreamEndToEnd(benchmark::State& state) {
   device.Load();
   receiver::ControlRecordLink record(device);
   Trace trace;
-  HostLink host(trace);
+  HostLink host(trace, kCallHostDirectly);
   host.SetCallback(&CountBlock);
   auto resources = streaming::MakePlatformStreamResources();
   bench::NoWindow ui;

@@ -46,10 +46,20 @@ bool DeviceLibrary::Unload() {
   return library != nullptr && loader_.Unload(library);
 }
 
-void DeviceLibrary::LeaveLoaded() {
-  std::lock_guard lock(call_mutex_);
-  entries_.fill(nullptr);
-  library_ = nullptr;
+void DeviceLibrary::HandOverForRelease(bool stop_input, bool close) {
+  LibraryLoader::Release release{};
+  {
+    std::lock_guard lock(call_mutex_);
+    if (library_ == nullptr) return;
+    release.library = library_;
+    release.stop_input = stop_input ? reinterpret_cast<StopAsyncInputFn>(entries_[kStopAsyncInput]) : nullptr;
+    release.close = close ? reinterpret_cast<CloseFn>(entries_[kClose]) : nullptr;
+    // An input running without a stop to call may go on calling into the library.
+    release.keep_loaded = stop_input && release.stop_input == nullptr;
+    entries_.fill(nullptr);
+    library_ = nullptr;
+  }
+  loader_.ReleaseForGood(release);
 }
 
 bool DeviceLibrary::IsLoaded() const {

@@ -26,9 +26,10 @@ class DeviceLibrary {
   bool Load();
   // Releases the library and clears the table. True when it was released.
   bool Unload();
-  // Clears the table but keeps the library in the process: its own threads
-  // may still be running in it.
-  void LeaveLoaded();
+  // For a module that goes: the library is given to the loader to release
+  // for good, its input stopped first when `stop_input` (it may be running)
+  // and the receiver closed first when `close`. The table is cleared at once.
+  void HandOverForRelease(bool stop_input, bool close);
   bool IsLoaded() const;
   bool HasEntry(const char* entry_name) const;
 

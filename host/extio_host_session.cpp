@@ -22,6 +22,8 @@ constexpr DWORD kPumpSliceMs = 20;
 // A click's handler runs at once; what it causes (a status call, a file)
 // is looked at after this much pumping.
 constexpr DWORD kAfterClickMs = 100;
+// How long a plug-in may take to show its panel after OpenHW.
+constexpr DWORD kPanelAppearsWithinMs = 3000;
 // The panel is asked to repaint this long before its picture is taken.
 constexpr double kRepaintLeadS = 0.3;
 // The capture's ring holds this much signal at the reported rate.
@@ -192,8 +194,8 @@ bool HostSession::OpenReceiver() {
     Fail(kExitOpenFailed, "OpenHW failed");
     return false;
   }
-  // The plug-in makes its panel when it first shows it.
-  panel_ = HalvornPanel::Find(plugin_->module());
+  // The plug-in makes its panel when it first shows it, on a thread of its own.
+  panel_ = HalvornPanel::Await(plugin_->module(), kPanelAppearsWithinMs);
   if (!panel_) {
     for (const auto& [wanted, what] : {std::pair{options_.record, "--record"},
                                       std::pair{!options_.panel_picture_path.empty(), "--panel-picture"}}) {

@@ -38,6 +38,15 @@ std::optional<HalvornPanel> HalvornPanel::Find(HMODULE plugin_module) {
   return HalvornPanel(search.found);
 }
 
+std::optional<HalvornPanel> HalvornPanel::Await(HMODULE plugin_module, DWORD timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (auto panel = Find(plugin_module)) return panel;
+    if (GetTickCount64() >= deadline) return std::nullopt;
+    PumpMessagesFor(10);
+  }
+}
+
 HWND HalvornPanel::Control(int id) const { return GetDlgItem(Dialog(), id); }
 
 bool HalvornPanel::Enabled(int id) const {

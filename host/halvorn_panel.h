@@ -16,6 +16,9 @@ class HalvornPanel {
  public:
   // The panel of `plugin_module` in this process; empty when it has none.
   static std::optional<HalvornPanel> Find(HMODULE plugin_module);
+  // The same, giving a panel that the plug-in makes on a thread of its own
+  // up to `timeout_ms` to appear while this thread pumps its messages.
+  static std::optional<HalvornPanel> Await(HMODULE plugin_module, DWORD timeout_ms);
 
   HWND frame() const { return frame_; }
   HWND Control(int id) const;
@@ -23,10 +26,9 @@ class HalvornPanel {
   bool Checked(int id) const;
   std::string Text(int id) const;
 
-  // A click on control `id` on the calling thread, which must own the panel
-  // (the thread that loaded the plug-in). False, with `why` set ("is
-  // disabled") and nothing sent, when the control is missing, hidden or
-  // disabled.
+  // A click on control `id`, handled by the panel's thread before this
+  // returns. False, with `why` set ("is disabled") and nothing sent, when the
+  // control is missing, hidden or disabled.
   bool Click(int id, std::string* why) const;
 
   // Asks the frame and its controls to paint themselves afresh.

@@ -15,6 +15,7 @@ recorder::RecorderOptions WithPlatformThreads(recorder::RecorderOptions options,
 
 Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options)
     : ui_(platform.ui),
+      host_(trace_, platform.host_callers),
       device_(platform.loader),
       view_(platform.controls),
       receiver_(device_, control_record_, host_, ui_, view_, trace_),
@@ -25,11 +26,12 @@ Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorde
   trace_("ExtIO_halvorn " HALVORN_VERSION);
 }
 
-Module::~Module() {
-  stream_.StopAsyncProcessing();
-  if (device_open_) device_.Close();
-  // A receiver that would not stop its input may still call back into it.
-  if (stream_.InputMayRun()) device_.LeaveLoaded();
+Module::~Module() { ReleaseAll(); }
+
+void Module::ReleaseAll() {
+  stream_.EndLeavingInputRunning();
+  recorder_.FinishAtUnload();
+  device_.HandOverForRelease(stream_.InputMayRun(), device_open_.exchange(false));
 }
 
 void Module::InitReceiver() {

@@ -40,6 +40,8 @@ struct ModulePlatform {
   streaming::StreamResources& stream_resources;
   UserInterface& ui;
   panel::DialogControls& controls;
+  // How the module's own threads call the host.
+  HostCallers host_callers;
   // Installed before the module says anything; null discards the texts.
   TraceSink* trace_sink = nullptr;
 };
@@ -47,8 +49,7 @@ struct ModulePlatform {
 class Module {
  public:
   explicit Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options = {});
-  // A host may unload without StopHW or CloseHW: the receiver's input is
-  // stopped and the receiver closed before anything else goes.
+  // As ReleaseAll.
   ~Module();
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
@@ -80,6 +81,11 @@ class Module {
   void VersionInfo(const char* host_name, std::int32_t major, std::int32_t minor);
   void SwitchGUI();
 
+  // The module goes, perhaps without StopHW or CloseHW: the stream ends, an
+  // open recording is finished, and the device library is handed to the
+  // loader to release, its input stopped and the receiver closed first. No
+  // device entry is called here: at an unload their threads could not end.
+  void ReleaseAll();
   // The process is ending and its other threads are gone, perhaps inside our
   // locks or the device library: only an open recording is finished.
   void FinishAtProcessExit() { recorder_.FinishAtProcessExit(); }
@@ -106,7 +112,7 @@ class Module {
   // device library.
   UserInterface& ui_;
   Trace trace_;
-  HostLink host_{trace_};
+  HostLink host_;
   device::DeviceLibrary device_;
   receiver::ControlRecordLink control_record_{device_};
   panel::DialogView view_;

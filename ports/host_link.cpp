@@ -7,10 +7,13 @@ void HALVORN_CDECL CallHostDirectly(HostCallback callback, std::int32_t count, s
   callback(count, status, iq_offset, data);
 }
 
+void HostLink::NotifyFromPanelThread(HostStatus status) const {
+  if (HostCallback registered = registered_callback()) callers_.panel_thread(registered, -1, status, 0.0f, nullptr);
+}
+
 void HostLink::NotifySampleRateChange() const {
-  HostCallback registered = registered_callback();
-  if (registered == nullptr) return;
-  registered(-1, kStatusSampleRateChanged, 0.0f, nullptr);
+  if (registered_callback() == nullptr) return;
+  NotifyFromPanelThread(kStatusSampleRateChanged);
   trace_("SR change signaled to Winrad");
 }
 
@@ -22,16 +25,14 @@ void HostLink::NotifyLoChange() const {
 }
 
 void HostLink::NotifyAttenuatorChange() const {
-  HostCallback registered = registered_callback();
-  if (registered == nullptr || !attenuator_followed_.load(std::memory_order_acquire)) return;
-  registered(-1, kStatusAttenuatorChanged, 0.0f, nullptr);
+  if (registered_callback() == nullptr || !attenuator_followed_.load(std::memory_order_acquire)) return;
+  NotifyFromPanelThread(kStatusAttenuatorChanged);
   trace_("Attenuator change signaled to the host");
 }
 
 void HostLink::NotifyRecordingState(bool started) const {
-  HostCallback registered = registered_callback();
-  if (registered == nullptr) return;
-  registered(-1, started ? kStatusRecordingStarted : kStatusRecordingStopped, 0.0f, nullptr);
+  if (registered_callback() == nullptr) return;
+  NotifyFromPanelThread(started ? kStatusRecordingStarted : kStatusRecordingStopped);
   trace_("RecStatus change signaled to Winrad");
 }
 

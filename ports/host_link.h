@@ -15,12 +15,18 @@ namespace halvorn {
 using HostCallback = void(HALVORN_CDECL*)(std::int32_t count, std::int32_t status, float iq_offset,
                                           void* data);
 
-// How a block is handed to the host's callback: directly, or, on a platform
-// that guards the module's unload, through its door.
+// How a thread of the module's own calls the host's callback: directly, or,
+// on a platform that guards the module's unload, through its door, where the
+// delivery thread and the panel's thread each have a way of their own.
 using HostCaller = void(HALVORN_CDECL*)(HostCallback callback, std::int32_t count, std::int32_t status,
                                         float iq_offset, void* data);
 void HALVORN_CDECL CallHostDirectly(HostCallback callback, std::int32_t count, std::int32_t status, float iq_offset,
                                     void* data);
+struct HostCallers {
+  HostCaller delivery_thread;
+  HostCaller panel_thread;
+};
+inline constexpr HostCallers kCallHostDirectly{&CallHostDirectly, &CallHostDirectly};
 
 enum HostStatus : std::int32_t {
   kStatusSampleBlock = 0,
@@ -31,33 +37,41 @@ enum HostStatus : std::int32_t {
   kStatusAttenuatorChanged = 125,
 };
 
+// The host's callback, called from the module's own threads through
+// `callers`, and from a host's thread inside an entry point directly.
 class HostLink {
  public:
-  explicit HostLink(const Trace& trace) : trace_(trace) {}
+  HostLink(const Trace& trace, HostCallers callers) : trace_(trace), callers_(callers) {}
 
   // Null unregisters.
   void SetCallback(HostCallback callback) { callback_.store(callback, std::memory_order_release); }
   HostCallback registered_callback() const { return callback_.load(std::memory_order_acquire); }
 
-  // One block; its bytes are valid only during the call.
-  void DeliverBlock(std::uint8_t* block, HostCaller caller = &CallHostDirectly) const {
+  // The delivery thread: one block, its bytes valid only during the call.
+  void DeliverBlock(std::uint8_t* block) const {
     if (HostCallback registered = registered_callback()) {
-      caller(registered, kBlockPairs, kStatusSampleBlock, 0.0f, block);
+      callers_.delivery_thread(registered, kBlockPairs, kStatusSampleBlock, 0.0f, block);
     }
   }
 
+  // The panel's thread: what the user did on the panel.
   void NotifySampleRateChange() const;
-  // The LO is not the one the host asked for: it calls GetHWLO again.
-  void NotifyLoChange() const;
   void NotifyRecordingState(bool started) const;
+  // The attenuator changed: a host that shows it calls GetActualAttIdx.
+  void NotifyAttenuatorChange() const;
   // The host has asked for the attenuator list: it shows the attenuator, and
   // from now on hears of changes it did not make itself.
   void FollowAttenuator() { attenuator_followed_.store(true, std::memory_order_release); }
-  // The attenuator changed: a host that shows it calls GetActualAttIdx.
-  void NotifyAttenuatorChange() const;
+
+  // A host's thread, inside the entry point that tuned: the LO is not the one
+  // the host asked for, and it calls GetHWLO again.
+  void NotifyLoChange() const;
 
  private:
+  void NotifyFromPanelThread(HostStatus status) const;
+
   const Trace& trace_;
+  const HostCallers callers_;
   std::atomic<HostCallback> callback_{nullptr};
   std::atomic<bool> attenuator_followed_{false};
 };

@@ -23,7 +23,8 @@ void Receiver::ResetFrontEnd() {
   }
   view_.ShowAttenuatorStep(0);
   trace_("Attenuator set");
-  if (earlier_step != 0) host_.NotifyAttenuatorChange();
+  // Told from the panel's thread, as every status the host did not cause is.
+  if (earlier_step != 0) ui_.RunOnPanelThread([this] { host_.NotifyAttenuatorChange(); });
 
   state_.preselector_on = 1;
   view_.ShowPreselector(true);

@@ -234,9 +234,7 @@ RecordingWriter::Outcome RecordingWriter::Finish() {
       while (!done_.load(std::memory_order_acquire)) std::this_thread::yield();
     }
   }
-  // A thread that has left its procedure ends at once, unless the module is
-  // being unloaded: then the loader lock holds it and waiting longer is useless.
-  if (!thread_->Join(100)) thread_->Detach();
+  thread_->Retire();
   std::lock_guard lock(status_mutex_);
   return {failure_, unfinished_};
 }

@@ -26,7 +26,6 @@ struct StreamSession {
         memory(memory_in),
         ring(memory_in, slot_count, slot_size),
         host(host_in),
-        block_caller(resources_in.BlockCaller()),
         ui(ui_in),
         trace(trace_in),
         recorder(recorder_in) {}
@@ -46,7 +45,6 @@ struct StreamSession {
   void* memory;
   SampleRing ring;
   const HostLink& host;
-  const HostCaller block_caller;
   UserInterface& ui;
   const Trace& trace;
   BlockSink* recorder;
@@ -59,10 +57,6 @@ struct StreamSession {
 };
 
 namespace {
-
-// A thread that has left its procedure ends at once, unless the module is
-// being unloaded: then the loader lock holds it and waiting longer is useless.
-constexpr std::uint32_t kThreadEndWaitMs = 100;
 
 // The device library's callback carries no context of ours, so the way from
 // it to the session being filled is the one piece of module-wide state the
@@ -81,7 +75,7 @@ thread_local bool t_on_delivery_thread = false;
 void DrainRing(StreamSession& session) {
   session.ring.Drain(
       [&session](std::uint8_t* block, std::uint32_t drops_before) {
-        session.host.DeliverBlock(block, session.block_caller);
+        session.host.DeliverBlock(block);
         // A stop that gave up waiting for the host may already have let the
         // recorder go: after a stop request it is not touched again.
         if (session.recorder == nullptr || session.stop_request.load(std::memory_order_acquire)) return;
@@ -125,7 +119,7 @@ void BufferReadyProc(void* argument) {
   }
   session.exit_event->Signal();
   if (session.owner.exchange(StreamSession::kThreadExited) == StreamSession::kAbandoned) {
-    session.thread->Detach();
+    session.thread->Retire();
     StreamSession::Free(&session);
   }
 }
@@ -230,12 +224,25 @@ StreamStop SampleStream::StopAsyncProcessing() {
   CloseRoute();
   control_record_.SetStreaming(false);
 
+  if (!EndSessionLocked(session)) return StreamStop::kThreadLeftInCallback;
+  return input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
+}
+
+void SampleStream::EndLeavingInputRunning() {
+  std::lock_guard lock(start_stop_mutex_);
+  StreamSession* session = session_.load(std::memory_order_acquire);
+  if (session == nullptr) return;
+  input_may_run_ = true;
+  CloseRoute();
+  EndSessionLocked(session);
+}
+
+bool SampleStream::EndSessionLocked(StreamSession* session) {
   const std::uint64_t dropped = session->ring.dropped_blocks();
   dropped_before_ += dropped;
   trace_.Format("Blocks dropped: %d", static_cast<int>(dropped));
   session_.store(nullptr, std::memory_order_release);
-  if (!EndSession(session)) return StreamStop::kThreadLeftInCallback;
-  return input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
+  return EndSession(session);
 }
 
 bool SampleStream::AwaitEarlierThreads() {
@@ -266,14 +273,12 @@ bool SampleStream::EndSession(StreamSession* session) {
         std::this_thread::yield();
       }
     } else {
-      // Said before letting go: once abandoned, the thread may free the session.
-      session->thread->LeaveInHostCallback();
       if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
         return false;  // the thread frees the session when it leaves the callback
       }
     }
   }
-  session->thread->Join(kThreadEndWaitMs);
+  session->thread->Retire();
   StreamSession::Free(session);
   return true;
 }

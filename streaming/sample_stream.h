@@ -74,6 +74,10 @@ class SampleStream {
   // Returns promptly and delivers nothing afterwards, also when called from
   // inside the host callback. Does nothing while idle.
   StreamStop StopAsyncProcessing();
+  // For a module that goes, where the device's stop cannot be waited for:
+  // nothing more is delivered, but the device's input is left running
+  // (InputMayRun) for whoever releases the library. Does nothing while idle.
+  void EndLeavingInputRunning();
 
   bool IsStreaming() const { return session_.load(std::memory_order_acquire) != nullptr; }
   // The device refused (or lacks) the last stop of its input, which may
@@ -97,6 +101,8 @@ class SampleStream {
   // Stops the session's delivery thread and frees the session; false when the
   // thread is still inside the host's callback and frees it itself later.
   bool EndSession(StreamSession* session);
+  // The same for the running session, with its drops counted.
+  bool EndSessionLocked(StreamSession* session);
 
   device::DeviceLibrary& device_;
   receiver::ControlRecordLink& control_record_;

@@ -34,14 +34,12 @@ class WorkerThread {
   // new thread cannot begin (the loader holds it), so waiting for one that
   // was started just before would never end.
   virtual bool CancelIfNotStarted() = 0;
-  // Waits at most `timeout_ms` for a thread that has left its procedure to
-  // end. True when it has ended.
-  virtual bool Join(std::uint32_t timeout_ms) = 0;
-  // Lets the thread end on its own; the object may then be destroyed from it.
-  virtual void Detach() = 0;
-  // The thread is left inside the host's callback, to end when the callback
-  // returns, perhaps after the module has gone.
-  virtual void LeaveInHostCallback() = 0;
+  // The thread has left its procedure, never began it, or is left inside the
+  // host's callback: what it still runs is not the module's, and it ends on
+  // its own. Natively it is joined unless it is the caller; on Windows its
+  // last steps are the module door's, and nothing waits for them (under the
+  // loader's lock a thread cannot end).
+  virtual void Retire() = 0;
 };
 
 class StreamResources {
@@ -63,8 +61,6 @@ class StreamResources {
 
   // The entry the device library calls with each transfer, for `target`.
   virtual device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) = 0;
-  // How the delivery thread calls the host.
-  virtual HostCaller BlockCaller() = 0;
 };
 
 std::unique_ptr<StreamResources> MakePlatformStreamResources();

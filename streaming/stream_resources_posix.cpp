@@ -47,16 +47,15 @@ class PosixWorkerThread final : public WorkerThread {
 
   bool IsCurrentThread() const override { return std::this_thread::get_id() == thread_.get_id(); }
   bool CancelIfNotStarted() override { return gate_->CancelIfNotStarted(); }
-  // Only called once the thread has left its procedure, or never began it,
-  // so the join is short.
-  bool Join(std::uint32_t /*timeout_ms*/) override {
-    if (thread_.joinable()) thread_.join();
-    return true;
+  // The thread has left its procedure, or never began it: the join is short.
+  void Retire() override {
+    if (!thread_.joinable()) return;
+    if (IsCurrentThread()) {
+      thread_.detach();
+    } else {
+      thread_.join();
+    }
   }
-  void Detach() override {
-    if (thread_.joinable()) thread_.detach();
-  }
-  void LeaveInHostCallback() override {}
 
  private:
   std::shared_ptr<WorkerStartGate> gate_;
@@ -79,7 +78,6 @@ class PosixStreamResources final : public StreamResources {
   void FreeRing(void* memory) override { std::free(memory); }
   void ServeSentMessages() override {}
   device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
-  HostCaller BlockCaller() override { return &CallHostDirectly; }
 };
 
 }  // namespace

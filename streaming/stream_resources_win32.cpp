@@ -3,6 +3,8 @@
 #include "streaming/sample_stream.h"
 #include "streaming/worker_start_gate.h"
 
+#include "ports/win32/message_wait.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -22,17 +24,7 @@ class Win32WakeEvent final : public WakeEvent {
   }
 
   bool WaitServingSentMessages(std::uint32_t timeout_ms) override {
-    const DWORD started = GetTickCount();
-    for (;;) {
-      const DWORD elapsed = GetTickCount() - started;
-      const DWORD left = elapsed >= timeout_ms ? 0 : timeout_ms - elapsed;
-      const DWORD woken = MsgWaitForMultipleObjects(1, &event_, FALSE, left, QS_SENDMESSAGE);
-      if (woken == WAIT_OBJECT_0) return true;
-      if (woken != WAIT_OBJECT_0 + 1) return false;
-      // Peeking handles the messages sent to this thread; nothing is removed.
-      MSG message;
-      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    return win::WaitServingSentMessages(event_, timeout_ms);
   }
 
  private:
@@ -52,30 +44,18 @@ DWORD WINAPI RunWorker(LPVOID held_pointer) {
 
 class Win32WorkerThread final : public WorkerThread {
  public:
-  Win32WorkerThread(HANDLE thread, DWORD id, std::shared_ptr<WorkerStartGate> gate, win::ModuleDoor* door)
-      : thread_(thread), id_(id), gate_(std::move(gate)), door_(door) {}
+  Win32WorkerThread(HANDLE thread, DWORD id, std::shared_ptr<WorkerStartGate> gate)
+      : thread_(thread), id_(id), gate_(std::move(gate)) {}
   ~Win32WorkerThread() override { CloseHandle(thread_); }
 
   bool IsCurrentThread() const override { return GetCurrentThreadId() == id_; }
   bool CancelIfNotStarted() override { return gate_->CancelIfNotStarted(); }
-  // Bounded: while the loader lock is held (module unload) a thread cannot
-  // finish ending, and waiting for it would never return. Its last steps are
-  // then in the door, which must stay.
-  bool Join(std::uint32_t timeout_ms) override {
-    if (WaitForSingleObject(thread_, timeout_ms) == WAIT_OBJECT_0) return true;
-    if (door_ != nullptr) door_->Keep();
-    return false;
-  }
-  void Detach() override {}
-  void LeaveInHostCallback() override {
-    if (door_ != nullptr) door_->Keep();
-  }
+  void Retire() override {}
 
  private:
   HANDLE thread_;
   DWORD id_;
   std::shared_ptr<WorkerStartGate> gate_;
-  win::ModuleDoor* door_;
 };
 
 class Win32StreamResources final : public StreamResources {
@@ -99,7 +79,7 @@ class Win32StreamResources final : public StreamResources {
       return nullptr;
     }
     SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
-    auto worker = std::make_unique<Win32WorkerThread>(thread, id, std::move(gate), door_);
+    auto worker = std::make_unique<Win32WorkerThread>(thread, id, std::move(gate));
     ResumeThread(thread);
     return worker;
   }
@@ -107,16 +87,10 @@ class Win32StreamResources final : public StreamResources {
   void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
   void FreeRing(void* memory) override { std::free(memory); }
 
-  void ServeSentMessages() override {
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  void ServeSentMessages() override { win::ServeSentMessages(); }
 
   device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
     return door_ != nullptr ? door_->Into(target) : target;
-  }
-  HostCaller BlockCaller() override {
-    return door_ != nullptr ? reinterpret_cast<HostCaller>(door_->HostCall()) : &CallHostDirectly;
   }
 
  private:
@@ -134,10 +108,9 @@ std::unique_ptr<StreamResources> MakePlatformStreamResources() { return MakeWin3
 std::vector<win::ModuleDoor::Entry> StreamDoorEntries() {
   using Door = win::ModuleDoor;
   return {
-      {reinterpret_cast<const void*>(&RunWorker), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
+      {reinterpret_cast<const void*>(&RunWorker), 4, Door::Way::kThreadStart, 0},
       // A transfer that comes after the module has gone is taken unread.
-      {reinterpret_cast<const void*>(&SampleStream::TransferCallback), 8, Door::Way::kCounted,
-       Door::WhenGone::kReturn, 1},
+      {reinterpret_cast<const void*>(&SampleStream::TransferCallback), 8, Door::Way::kCounted, 1},
   };
 }
 

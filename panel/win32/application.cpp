@@ -7,10 +7,11 @@
 namespace halvorn::win {
 
 std::string Application::RegisterFrameClass(UINT style, HCURSOR cursor, HBRUSH background, HICON icon) {
-  // Named after its attributes, so a class left behind by an earlier load of
-  // the module (see Window::DestroyFromAnyThread) is never taken for ours.
+  // Named after this load of the module and the attributes, so a class that
+  // an earlier load could not take back is never taken for ours.
   char name[96];
-  std::snprintf(name, sizeof name, "Halvorn:%p:%x:%p:%p:%p", static_cast<void*>(instance_), style,
+  std::snprintf(name, sizeof name, "Halvorn:%p:%x:%p:%p:%p",
+                door_ != nullptr ? door_->Identity() : static_cast<const void*>(instance_), style,
                 static_cast<void*>(cursor), static_cast<void*>(background), static_cast<void*>(icon));
 
   WNDCLASSA existing{};
@@ -24,40 +25,43 @@ std::string Application::RegisterFrameClass(UINT style, HCURSOR cursor, HBRUSH b
   window_class.hCursor = cursor;
   window_class.hbrBackground = background;
   window_class.lpszClassName = name;
-  if (RegisterClassA(&window_class) == 0) {
+  const ATOM atom = RegisterClassA(&window_class);
+  if (atom == 0) {
     if (background != nullptr) DeleteObject(background);
     return {};
   }
-  registered_classes_.emplace_back(name);
+  if (door_ != nullptr) door_->RecordWindowClass(atom);
+  registered_classes_.push_back({name, atom});
   return name;
 }
 
 bool Application::Start() {
-  std::lock_guard lock(start_mutex_);
-  // A window can go with its thread without telling its object.
-  if (const Window* window = main_window(); window != nullptr && IsWindow(window->hwnd())) return true;
+  if (const Window* window = main_window(); window != nullptr && window->hwnd() != nullptr) return true;
   DestroyMainWindow();
   return InitInstance();
 }
 
 int Application::ExitInstance() {
-  if (!windows_left_behind_) {
-    for (const std::string& name : registered_classes_) UnregisterClassA(name.c_str(), instance_);
+  for (const RegisteredClass& registered : registered_classes_) {
+    if (door_ != nullptr) door_->ForgetWindowClass(registered.atom);
+    UnregisterClassA(registered.name.c_str(), instance_);
   }
   registered_classes_.clear();
   return 0;
 }
 
 void Application::SetMainWindow(std::unique_ptr<Window> window) {
-  main_window_owner_ = std::move(window);
-  main_window_.store(main_window_owner_.get(), std::memory_order_release);
+  main_window_ = std::move(window);
+  if (door_ != nullptr && main_window_->hwnd() != nullptr) door_->RecordWindow(main_window_->hwnd());
 }
 
 void Application::DestroyMainWindow() {
-  main_window_.store(nullptr, std::memory_order_release);
-  if (main_window_owner_ == nullptr) return;
-  if (main_window_owner_->DestroyFromAnyThread()) windows_left_behind_ = true;
-  main_window_owner_.reset();
+  if (main_window_ == nullptr) return;
+  if (const HWND window = main_window_->hwnd()) {
+    if (door_ != nullptr) door_->ForgetWindow(window);
+    DestroyWindow(window);
+  }
+  main_window_.reset();
 }
 
 }  // namespace halvorn::win

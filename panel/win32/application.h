@@ -1,14 +1,13 @@
 // The application object of the panel's frame-and-dialog layer: started on
-// the thread that loads the module and stopped when the module is unloaded.
-// It owns the main window object, which is how the rest of the module finds
-// the panel, and the window classes registered for it.
+// the plug-in's window thread when the panel is first needed, and stopped
+// there at the unload. It owns the main window object, which is how the rest
+// of the module finds the panel, and the window classes registered for it.
+// Window thread only.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,19 +26,14 @@ class Application {
 
   HINSTANCE instance() const { return instance_; }
   ModuleDoor* door() const { return door_; }
-  // The windows were cut loose rather than destroyed at exit: their thread
-  // closes them later, without the module.
-  bool windows_left_behind() const { return windows_left_behind_; }
   // Null before application start, after application exit, and when no main
   // window object could be made.
-  Window* main_window() const { return main_window_.load(std::memory_order_acquire); }
+  Window* main_window() const { return main_window_.get(); }
 
-  // Application start, on the first thread that needs the windows, never
-  // while the module loads: windows made under the loader lock can wait for a
-  // thread that waits for that lock. Starts again when the windows went with
-  // the thread that owned them; otherwise does nothing.
+  // Application start; again after a start that made no window, otherwise
+  // nothing.
   bool Start();
-  // Application exit, at unload.
+  // Application exit.
   int Stop() { return ExitInstance(); }
 
   // Registers a window class for frames with these attributes, once per
@@ -50,23 +44,24 @@ class Application {
 
  protected:
   virtual bool InitInstance() = 0;
-  // Unregisters the window classes (unless windows of them were left
-  // behind); returns the module's exit code, 0.
+  // Unregisters the window classes; returns the module's exit code, 0.
+  // What the module has not taken down itself when it goes, the door does
+  // (ModuleDoor::RecordWindow), so each window and class is told to it.
   virtual int ExitInstance();
 
   void SetMainWindow(std::unique_ptr<Window> window);
-  // From here on nothing finds the main window; its window is destroyed (from
-  // whichever thread unloads) and the object deleted.
+  // Destroys the main window and deletes its object.
   void DestroyMainWindow();
 
  private:
   HINSTANCE instance_;
   ModuleDoor* door_;
-  bool windows_left_behind_ = false;
-  std::mutex start_mutex_;  // host threads may need the windows at once
-  std::unique_ptr<Window> main_window_owner_;
-  std::atomic<Window*> main_window_{nullptr};
-  std::vector<std::string> registered_classes_;
+  std::unique_ptr<Window> main_window_;
+  struct RegisteredClass {
+    std::string name;
+    ATOM atom;
+  };
+  std::vector<RegisteredClass> registered_classes_;
 };
 
 }  // namespace halvorn::win

@@ -13,18 +13,12 @@ std::atomic<DLGPROC> g_procedure{nullptr};
 
 }  // namespace
 
-Dialog::~Dialog() { Unhook(); }
-
 bool Dialog::CreateModeless(HINSTANCE instance, HWND parent, ModuleDoor* door) {
   if (parent == nullptr) return false;
   const DLGPROC procedure = door != nullptr ? door->Into(&Dialog::Procedure) : &Dialog::Procedure;
   g_procedure.store(procedure);
-  const HWND window =
-      CreateDialogParamA(instance, MAKEINTRESOURCEA(template_id_), parent, procedure, reinterpret_cast<LPARAM>(this));
-  if (window == nullptr) return false;
-  const HOOKPROC hook = door != nullptr ? door->Into(&Dialog::KeyboardHook) : &Dialog::KeyboardHook;
-  keyboard_hook_ = SetWindowsHookExA(WH_GETMESSAGE, hook, nullptr, GetCurrentThreadId());
-  return true;
+  return CreateDialogParamA(instance, MAKEINTRESOURCEA(template_id_), parent, procedure,
+                            reinterpret_cast<LPARAM>(this)) != nullptr;
 }
 
 Dialog* Dialog::FromHandle(HWND hwnd) {
@@ -33,27 +27,8 @@ Dialog* Dialog::FromHandle(HWND hwnd) {
   return reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
 }
 
-void Dialog::OnDetached() { Unhook(); }
-
 std::vector<ModuleDoor::Entry> Dialog::DoorEntries() {
-  return {
-      {reinterpret_cast<const void*>(&Dialog::Procedure), 16, ModuleDoor::Way::kHoldingTheModule,
-       ModuleDoor::WhenGone::kReturn, FALSE},
-      {reinterpret_cast<const void*>(&Dialog::KeyboardHook), 12, ModuleDoor::Way::kHoldingTheModule,
-       ModuleDoor::WhenGone::kNextHook, 0},
-  };
-}
-
-void Dialog::Abandon() {
-  const HWND window = hwnd();
-  SetWindowLongPtrA(window, DWLP_DLGPROC, 0);
-  SetWindowLongPtrA(window, DWLP_USER, 0);
-  Detach();
-}
-
-void Dialog::Unhook() {
-  if (keyboard_hook_ != nullptr) UnhookWindowsHookEx(keyboard_hook_);
-  keyboard_hook_ = nullptr;
+  return {{reinterpret_cast<const void*>(&Dialog::Procedure), 16, ModuleDoor::Way::kHoldingTheModule, FALSE}};
 }
 
 INT_PTR CALLBACK Dialog::Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -85,21 +60,10 @@ HWND Dialog::EnclosingDialog(HWND hwnd) {
   return nullptr;
 }
 
-LRESULT CALLBACK Dialog::KeyboardHook(int code, WPARAM removal, LPARAM message_pointer) {
-  if (code == HC_ACTION && removal == PM_REMOVE) {
-    auto* message = reinterpret_cast<MSG*>(message_pointer);
-    if (message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST) {
-      const HWND dialog = EnclosingDialog(message->hwnd);
-      // IsDialogMessage has then dispatched it itself: leave the host's loop
-      // nothing to translate or dispatch a second time.
-      if (dialog != nullptr && IsDialogMessageA(dialog, message)) {
-        message->message = WM_NULL;
-        message->wParam = 0;
-        message->lParam = 0;
-      }
-    }
-  }
-  return CallNextHookEx(nullptr, code, removal, message_pointer);
+bool Dialog::HandleKeys(MSG& message) {
+  if (message.message < WM_KEYFIRST || message.message > WM_KEYLAST) return false;
+  const HWND dialog = EnclosingDialog(message.hwnd);
+  return dialog != nullptr && IsDialogMessageA(dialog, &message);
 }
 
 }  // namespace halvorn::win

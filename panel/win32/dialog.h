@@ -1,6 +1,6 @@
-// A modeless dialog built from a dialog template. Because the host owns the message loop, the dialog
-// hooks its thread's message retrieval to give its own keyboard messages the
-// dialog navigation (Tab, arrow keys within a group) and nothing else.
+// A modeless dialog built from a dialog template. The window thread's message
+// loop gives the dialog its keyboard navigation (Tab, arrow keys within a
+// group) through HandleKeys.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +15,6 @@ namespace halvorn::win {
 class Dialog : public Window {
  public:
   explicit Dialog(int template_id) : template_id_(template_id) {}
-  ~Dialog() override;
 
   // Creates the dialog window from the template in `instance` as a child of
   // `parent`, not yet visible, entered through `door` when there is one;
@@ -24,6 +23,9 @@ class Dialog : public Window {
 
   // The framework's dialog attached to `hwnd`, or null for any other window.
   static Dialog* FromHandle(HWND hwnd);
+  // A keyboard message for a framework dialog, or a control inside one, is
+  // that dialog's navigation: true when it has been handled so.
+  static bool HandleKeys(MSG& message);
   // The ways into the module every dialog's window needs from the door.
   static std::vector<ModuleDoor::Entry> DoorEntries();
 
@@ -31,20 +33,12 @@ class Dialog : public Window {
   // True asks for the default focus.
   virtual bool OnInitDialog() { return true; }
 
-  void OnDetached() override;
-  void Abandon() override;
-
  private:
-  friend class Window;
-
   static INT_PTR CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-  static LRESULT CALLBACK KeyboardHook(int code, WPARAM removal, LPARAM message_pointer);
   // The framework dialog that `hwnd` is, or lies inside.
   static HWND EnclosingDialog(HWND hwnd);
-  void Unhook();
 
   int template_id_;
-  HHOOK keyboard_hook_ = nullptr;
 };
 
 }  // namespace halvorn::win

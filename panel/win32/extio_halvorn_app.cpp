@@ -5,7 +5,7 @@
 namespace halvorn::panel {
 
 bool CExtIO_halvornApp::InitInstance() {
-  auto frame = std::make_unique<CMainFrame>(panel_, work_);
+  auto frame = std::make_unique<CMainFrame>(panel_);
   CMainFrame& panel = *frame;
   panel.CreatePanel(*this);
   SetMainWindow(std::move(frame));

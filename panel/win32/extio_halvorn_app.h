@@ -1,5 +1,6 @@
-// The module's application object: at load it builds the control panel (the
-// frame with the control dialog inside, hidden), at unload it takes it down.
+// The module's application object: when the panel is first needed it builds
+// it (the frame with the control dialog inside, hidden), at unload it takes it
+// down. On the plug-in's window thread.
 #pragma once
 
 #include "panel/win32/main_frame.h"
@@ -10,8 +11,8 @@ namespace halvorn::panel {
 
 class CExtIO_halvornApp final : public win::Application {
  public:
-  CExtIO_halvornApp(HINSTANCE instance, win::ModuleDoor* door, ControlPanel& panel, win::WindowThreadWork& work)
-      : win::Application(instance, door), panel_(panel), work_(work) {}
+  CExtIO_halvornApp(HINSTANCE instance, win::ModuleDoor* door, ControlPanel& panel)
+      : win::Application(instance, door), panel_(panel) {}
 
   // The panel; null outside the module's lifetime.
   CMainFrame* main_frame() const { return static_cast<CMainFrame*>(main_window()); }
@@ -22,7 +23,6 @@ class CExtIO_halvornApp final : public win::Application {
 
  private:
   ControlPanel& panel_;
-  win::WindowThreadWork& work_;
 };
 
 }  // namespace halvorn::panel

@@ -10,14 +10,11 @@ bool FrameWindow::Create(HINSTANCE instance, const std::string& class_name, cons
                          this) != nullptr;
 }
 
-void FrameWindow::Abandon() {
-  const HWND window = hwnd();
-  AbandonChildDialogs(window);
-  // Asynchronous: the window's thread may be waiting for this one.
-  ShowWindowAsync(window, SW_HIDE);
-  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
-  SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-  Detach();
+ModuleDoor::Entry FrameWindow::DoorEntry() {
+  const void* default_procedure =
+      reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "DefWindowProcA"));
+  return {reinterpret_cast<const void*>(&FrameWindow::Procedure), 16, ModuleDoor::Way::kHoldingTheModule, 0,
+          default_procedure};
 }
 
 LRESULT CALLBACK FrameWindow::Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -20,13 +20,7 @@ class FrameWindow : public Window {
   // The procedure of every window class registered for frames.
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   // Its way into the module, from the door.
-  static ModuleDoor::Entry DoorEntry() {
-    return {reinterpret_cast<const void*>(&FrameWindow::Procedure), 16, ModuleDoor::Way::kHoldingTheModule,
-            ModuleDoor::WhenGone::kDefaultWindowProcedure, 0};
-  }
-
- protected:
-  void Abandon() override;
+  static ModuleDoor::Entry DoorEntry();
 };
 
 }  // namespace halvorn::win

@@ -4,8 +4,7 @@
 
 namespace halvorn::panel {
 
-CHalvornCtlDialog::CHalvornCtlDialog(ControlPanel& panel, win::WindowThreadWork& work)
-    : win::Dialog(kDialogTemplateId), panel_(panel), work_(work) {}
+CHalvornCtlDialog::CHalvornCtlDialog(ControlPanel& panel) : win::Dialog(kDialogTemplateId), panel_(panel) {}
 
 HWND CHalvornCtlDialog::Control(int control_id) const {
   const HWND dialog = hwnd();
@@ -13,9 +12,8 @@ HWND CHalvornCtlDialog::Control(int control_id) const {
 }
 
 bool CHalvornCtlDialog::OnInitDialog() {
-  // No default focus: the panel is built hidden, at load, on the thread of
-  // the host's own windows, and the focus would leave the host's window for
-  // a control nobody can see. Showing the panel gives its first control the
+  // No default focus: the panel is built hidden, and the focus would go to a
+  // control nobody can see. Showing the panel gives its first control the
   // focus (the frame hands it on).
   return false;
 }
@@ -28,9 +26,6 @@ bool CHalvornCtlDialog::OnMessage(UINT message, WPARAM wparam, LPARAM /*lparam*/
       return true;
     case WM_TIMER:
       panel_.OnTimer();
-      return true;
-    case kRunQueuedWork:
-      for (const auto& work : work_.TakeAll()) work();
       return true;
     default:
       return false;

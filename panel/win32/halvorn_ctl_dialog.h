@@ -7,14 +7,13 @@
 #include "panel/control_panel.h"
 
 #include "panel/win32/dialog.h"
-#include "panel/win32/window_thread_work.h"
 
 namespace halvorn::panel {
 
 class CHalvornCtlDialog final : public win::Dialog {
  public:
   // With template 103 and no window yet.
-  CHalvornCtlDialog(ControlPanel& panel, win::WindowThreadWork& work);
+  explicit CHalvornCtlDialog(ControlPanel& panel);
 
   // The control with this identifier; null without a dialog window.
   HWND Control(int control_id) const;
@@ -25,10 +24,6 @@ class CHalvornCtlDialog final : public win::Dialog {
 
  private:
   ControlPanel& panel_;
-  win::WindowThreadWork& work_;
 };
-
-// Posted to the dialog when work from other threads waits for it.
-inline constexpr UINT kRunQueuedWork = WM_APP + 0x102;
 
 }  // namespace halvorn::panel

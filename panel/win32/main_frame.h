@@ -21,7 +21,7 @@ static_assert(kFrameStyle == 0x04CA0000 && kFrameClassStyle == 0x1020);
 
 class CMainFrame final : public win::FrameWindow {
  public:
-  CMainFrame(ControlPanel& panel, win::WindowThreadWork& work) : control_dialog_(panel, work) {}
+  explicit CMainFrame(ControlPanel& panel) : control_dialog_(panel) {}
 
   CHalvornCtlDialog& control_dialog() { return control_dialog_; }
 

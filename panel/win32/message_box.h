@@ -1,7 +1,7 @@
-// The plug-in's one kind of message: a modal box with the error icon and the
-// plug-in's title. Task-modal: while it is open every window of its thread,
-// the host's included, takes no input, so a host cannot be closed (and the
-// plug-in unloaded) from inside the box's own message loop.
+// The plug-in's one kind of message, shown on the calling thread where the
+// window thread cannot show it (WindowThread::ShowMessage): a modal box with
+// the error icon and the plug-in's title. Task-modal: while it is open the
+// calling thread's windows take no input.
 #pragma once
 
 #include <windows.h>

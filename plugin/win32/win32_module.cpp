@@ -3,8 +3,9 @@
 #include <atomic>
 #include <string>
 
-#include "panel/win32/message_box.h"
+#include "device/library_loader_win32.h"
 #include "plugin/win32/exports.h"
+#include "ports/win32/message_wait.h"
 #include "streaming/stream_resources_win32.h"
 
 namespace halvorn {
@@ -25,52 +26,50 @@ std::string FolderOf(HINSTANCE instance) {
   return separator == std::string::npos ? std::string() : folder.substr(0, separator);
 }
 
-// While an unload waits for the module's own threads: the messages they send
-// to this thread are handled.
-void ServeSentMessages() {
-  MSG message;
-  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
-
 std::unique_ptr<win::ModuleDoor> OpenDoor(HINSTANCE instance) {
   std::vector<win::ModuleDoor::Entry> entries = EntryPointDoorEntries();
   entries.push_back(win::FrameWindow::DoorEntry());
   for (const auto& entry : win::Dialog::DoorEntries()) entries.push_back(entry);
+  for (const auto& entry : win::WindowThread::DoorEntries()) entries.push_back(entry);
   for (const auto& entry : streaming::StreamDoorEntries()) entries.push_back(entry);
   std::unique_ptr<win::ModuleDoor> door = win::ModuleDoor::Open(instance, entries);
   if (door) EnterEntryPointsThrough(*door);
   return door;
 }
 
+// The host's callback is one of the functions a thread steps out to.
+HostCaller AsHostCaller(win::ModuleDoor::StepOut step_out) {
+  return reinterpret_cast<HostCaller>(reinterpret_cast<void*>(step_out));
+}
+
+HostCallers HostCallersThrough(const win::ModuleDoor* door) {
+  if (door == nullptr) return kCallHostDirectly;
+  return {AsHostCaller(door->CountedStepOut()), AsHostCaller(door->WindowThreadStepOut())};
+}
+
 }  // namespace
 
 Win32Module::Win32Module(HINSTANCE instance)
     : door_(OpenDoor(instance)),
-      loader_(device::MakePlatformLibraryLoader(FolderOf(instance).c_str())),
+      loader_(device::MakeWin32LibraryLoader(FolderOf(instance).c_str(), door_.get())),
       stream_resources_(streaming::MakeWin32StreamResources(door_.get())),
-      ui_(application_, work_),
-      module_(std::make_unique<Module>(ModulePlatform{*loader_, *stream_resources_, ui_, ui_})),
-      application_(instance, door_.get(), module_->panel(), work_) {}
+      window_thread_(instance, door_.get()),
+      ui_(application_, window_thread_),
+      module_(std::make_unique<Module>(
+          ModulePlatform{*loader_, *stream_resources_, ui_, ui_, HostCallersThrough(door_.get())})),
+      application_(instance, door_.get(), module_->panel()) {}
 
 Win32Module::~Win32Module() {
   // No host thread is inside the module: each would hold a reference on it.
-  // The panel goes first, so no message reaches the module from here on;
-  // windows another thread owns are cut loose and left to that thread.
-  application_.Stop();
-  // The delivery thread leaves, or stays in the host's callback, outside.
-  module_->stream().StopAsyncProcessing();
-  // The recording's writing thread finishes the file and leaves before the
-  // door shuts on it.
-  module_->recorder().FinishAtUnload();
-  if (door_) {
-    // Threads blocked at the door meanwhile find it shut, and need its memory.
-    if (application_.windows_left_behind()) door_->Keep();
-    door_->Close(kUnloadWaitMs, &ServeSentMessages);
-  }
-  // Nothing runs the module's code any more: it may go.
-  const bool input_may_run = module_->stream().InputMayRun();
-  module_.reset();
-  if (door_ && input_may_run) door_->Keep();
+  // The panel goes first, on its own thread, so no click reaches the module
+  // from here on.
+  window_thread_.Stop([this] { application_.Stop(); });
+  // The stream and the recording end; the device library's stop and close
+  // wait for its threads, which cannot end while the loader's lock is held,
+  // so they are left to the door.
+  module_->ReleaseAll();
+  // Threads of the module's still on their way out leave its code first.
+  if (door_) door_->Close(kUnloadWaitMs, &win::ServeSentMessages);
 }
 
 Win32Module* Win32Module::Instance() { return g_module.load(); }
@@ -90,7 +89,6 @@ void Win32Module::DetachAtProcessExit() {
   // recording is worth saving; the rest goes with the process.
   Win32Module* module = g_module.exchange(nullptr);
   if (module == nullptr) return;
-  if (module->door_) module->door_->Keep();
   try {
     module->module_->FinishAtProcessExit();
   } catch (...) {

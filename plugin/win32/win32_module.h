@@ -1,11 +1,13 @@
 // The plug-in module as Windows loads it: the portable module with the window
 // system added, created when the DLL is attached and destroyed when it is
-// detached. Loading makes no window: the panel is made when an entry point
-// first shows it. Every way into the module goes through its door, so the
-// unload, whatever thread it comes on, finds no host thread inside: it takes
-// the panel down (or cuts it loose when another thread owns it), stops the
-// stream and closes the door once the module's own threads are out, before
-// anything of the module goes.
+// detached. Loading makes no window and starts no thread: the panel is made,
+// on the plug-in's own window thread, when an entry point first shows it.
+// Every way into the module goes through its door, so the unload, whatever
+// thread it comes on, finds no host thread inside: it ends the window thread
+// (the panel goes with it), ends the stream and the recording, leaves the
+// device library to be stopped, closed and released from the door once the
+// loader's lock is free, and closes the door once the module's own threads
+// are out, before anything of the module goes.
 #pragma once
 
 #include <memory>
@@ -18,6 +20,7 @@
 
 #include "panel/win32/extio_halvorn_app.h"
 #include "panel/win32/win32_user_interface.h"
+#include "panel/win32/window_thread.h"
 #include "ports/win32/module_door.h"
 
 namespace halvorn {
@@ -40,12 +43,10 @@ class Win32Module {
   static void DetachAtProcessExit();
 
  private:
-  // Declared first, so it goes last: whatever may still come through it
-  // after the unload keeps its memory.
   std::unique_ptr<win::ModuleDoor> door_;
   std::unique_ptr<device::LibraryLoader> loader_;
   std::unique_ptr<streaming::StreamResources> stream_resources_;
-  win::WindowThreadWork work_;
+  win::WindowThread window_thread_;
   // Finds the panel's windows through the application object below, which
   // needs the module's panel logic and so comes after it.
   panel::Win32UserInterface ui_;

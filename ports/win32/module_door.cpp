@@ -2,226 +2,154 @@
 
 #include <cstring>
 
+// The templates, in module_door_thunks.S.
+extern "C" {
+extern const std::uint8_t halvorn_door_holding_begin[], halvorn_door_holding_end[];
+extern const std::uint8_t halvorn_door_counted_begin[], halvorn_door_counted_end[];
+extern const std::uint8_t halvorn_door_thread_begin[], halvorn_door_thread_end[];
+extern const std::uint8_t halvorn_door_counted_step_out_begin[], halvorn_door_counted_step_out_end[];
+extern const std::uint8_t halvorn_door_release_begin[], halvorn_door_release_end[];
+extern const std::uint8_t halvorn_door_window_thread_begin[], halvorn_door_window_thread_end[];
+extern const std::uint8_t halvorn_door_window_thread_last_steps[];
+extern const std::uint8_t halvorn_door_holding_step_out_begin[], halvorn_door_holding_step_out_end[];
+}
+
 namespace halvorn::win {
-
-// The door's memory: one page of code, written once when the door opens and
-// then only executed, and one page of data the code reads by absolute address.
-struct ModuleDoor::Layout {
-  static constexpr std::size_t kPage = 4096;
-  enum Slot : int {
-    kCount = 0,  // counted threads inside; the top bit says the module has gone
-    kReleasing,  // threads releasing their reference, perhaps unloading the module
-    kModule,
-    kGetModuleHandleEx,
-    kFreeLibrary,
-    kExitThread,
-    kDefWindowProc,
-    kCallNextHookEx,
-    kFirstTarget,
-  };
-  static constexpr std::uint32_t kGone = 0x80000000u;
-  static constexpr std::size_t kMostTargets = kPage / 4 - kFirstTarget;
-};
-
 namespace {
 
-using Layout = ModuleDoor::Layout;
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kThunkAlignment = 16;
+// Each template begins with `mov edx, imm32`: the record's address goes here.
+constexpr std::size_t kRecordOperand = 1;
+
+// The data page, in 32-bit words (see module_door_thunks.S).
+enum HeaderWord : std::size_t {
+  kCount = 0,
+  kModule,
+  kGetModuleHandleEx,
+  kFreeLibrary,
+  kExitThread,
+  kSetEvent,
+  kCloseHandle,
+  kGetMessage,
+  kTranslateMessage,
+  kDispatchMessage,
+  kDestroyWindow,
+  kUnregisterClass,
+  kWindowThreadSetup,
+  kWindowThreadKeys,
+  kInstance,
+  kWindows,
+  kWindowClasses = kWindows + 4,
+  kWindowThreadLastSteps = kWindowClasses + 4,
+  kHeaderWords = 24,
+};
+constexpr std::size_t kCleanupSlots = 4;
+constexpr std::size_t kRecordWords = 4;
+constexpr std::uint32_t kGone = 0x80000000u;
+
+struct Template {
+  const std::uint8_t* begin;
+  const std::uint8_t* end;
+  std::size_t size() const { return static_cast<std::size_t>(end - begin); }
+};
+
+constexpr Template kHolding{halvorn_door_holding_begin, halvorn_door_holding_end};
+constexpr Template kCounted{halvorn_door_counted_begin, halvorn_door_counted_end};
+constexpr Template kThread{halvorn_door_thread_begin, halvorn_door_thread_end};
+constexpr Template kCountedStepOut{halvorn_door_counted_step_out_begin, halvorn_door_counted_step_out_end};
+constexpr Template kRelease{halvorn_door_release_begin, halvorn_door_release_end};
+constexpr Template kWindowThread{halvorn_door_window_thread_begin, halvorn_door_window_thread_end};
+constexpr Template kHoldingStepOut{halvorn_door_holding_step_out_begin, halvorn_door_holding_step_out_end};
+
+const Template& TemplateFor(ModuleDoor::Way way) {
+  switch (way) {
+    case ModuleDoor::Way::kHoldingTheModule: return kHolding;
+    case ModuleDoor::Way::kCounted: return kCounted;
+    case ModuleDoor::Way::kThreadStart: break;
+  }
+  return kThread;
+}
+
+std::size_t Aligned(std::size_t bytes) { return (bytes + kThunkAlignment - 1) & ~(kThunkAlignment - 1); }
 
 std::uint32_t AddressOf(const void* pointer) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
 }
 
-// A little x86 (32-bit) machine code, written byte by byte.
-class Emitter {
- public:
-  explicit Emitter(std::vector<std::uint8_t>& out) : out_(out) {}
-
-  void Bytes(std::initializer_list<std::uint8_t> bytes) { out_.insert(out_.end(), bytes); }
-  void U32(std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-  }
-  std::size_t Here() const { return out_.size(); }
-  // A 32-bit displacement to a label that Bind() places later.
-  std::size_t Rel32() {
-    const std::size_t at = Here();
-    U32(0);
-    return at;
-  }
-  void Bind(std::size_t rel32_at) {
-    const auto distance = static_cast<std::int32_t>(Here() - (rel32_at + 4));
-    std::memcpy(out_.data() + rel32_at, &distance, 4);
-  }
-
-  // Counts the thread in, unless the module has gone: then to the label
-  // Bind()s next. Uses eax, ecx and edx, which every convention here leaves free.
-  std::size_t CountInOrJump(std::uint32_t count) {
-    Bytes({0xB9});  // mov ecx, count
-    U32(count);
-    const std::size_t retry = Here();
-    Bytes({0x8B, 0x01, 0x85, 0xC0, 0x0F, 0x88});  // mov eax,[ecx]; test eax,eax; js gone
-    const std::size_t gone = Rel32();
-    Bytes({0x8D, 0x50, 0x01, 0xF0, 0x0F, 0xB1, 0x11});                 // lea edx,[eax+1]; lock cmpxchg [ecx],edx
-    Bytes({0x75, static_cast<std::uint8_t>(retry - (Here() + 2))});  // jne retry
-    return gone;
-  }
-  void CountOut(std::uint32_t count) {
-    Bytes({0xF0, 0xFF, 0x0D});  // lock dec dword [count]
-    U32(count);
-  }
-  // Pushes the caller's stack arguments again, last first, from esp.
-  void PushArguments(int argument_bytes) {
-    for (int i = 0; i < argument_bytes / 4; ++i) {
-      Bytes({0xFF, 0x74, 0x24, static_cast<std::uint8_t>(argument_bytes)});  // push [esp+n]
-    }
-  }
-  // The same from a frame pointer set up at entry.
-  void PushArgumentsFromFrame(int argument_bytes) {
-    for (int offset = 8 + argument_bytes - 4; offset >= 8; offset -= 4) {
-      Bytes({0xFF, 0x75, static_cast<std::uint8_t>(offset)});  // push [ebp+offset]
-    }
-  }
-  void PushSlot(std::uint32_t slot) {
-    Bytes({0xFF, 0x35});  // push dword [slot]
-    U32(slot);
-  }
-  void CallThrough(std::uint32_t slot) {
-    Bytes({0xFF, 0x15});  // call [slot]
-    U32(slot);
-  }
-  void JumpThrough(std::uint32_t slot) {
-    Bytes({0xFF, 0x25});  // jmp [slot]
-    U32(slot);
-  }
-  void Return(int argument_bytes) { Bytes({0xC2, static_cast<std::uint8_t>(argument_bytes), 0x00}); }
-  void ExitThreadThrough(std::uint32_t slot) {
-    Bytes({0x6A, 0x00});  // push 0
-    CallThrough(slot);
-  }
-
- private:
-  std::vector<std::uint8_t>& out_;
-};
+std::uint32_t Import(const char* library, const char* name) {
+  return AddressOf(reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleA(library), name)));
+}
 
 }  // namespace
 
 std::unique_ptr<ModuleDoor> ModuleDoor::Open(HMODULE module, const std::vector<Entry>& entries) {
 #if defined(_WIN64)
-  return nullptr;  // the door's code is 32-bit
+  return nullptr;  // the templates are 32-bit code
 #else
-  if (entries.size() > Layout::kMostTargets) return nullptr;
+  std::size_t code_bytes = Aligned(kCountedStepOut.size()) + Aligned(kRelease.size()) +
+                           Aligned(kWindowThread.size()) + Aligned(kHoldingStepOut.size());
+  for (const Entry& entry : entries) code_bytes += Aligned(TemplateFor(entry.way).size());
+  const std::size_t records = entries.size() + 1;  // the entries' and the library release's
+  if ((kHeaderWords + records * kRecordWords) * 4 > kPage) return nullptr;
+  const std::size_t data_offset = (code_bytes + kPage - 1) / kPage * kPage;
+
   auto* memory = static_cast<std::uint8_t*>(
-      VirtualAlloc(nullptr, 2 * Layout::kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+      VirtualAlloc(nullptr, data_offset + kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (memory == nullptr) return nullptr;
   std::unique_ptr<ModuleDoor> door(new ModuleDoor(memory));
+  door->data_offset_ = data_offset;
 
-  auto* slots = reinterpret_cast<std::uint32_t*>(memory + Layout::kPage);
-  const auto slot = [slots](std::size_t index) { return AddressOf(&slots[index]); };
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  const HMODULE user = GetModuleHandleA("user32.dll");
-  slots[Layout::kModule] = AddressOf(module);
-  slots[Layout::kGetModuleHandleEx] = AddressOf(reinterpret_cast<void*>(GetProcAddress(kernel, "GetModuleHandleExA")));
-  slots[Layout::kFreeLibrary] = AddressOf(reinterpret_cast<void*>(GetProcAddress(kernel, "FreeLibrary")));
-  slots[Layout::kExitThread] = AddressOf(reinterpret_cast<void*>(GetProcAddress(kernel, "ExitThread")));
-  slots[Layout::kDefWindowProc] = AddressOf(reinterpret_cast<void*>(GetProcAddress(user, "DefWindowProcA")));
-  slots[Layout::kCallNextHookEx] = AddressOf(reinterpret_cast<void*>(GetProcAddress(user, "CallNextHookEx")));
-  const std::uint32_t count = slot(Layout::kCount);
+  std::uint32_t* words = door->header();
+  words[kModule] = AddressOf(module);
+  words[kGetModuleHandleEx] = Import("kernel32.dll", "GetModuleHandleExA");
+  words[kFreeLibrary] = Import("kernel32.dll", "FreeLibrary");
+  words[kExitThread] = Import("kernel32.dll", "ExitThread");
+  words[kSetEvent] = Import("kernel32.dll", "SetEvent");
+  words[kCloseHandle] = Import("kernel32.dll", "CloseHandle");
+  words[kGetMessage] = Import("user32.dll", "GetMessageA");
+  words[kTranslateMessage] = Import("user32.dll", "TranslateMessage");
+  words[kDispatchMessage] = Import("user32.dll", "DispatchMessageA");
+  words[kDestroyWindow] = Import("user32.dll", "DestroyWindow");
+  words[kUnregisterClass] = Import("user32.dll", "UnregisterClassA");
+  words[kInstance] = AddressOf(module);
 
-  std::vector<std::uint8_t> code;
-  Emitter out(code);
-  const auto when_gone = [&](const Entry& entry) {
-    switch (entry.when_gone) {
-      case WhenGone::kDefaultWindowProcedure: out.JumpThrough(slot(Layout::kDefWindowProc)); break;
-      case WhenGone::kNextHook:
-        out.PushArguments(entry.argument_bytes);
-        out.Bytes({0x6A, 0x00});  // push 0: no hook handle is needed
-        out.CallThrough(slot(Layout::kCallNextHookEx));
-        out.Return(entry.argument_bytes);
-        break;
-      case WhenGone::kReturn:
-        out.Bytes({0xB8});  // mov eax, result
-        out.U32(entry.result_when_gone);
-        out.Return(entry.argument_bytes);
-        break;
-    }
+  std::size_t code_at = 0;
+  const auto place = [&](const Template& thunk, const std::uint32_t* record) {
+    std::uint8_t* at = memory + code_at;
+    std::memcpy(at, thunk.begin, thunk.size());
+    const std::uint32_t operand = AddressOf(record);
+    std::memcpy(at + kRecordOperand, &operand, sizeof operand);
+    code_at += Aligned(thunk.size());
+    return static_cast<void*>(at);
   };
 
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const Entry& entry = entries[i];
-    const std::uint32_t target = slot(Layout::kFirstTarget + i);
-    slots[Layout::kFirstTarget + i] = AddressOf(entry.target);
-    door->ways_in_.emplace_back(entry.target, memory + out.Here());
-    switch (entry.way) {
-      case Way::kHoldingTheModule: {
-        out.Bytes({0x55, 0x89, 0xE5, 0x83, 0xEC, 0x04});  // push ebp; mov ebp,esp; sub esp,4
-        out.Bytes({0x8D, 0x45, 0xFC, 0x50});              // lea eax,[ebp-4]; push eax
-        out.PushSlot(slot(Layout::kModule));
-        out.Bytes({0x6A, 0x04});  // push GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS
-        out.CallThrough(slot(Layout::kGetModuleHandleEx));
-        out.Bytes({0x85, 0xC0, 0x0F, 0x84});  // test eax,eax; jz gone
-        const std::size_t gone = out.Rel32();
-        out.PushArgumentsFromFrame(entry.argument_bytes);
-        out.CallThrough(target);
-        out.Bytes({0x50, 0xFF, 0x75, 0xFC});  // push eax; push [ebp-4]
-        out.Bytes({0xF0, 0xFF, 0x05});        // lock inc dword [releasing]
-        out.U32(slot(Layout::kReleasing));
-        out.CallThrough(slot(Layout::kFreeLibrary));
-        out.Bytes({0xF0, 0xFF, 0x0D});  // lock dec dword [releasing]
-        out.U32(slot(Layout::kReleasing));
-        out.Bytes({0x58, 0x89, 0xEC, 0x5D});  // pop eax; mov esp,ebp; pop ebp
-        out.Return(entry.argument_bytes);
-        out.Bind(gone);
-        out.Bytes({0x89, 0xEC, 0x5D});  // mov esp,ebp; pop ebp
-        when_gone(entry);
-        break;
-      }
-      case Way::kCounted: {
-        const std::size_t gone = out.CountInOrJump(count);
-        out.PushArguments(entry.argument_bytes);
-        out.CallThrough(target);
-        out.CountOut(count);
-        out.Return(entry.argument_bytes);
-        out.Bind(gone);
-        when_gone(entry);
-        break;
-      }
-      case Way::kThreadStart: {
-        // Its last instructions are the door's, never the module's.
-        const std::size_t gone = out.CountInOrJump(count);
-        out.PushArguments(entry.argument_bytes);
-        out.CallThrough(target);
-        out.CountOut(count);
-        out.Bind(gone);
-        out.ExitThreadThrough(slot(Layout::kExitThread));
-        break;
-      }
-    }
+  std::uint32_t* record = words + kHeaderWords;
+  for (const Entry& entry : entries) {
+    record[0] = AddressOf(entry.target);
+    record[1] = static_cast<std::uint32_t>(entry.argument_bytes);
+    record[2] = entry.answer_when_gone;
+    record[3] = AddressOf(entry.stand_in_when_gone);
+    door->ways_in_.emplace_back(entry.target, place(TemplateFor(entry.way), record));
+    record += kRecordWords;
   }
-
-  // A thread of the module's own calling the host: counted out while in the
-  // host, back in only through the door. The frame pointer restores the
-  // stack whatever the callee took off it.
-  door->host_call_ = memory + out.Here();
-  out.Bytes({0x55, 0x89, 0xE5});  // push ebp; mov ebp,esp
-  out.CountOut(count);
-  out.Bytes({0xFF, 0x75, 0x18, 0xFF, 0x75, 0x14, 0xFF, 0x75, 0x10, 0xFF, 0x75, 0x0C});  // push [ebp+24..12]
-  out.Bytes({0xFF, 0x55, 0x08, 0x89, 0xEC});                                          // call [ebp+8]; mov esp,ebp
-  const std::size_t gone = out.CountInOrJump(count);
-  out.Bytes({0x5D, 0xC3});  // pop ebp; ret
-  out.Bind(gone);
-  out.ExitThreadThrough(slot(Layout::kExitThread));
+  door->counted_step_out_ = reinterpret_cast<StepOut>(place(kCountedStepOut, words));
+  door->window_step_out_ = reinterpret_cast<StepOut>(place(kHoldingStepOut, words));
+  door->window_thread_ = place(kWindowThread, words);
+  words[kWindowThreadLastSteps] =
+      AddressOf(static_cast<std::uint8_t*>(door->window_thread_) +
+                (halvorn_door_window_thread_last_steps - halvorn_door_window_thread_begin));
+  door->release_record_ = record;
+  door->release_ = place(kRelease, record);
 
   DWORD previous = 0;
-  if (code.size() > Layout::kPage) return nullptr;
-  std::memcpy(memory, code.data(), code.size());
-  if (!VirtualProtect(memory, Layout::kPage, PAGE_EXECUTE_READ, &previous)) return nullptr;
-  FlushInstructionCache(GetCurrentProcess(), memory, Layout::kPage);
+  if (!VirtualProtect(memory, data_offset, PAGE_EXECUTE_READ, &previous)) return nullptr;
+  FlushInstructionCache(GetCurrentProcess(), memory, data_offset);
   return door;
 #endif
 }
 
-ModuleDoor::~ModuleDoor() {
-  if (!keep_) VirtualFree(memory_, 0, MEM_RELEASE);
-}
+std::uint32_t* ModuleDoor::header() const { return reinterpret_cast<std::uint32_t*>(memory_ + data_offset_); }
 
 const void* ModuleDoor::Find(const void* target) const {
   for (const auto& [known, thunk] : ways_in_) {
@@ -230,23 +158,53 @@ const void* ModuleDoor::Find(const void* target) const {
   return target;
 }
 
+LPTHREAD_START_ROUTINE ModuleDoor::WindowThreadStart(const void* setup, const void* keys) {
+  header()[kWindowThreadSetup] = AddressOf(Find(setup));
+  header()[kWindowThreadKeys] = AddressOf(Find(keys));
+  return reinterpret_cast<LPTHREAD_START_ROUTINE>(window_thread_);
+}
+
+bool ModuleDoor::Replace(std::size_t first, std::size_t count, std::uint32_t old, std::uint32_t value) {
+  for (std::size_t i = first; i < first + count; ++i) {
+    if (header()[i] == old) {
+      header()[i] = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ModuleDoor::RecordWindow(HWND window) { Replace(kWindows, kCleanupSlots, 0, AddressOf(window)); }
+void ModuleDoor::ForgetWindow(HWND window) { Replace(kWindows, kCleanupSlots, AddressOf(window), 0); }
+void ModuleDoor::RecordWindowClass(ATOM atom) { Replace(kWindowClasses, kCleanupSlots, 0, atom); }
+void ModuleDoor::ForgetWindowClass(ATOM atom) { Replace(kWindowClasses, kCleanupSlots, atom, 0); }
+
+bool ModuleDoor::ReleaseAfterUnload(const LibraryRelease& release) {
+  release_record_[0] = AddressOf(release.stop_input);
+  release_record_[1] = AddressOf(release.close);
+  release_record_[2] = AddressOf(release.library);
+  release_record_[3] = AddressOf(release.done);
+  // Held by the loader until the unload is over; the thread does not enter
+  // the module, so nothing waits for it.
+  const HANDLE thread =
+      CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(release_), nullptr, 0, nullptr);
+  if (thread == nullptr) return false;
+  CloseHandle(thread);
+  return true;
+}
+
 bool ModuleDoor::Close(DWORD timeout_ms, void (*meanwhile)()) {
-  auto* count = reinterpret_cast<volatile LONG*>(memory_ + Layout::kPage + 4 * Layout::kCount);
-  auto* releasing = reinterpret_cast<volatile LONG*>(memory_ + Layout::kPage + 4 * Layout::kReleasing);
-  // A thread whose release unloads the module (this one, perhaps) comes back
-  // to the door from FreeLibrary.
-  if (*releasing != 0) keep_ = true;
+  auto* count = reinterpret_cast<volatile LONG*>(&header()[kCount]);
   const DWORD started = GetTickCount();
   for (;;) {
-    if (InterlockedCompareExchange(count, static_cast<LONG>(Layout::kGone), 0) == 0) return true;
+    if (InterlockedCompareExchange(count, static_cast<LONG>(kGone), 0) == 0) return true;
     if (GetTickCount() - started >= timeout_ms) break;
     if (meanwhile != nullptr) meanwhile();
     Sleep(1);
   }
   // A counted thread is still inside and will not come out in time: shut all
-  // the same, so nothing new comes in, and the memory stays for that thread.
-  InterlockedOr(count, static_cast<LONG>(Layout::kGone));
-  keep_ = true;
+  // the same, so nothing new comes in.
+  InterlockedOr(count, static_cast<LONG>(kGone));
   return false;
 }
 

@@ -32,7 +32,7 @@ struct NativeModule {
                              : device::MakePlatformLibraryLoader(library_directory)),
         resources(custom_resources ? std::move(custom_resources)
                                    : streaming::MakePlatformStreamResources()),
-        module(std::make_unique<Module>(ModulePlatform{*loader, *resources, ui, ui, &trace},
+        module(std::make_unique<Module>(ModulePlatform{*loader, *resources, ui, ui, kCallHostDirectly, &trace},
                                         std::move(recorder_options))) {}
   ~NativeModule() { module.reset(); }
 

@@ -19,7 +19,7 @@ class HostLinkTest : public ::testing::Test {
 
   Trace trace_;
   testing::TraceRecorder texts_;
-  HostLink link_{trace_};
+  HostLink link_{trace_, kCallHostDirectly};
 };
 
 TEST_F(HostLinkTest, StatusCallsReachARegisteredCallbackInTheirExactForm) {

@@ -13,6 +13,7 @@
 #include "recorder/recorder.h"
 #include "recorder/sample_reduction.h"
 #include "streaming/worker_start_gate.h"
+#include "tests/support/forwarding_resources.h"
 #include "tests/unit/recorder_test_support.h"
 
 namespace halvorn::recorder {
@@ -62,18 +63,12 @@ std::string Output(const std::string& command) {
 
 // Threads that do not begin until told: as the loader holds back a thread
 // started just before the module is unloaded.
-class HeldBackThreads final : public streaming::StreamResources {
+class HeldBackThreads final : public testing::ForwardingResources {
  public:
-  std::unique_ptr<streaming::WakeEvent> CreateWakeEvent() override { return real_->CreateWakeEvent(); }
   std::unique_ptr<streaming::WorkerThread> StartWorker(Procedure procedure, void* argument) override {
     started.push_back(std::make_shared<streaming::WorkerStartGate>(procedure, argument));
     return std::make_unique<Thread>(started.back());
   }
-  void* AllocateRing(std::size_t bytes) override { return real_->AllocateRing(bytes); }
-  void FreeRing(void* memory) override { real_->FreeRing(memory); }
-  void ServeSentMessages() override {}
-  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
-  HostCaller BlockCaller() override { return real_->BlockCaller(); }
 
   // Each thread's start: the loader lets a thread go with WorkerStartGate::Enter.
   std::vector<std::shared_ptr<streaming::WorkerStartGate>> started;
@@ -84,15 +79,11 @@ class HeldBackThreads final : public streaming::StreamResources {
     explicit Thread(std::shared_ptr<streaming::WorkerStartGate> start) : start_(std::move(start)) {}
     bool IsCurrentThread() const override { return false; }
     bool CancelIfNotStarted() override { return start_->CancelIfNotStarted(); }
-    bool Join(std::uint32_t /*timeout_ms*/) override { return false; }
-    void Detach() override {}
-    void LeaveInHostCallback() override {}
+    void Retire() override {}
 
    private:
     std::shared_ptr<streaming::WorkerStartGate> start_;
   };
-
-  std::unique_ptr<streaming::StreamResources> real_ = streaming::MakePlatformStreamResources();
 };
 
 class RecordingSurvivalTest : public ::testing::Test, protected testing::RecordingReceiverFixture {

@@ -124,7 +124,7 @@ class RecordingReceiverFixture {
   FakeUserInterface ui_;
   panel::DialogView view_{ui_};
   Trace trace_;
-  HostLink host_{trace_};
+  HostLink host_{trace_, kCallHostDirectly};
   FakeDeviceLoader loader_;
   device::DeviceLibrary device_{loader_};
   receiver::ControlRecordLink record_{device_};

@@ -22,6 +22,7 @@
 #include "tests/support/fault_walk.h"
 #include "tests/support/hiding_loader.h"
 #include "tests/support/native_plugin.h"
+#include "tests/support/forwarding_resources.h"
 #include "tests/support/panel_controls.h"
 #include "tests/support/recording_checks.h"
 #include "tests/support/sanitizers.h"
@@ -40,36 +41,28 @@ constexpr std::chrono::seconds kStepBound{kSanitized ? 120 : 30};
 
 // ---- Stream resources that can be refused -------------------------------------------
 
-class RefusingResources final : public streaming::StreamResources {
+class RefusingResources final : public testing::ForwardingResources {
  public:
   std::unique_ptr<streaming::WakeEvent> CreateWakeEvent() override {
-    return refuse_event ? nullptr : real_->CreateWakeEvent();
+    return refuse_event ? nullptr : ForwardingResources::CreateWakeEvent();
   }
   std::unique_ptr<streaming::WorkerThread> StartWorker(Procedure procedure, void* argument) override {
-    return refuse_thread ? nullptr : real_->StartWorker(procedure, argument);
+    return refuse_thread ? nullptr : ForwardingResources::StartWorker(procedure, argument);
   }
   void* AllocateRing(std::size_t bytes) override {
     if (refuse_ring) return nullptr;
     ++live_rings;
-    return real_->AllocateRing(bytes);
+    return ForwardingResources::AllocateRing(bytes);
   }
   void FreeRing(void* memory) override {
     --live_rings;
-    real_->FreeRing(memory);
+    ForwardingResources::FreeRing(memory);
   }
-  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
-    return real_->TransferEntry(target);
-  }
-  HostCaller BlockCaller() override { return real_->BlockCaller(); }
-  void ServeSentMessages() override { real_->ServeSentMessages(); }
 
   std::atomic<bool> refuse_event{false};
   std::atomic<bool> refuse_thread{false};
   std::atomic<bool> refuse_ring{false};
   std::atomic<int> live_rings{0};
-
- private:
-  std::unique_ptr<streaming::StreamResources> real_ = streaming::MakePlatformStreamResources();
 };
 
 // ---- One plug-in, driven as a host and a user drive it --------------------------------

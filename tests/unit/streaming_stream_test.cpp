@@ -13,6 +13,7 @@
 #include "streaming/sample_stream.h"
 #include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/forwarding_resources.h"
 #include "tests/support/native_module.h"
 #include "tests/support/sanitizers.h"
 
@@ -24,7 +25,7 @@ using testing::FakeDevice;
 using Strings = std::vector<std::string>;
 
 // The platform's resources, counted, with failures on request.
-class CountingResources : public StreamResources {
+class CountingResources : public testing::ForwardingResources {
  public:
   class CountedEvent : public WakeEvent {
    public:
@@ -53,33 +54,25 @@ class CountingResources : public StreamResources {
   std::unique_ptr<WakeEvent> CreateWakeEvent() override {
     if (fail_event) return nullptr;
     ++live_events;
-    return std::make_unique<CountedEvent>(real_->CreateWakeEvent(), *this);
+    return std::make_unique<CountedEvent>(ForwardingResources::CreateWakeEvent(), *this);
   }
   std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
     if (fail_thread) return nullptr;
     ++threads_started;
-    return real_->StartWorker(procedure, argument);
+    return ForwardingResources::StartWorker(procedure, argument);
   }
   void* AllocateRing(std::size_t bytes) override {
     if (fail_allocation) return nullptr;
     ++live_rings;
-    return real_->AllocateRing(bytes);
+    return ForwardingResources::AllocateRing(bytes);
   }
   void FreeRing(void* memory) override {
     --live_rings;
-    real_->FreeRing(memory);
+    ForwardingResources::FreeRing(memory);
   }
-  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
-    return real_->TransferEntry(target);
-  }
-  HostCaller BlockCaller() override { return real_->BlockCaller(); }
-  void ServeSentMessages() override { real_->ServeSentMessages(); }
 
   std::atomic<int> threads_started{0}, live_events{0}, live_rings{0}, signals{0}, timeouts{0};
   bool fail_event = false, fail_thread = false, fail_allocation = false;
-
- private:
-  std::unique_ptr<StreamResources> real_ = MakePlatformStreamResources();
 };
 
 // Plays the device library's input thread: counting-pattern transfers of the

@@ -5,6 +5,7 @@
 
 #include "panel/control_ids.h"
 #include "tests/support/panel_controls.h"
+#include "tests/support/win32/panel_caught_up.h"
 
 namespace halvorn::wine_tests {
 namespace {
@@ -99,6 +100,8 @@ std::vector<int> SettingControls() {
 }
 
 HWND FindPanelFrame() {
+  // Whatever was asked of the panel so far is done first, if it has a thread.
+  testing::PanelCaughtUp(0);
   HWND found = nullptr;
   EnumWindows(&CollectFrame, reinterpret_cast<LPARAM>(&found));
   return found;
@@ -168,9 +171,10 @@ POINT CentreOf(HWND window) {
 void PanelTest::SetUp() {
   PluginTest::SetUp();
   ASSERT_EQ(Frame(), nullptr) << "a panel was made while the module loaded";
-  // The panel is made when the host first shows it.
+  // The panel is made, on the plug-in's window thread, when the host first shows it.
   plugin_->ShowGUI();
   plugin_->HideGUI();
+  ASSERT_TRUE(testing::PanelCaughtUp()) << "no window thread";
   ASSERT_NE(Frame(), nullptr) << "ShowGUI made no panel";
 }
 

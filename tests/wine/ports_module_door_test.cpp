@@ -3,7 +3,8 @@
 // its arguments and result; a caller that holds the module keeps it loaded
 // while inside, and the last one out unloads it; once it has gone a late
 // arrival is turned away harmlessly, and a thread of the module's own coming
-// back from the host ends where it stands.
+// back from the host ends where it stands; a library left at the unload is
+// stopped, closed and released by a thread of the door's.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -24,11 +25,6 @@ LRESULT CALLBACK EchoWindowProcedure(HWND, UINT message, WPARAM wparam, LPARAM l
 }
 INT_PTR CALLBACK EchoDialogProcedure(HWND, UINT message, WPARAM wparam, LPARAM lparam) {
   return static_cast<INT_PTR>(message + wparam + lparam + 1);
-}
-std::atomic<int> g_hook_calls{0};
-LRESULT CALLBACK CountingHook(int code, WPARAM, LPARAM) {
-  ++g_hook_calls;
-  return code + 7;
 }
 std::atomic<int> g_counted_calls{0};
 BOOL __stdcall CountedEntry(std::uint8_t* first, void* second) {
@@ -88,19 +84,29 @@ LRESULT CALLBACK UnloadingWindowProcedure(HWND, UINT, WPARAM, LPARAM) {
 }
 
 std::vector<Door::Entry> Entries() {
+  const void* default_procedure = reinterpret_cast<const void*>(&DefWindowProcA);
   return {
-      {reinterpret_cast<const void*>(&EchoWindowProcedure), 16, Door::Way::kHoldingTheModule,
-       Door::WhenGone::kDefaultWindowProcedure, 0},
-      {reinterpret_cast<const void*>(&EchoDialogProcedure), 16, Door::Way::kHoldingTheModule, Door::WhenGone::kReturn,
-       FALSE},
-      {reinterpret_cast<const void*>(&CountingHook), 12, Door::Way::kHoldingTheModule, Door::WhenGone::kNextHook, 0},
-      {reinterpret_cast<const void*>(&UnloadingWindowProcedure), 16, Door::Way::kHoldingTheModule,
-       Door::WhenGone::kDefaultWindowProcedure, 0},
-      {reinterpret_cast<const void*>(&CountedEntry), 8, Door::Way::kCounted, Door::WhenGone::kReturn, 1},
-      {reinterpret_cast<const void*>(&CallTheHostBothWays), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
-      {reinterpret_cast<const void*>(&CallTheHoldingHost), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
-      {reinterpret_cast<const void*>(&BusyInTheModule), 4, Door::Way::kThreadStart, Door::WhenGone::kReturn, 0},
+      {reinterpret_cast<const void*>(&EchoWindowProcedure), 16, Door::Way::kCounted, 0, default_procedure},
+      {reinterpret_cast<const void*>(&EchoDialogProcedure), 16, Door::Way::kHoldingTheModule, FALSE},
+      {reinterpret_cast<const void*>(&UnloadingWindowProcedure), 16, Door::Way::kHoldingTheModule, 0,
+       default_procedure},
+      {reinterpret_cast<const void*>(&CountedEntry), 8, Door::Way::kCounted, 1},
+      {reinterpret_cast<const void*>(&CallTheHostBothWays), 4, Door::Way::kThreadStart, 0},
+      {reinterpret_cast<const void*>(&CallTheHoldingHost), 4, Door::Way::kThreadStart, 0},
+      {reinterpret_cast<const void*>(&BusyInTheModule), 4, Door::Way::kThreadStart, 0},
   };
+}
+
+// A library's stop and close, as the door's release thread calls them.
+std::atomic<bool> g_stop_taken{true};
+std::atomic<int> g_stops{0}, g_closes{0};
+bool __stdcall StopInput() {
+  ++g_stops;
+  return g_stop_taken;
+}
+bool __stdcall CloseDevice() {
+  ++g_closes;
+  return true;
 }
 
 class ModuleDoorTest : public ::testing::Test {
@@ -121,9 +127,6 @@ class ModuleDoorTest : public ::testing::Test {
 TEST_F(ModuleDoorTest, EachWayInForwardsItsArgumentsAndResult) {
   EXPECT_EQ(door_->Into(&EchoWindowProcedure)(nullptr, 3, 4, 5), 3045);
   EXPECT_EQ(door_->Into(&EchoDialogProcedure)(nullptr, 3, 4, 5), 13);
-  g_hook_calls = 0;
-  EXPECT_EQ(door_->Into(&CountingHook)(2, 0, 0), 9);
-  EXPECT_EQ(g_hook_calls, 1);
   std::uint8_t byte = 0;
   EXPECT_EQ(door_->Into(&CountedEntry)(&byte, nullptr), 2);
   EXPECT_EQ(door_->Into(&CountedEntry)(nullptr, &byte), 3);
@@ -131,7 +134,7 @@ TEST_F(ModuleDoorTest, EachWayInForwardsItsArgumentsAndResult) {
   EXPECT_EQ(door_->Into(&CdeclHost), &CdeclHost);
 
   // The host is called by the module's own threads, which come in through the door.
-  g_call_host = reinterpret_cast<HostCaller>(door_->HostCall());
+  g_call_host = reinterpret_cast<HostCaller>(reinterpret_cast<void*>(door_->CountedStepOut()));
   const HANDLE thread = CreateThread(nullptr, 0, door_->Into(&CallTheHostBothWays), nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
@@ -142,7 +145,6 @@ TEST_F(ModuleDoorTest, EachWayInForwardsItsArgumentsAndResult) {
     EXPECT_EQ(seen.iq, 0.5f);
     EXPECT_EQ(seen.data, &g_data);
   }
-  door_->Keep();  // the thread's last steps were in the door's memory
   EXPECT_TRUE(door_->Close(1000, nullptr));
 }
 
@@ -165,16 +167,13 @@ TEST_F(ModuleDoorTest, OnceTheModuleHasGoneLateArrivalsAreTurnedAwayHarmlessly) 
             DefWindowProcA(real, WM_GETTEXTLENGTH, 0, 0));
   DestroyWindow(real);
   EXPECT_EQ(door_->Into(&EchoDialogProcedure)(nullptr, 3, 4, 5), FALSE);
-  g_hook_calls = 0;
-  door_->Into(&CountingHook)(-1, 0, 0);
-  EXPECT_EQ(g_hook_calls, 0);
   g_counted_calls = 0;
   EXPECT_EQ(door_->Into(&CountedEntry)(nullptr, nullptr), TRUE);
   EXPECT_EQ(g_counted_calls, 0);
 }
 
 TEST_F(ModuleDoorTest, AThreadInTheHostDoesNotHoldTheDoorAndEndsIfItShutMeanwhile) {
-  g_call_host = reinterpret_cast<HostCaller>(door_->HostCall());
+  g_call_host = reinterpret_cast<HostCaller>(reinterpret_cast<void*>(door_->CountedStepOut()));
   g_in_host = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   g_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   g_came_back = false;
@@ -193,7 +192,6 @@ TEST_F(ModuleDoorTest, AThreadInTheHostDoesNotHoldTheDoorAndEndsIfItShutMeanwhil
   CloseHandle(thread);
   CloseHandle(g_in_host);
   CloseHandle(g_release);
-  door_->Keep();
 }
 
 std::atomic<int> g_meanwhile_calls{0};
@@ -224,6 +222,30 @@ TEST_F(ModuleDoorTest, ManyThreadsComingAndGoingAtOnceLeaveItEmpty) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(g_counted_calls, 80000);
   EXPECT_TRUE(door_->Close(1000, nullptr));
+}
+
+TEST_F(ModuleDoorTest, ALibraryLeftAtTheUnloadIsStoppedClosedAndReleasedAfterItUnlessItsInputRunsOn) {
+  // The fixture's reference goes: the door's release holds the only one.
+  ASSERT_TRUE(FreeLibrary(g_module));
+  for (const bool stop_taken : {true, false}) {
+    const HMODULE library = LoadLibraryA((host::ProgramDirectory() + "..\\halvornusb.dll").c_str());
+    ASSERT_NE(library, nullptr);
+    g_stop_taken = stop_taken;
+    g_stops = 0;
+    g_closes = 0;
+    auto door = Door::Open(g_module, Entries());
+    ASSERT_NE(door, nullptr);
+    const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE watched = nullptr;
+    DuplicateHandle(GetCurrentProcess(), done, GetCurrentProcess(), &watched, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    ASSERT_TRUE(door->ReleaseAfterUnload({reinterpret_cast<const void*>(&StopInput),
+                                          reinterpret_cast<const void*>(&CloseDevice), library, done}));
+    ASSERT_EQ(WaitForSingleObject(watched, 10000), WAIT_OBJECT_0);
+    CloseHandle(watched);
+    EXPECT_EQ(g_stops, 1);
+    EXPECT_EQ(g_closes, 1);
+    EXPECT_EQ(GetModuleHandleA("halvornusb.dll") != nullptr, !stop_taken) << "stop taken: " << stop_taken;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "host/halvorn_panel.h"
 #include "panel/control_ids.h"
 #include "tests/support/recording_oracle.h"
+#include "tests/support/win32/panel_caught_up.h"
 #include "tests/support/win32/pump_until.h"
 
 namespace halvorn::testing {
@@ -148,6 +149,8 @@ void DllPlugin::ExpectGone(HMODULE module) {
 }
 
 HWND DllPlugin::Dialog() {
+  // What the host asked of the panel is done on its own thread, perhaps not yet.
+  PanelCaughtUp(0);
   if (plugin_->module() != panel_module_ || !IsWindow(frame_)) {
     const auto found = host::HalvornPanel::Find(plugin_->module());
     panel_module_ = plugin_->module();
