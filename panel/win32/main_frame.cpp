@@ -54,7 +54,11 @@ BOOL CMainFrame::ShowPanel() {
   GetWindowRect(GetDesktopWindow(), &desktop);
   const WINDOWPLACEMENT placement = ToWindowPlacement(ShowPlacement(FromRect(desktop), *panel_size_));
   SetWindowPos(frame, HWND_TOPMOST, 0, 0, 0, 0, SWP_SHOWWINDOW);
-  return SetWindowPlacement(frame, &placement);
+  const BOOL placed = SetWindowPlacement(frame, &placement);
+  // The panel's thread is not the host's: the host's process lets it take
+  // the keyboard, as a panel shown on the host's own thread would have.
+  SetForegroundWindow(frame);
+  return placed;
 }
 
 BOOL CMainFrame::MinimisePanel() {

@@ -31,7 +31,7 @@ void Win32UserInterface::ShowNotice(const char* text) {
 }
 
 void Win32UserInterface::SetCheck(int control_id, bool marked) {
-  thread_.Post([this, control_id, marked] {
+  thread_.PostIfRunning([this, control_id, marked] {
     if (const HWND button = control(control_id)) {
       SendMessageA(button, BM_SETCHECK, marked ? BST_CHECKED : BST_UNCHECKED, 0);
     }
@@ -45,13 +45,13 @@ int Win32UserInterface::GetCheck(int control_id) {
 }
 
 void Win32UserInterface::Enable(int control_id, bool enabled) {
-  thread_.Post([this, control_id, enabled] {
+  thread_.PostIfRunning([this, control_id, enabled] {
     if (const HWND item = control(control_id)) EnableWindow(item, enabled ? TRUE : FALSE);
   });
 }
 
 void Win32UserInterface::SetText(int control_id, const char* text) {
-  thread_.Post([this, control_id, shown = std::string(text)] {
+  thread_.PostIfRunning([this, control_id, shown = std::string(text)] {
     if (const HWND item = control(control_id)) SetWindowTextA(item, shown.c_str());
   });
 }
@@ -62,31 +62,31 @@ void Win32UserInterface::BeginWaitCursor() { saved_cursor_ = SetCursor(LoadCurso
 void Win32UserInterface::EndWaitCursor() { SetCursor(saved_cursor_); }
 
 void Win32UserInterface::StartStatusTimer() {
-  thread_.Post([this] {
+  thread_.PostIfRunning([this] {
     if (const HWND window = dialog_window()) SetTimer(window, kStatusTimerId, kStatusTimerPeriodMs, nullptr);
   });
 }
 
 void Win32UserInterface::StopStatusTimer() {
-  thread_.Post([this] {
+  thread_.PostIfRunning([this] {
     if (const HWND window = dialog_window()) KillTimer(window, kStatusTimerId);
   });
 }
 
 void Win32UserInterface::ShowPanel() {
-  thread_.Post([this] {
+  thread_.PostIfRunning([this] {
     if (CMainFrame* main_frame = frame()) main_frame->ShowPanel();
   });
 }
 
 void Win32UserInterface::MinimisePanel() {
-  thread_.Post([this] {
+  thread_.PostIfRunning([this] {
     if (CMainFrame* main_frame = frame()) main_frame->MinimisePanel();
   });
 }
 
 void Win32UserInterface::SwitchPanel() {
-  thread_.Post([this] {
+  thread_.PostIfRunning([this] {
     if (CMainFrame* main_frame = frame()) main_frame->SwitchPanel();
   });
 }

@@ -1,6 +1,7 @@
 // The user interface and the dialog's controls on the real windows, all on
 // the plug-in's window thread: what any other thread asks is handed to it,
-// in order, and the caller goes on at once. A message the user must have
+// in order, and the caller goes on at once. The panel and messages start the
+// thread; what only concerns a panel is dropped while there is none. A message the user must have
 // read before the caller goes on (ShowError) is the one thing a caller waits
 // for. The panel is found through the application object, so a panel that is
 // missing or not yet made is no trouble.

@@ -68,6 +68,14 @@ bool WindowThread::Post(std::function<void()> work) {
   return true;
 }
 
+bool WindowThread::PostIfRunning(std::function<void()> work) {
+  {
+    std::lock_guard lock(start_mutex_);
+    if (thread_ == nullptr) return false;
+  }
+  return Post(std::move(work));
+}
+
 bool WindowThread::Call(const std::function<void()>& work) {
   if (IsCurrent()) {
     work();

@@ -33,6 +33,9 @@ class WindowThread {
   // thread, otherwise after everything asked before, without waiting for it.
   // False, with nothing done, when there is no thread and none can be had.
   bool Post(std::function<void()> work);
+  // As Post, but only once something has started the thread: work on
+  // windows that cannot exist before.
+  bool PostIfRunning(std::function<void()> work);
   // As Post, but for work the caller must see finished, such as a message the
   // user closes: waits, keeping the caller's own windows drawn but closed to
   // input as a task-modal box would. False, with nothing done, when the

@@ -5,7 +5,6 @@
 
 #include "panel/control_ids.h"
 #include "tests/support/panel_controls.h"
-#include "tests/support/win32/panel_caught_up.h"
 
 namespace halvorn::wine_tests {
 namespace {

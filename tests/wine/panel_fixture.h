@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "panel/control_ids.h"
+#include "tests/support/win32/panel_caught_up.h"
 #include "tests/support/win32/pump_until.h"
 #include "tests/wine/plugin_fixture.h"
 

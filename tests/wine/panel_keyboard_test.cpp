@@ -1,6 +1,6 @@
 // Keys typed through the X server: Tab and the arrow keys work inside the
-// panel although the host owns the message loop, and the host's own windows
-// get their keys as before.
+// panel, which the plug-in's own thread runs, and the host's own windows get
+// their keys as before.
 #include <windows.h>
 
 #include <algorithm>
@@ -13,16 +13,21 @@ namespace {
 
 class PanelKeyboardTest : public PanelTest {
  protected:
-  // The panel shown and active, the keyboard focus on control `id`.
+  // The panel shown and active, the keyboard focus on control `id`, as the
+  // dialog itself moves it.
   void FocusInPanel(int id) {
     SetForegroundWindow(Frame());
-    SetFocus(Control(id));
+    SendMessageA(Dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(id)), TRUE);
     host::PumpMessagesFor(100);
-    ASSERT_EQ(GetFocus(), Control(id));
+    ASSERT_EQ(FocusedId(), id);
   }
 
+  // The control with the keyboard focus on the panel's thread.
   int FocusedId() const {
-    const HWND focus = GetFocus();
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(Frame(), nullptr), &info)) return 0;
+    const HWND focus = info.hwndFocus;
     return focus != nullptr && GetParent(focus) == Dialog() ? static_cast<SHORT>(GetDlgCtrlID(focus)) : 0;
   }
 
@@ -105,7 +110,7 @@ TEST_F(PanelKeyboardTest, AltF4LeavesThePanelAsItWas) {
   EXPECT_FALSE(IsIconic(Frame()));
 }
 
-// A host window on the same thread: its keys pass the panel untouched.
+// A window of the host's own: its keys pass the panel untouched.
 LRESULT CALLBACK HostWindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(window, message, wparam, lparam);
 }
@@ -158,7 +163,7 @@ TEST_F(PanelKeyboardTest, LoadingThePluginLeavesTheHostsActiveWindowAndFocusAlon
   host::PumpMessagesFor(100);
   ASSERT_EQ(GetFocus(), edit);
 
-  // The panel is built on this thread while the host's window has the keyboard.
+  // The plug-in loads while the host's window has the keyboard.
   std::string error;
   plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
   ASSERT_TRUE(plugin_) << error;

@@ -1,6 +1,6 @@
 // The panel under trouble: windows that cannot be created, clicks while a
-// message box is open, late timer ticks, host threads, and an unload from a
-// thread other than the window's.
+// message box is open, late timer ticks, host threads that never pump or
+// end, and unloads while the host's threads pump or wait.
 #include <windows.h>
 
 #include <algorithm>
@@ -36,10 +36,10 @@ LRESULT CALLBACK RefusePanelWindows(int code, WPARAM wparam, LPARAM lparam) {
 
 class PanelWithoutWindowsTest : public PluginTest {
  protected:
-  // Refuses the panel's windows made on this thread from now on.
+  // Refuses the panel's windows, which the plug-in's own thread makes, from now on.
   void Refusing(Refuse refuse) {
     g_refuse = refuse;
-    hook_ = SetWindowsHookExA(WH_CBT, &RefusePanelWindows, nullptr, GetCurrentThreadId());
+    hook_ = SetWindowsHookExA(WH_CBT, &RefusePanelWindows, GetModuleHandleA(nullptr), 0);
     ASSERT_NE(hook_, nullptr);
   }
   void TearDown() override {
@@ -85,89 +85,10 @@ TEST_F(PanelWithoutWindowsTest, ADialogThatCannotBeCreatedLeavesTheEmptyFrameHid
   EXPECT_EQ(GetWindow(frame, GW_CHILD), nullptr);
   // An empty frame is never worth showing, topmost over the host.
   plugin_->ShowGUI();
-  host::PumpMessagesFor(50);
-  EXPECT_FALSE(IsWindowVisible(frame));
+  EXPECT_FALSE(IsWindowVisible(FindPanelFrame()));
 }
 
-TEST_F(PanelWithoutWindowsTest, APanelWhoseThreadEndedIsMadeAgainByTheNextShow) {
-  // A host that first shows the panel on a worker thread which then ends:
-  // the system takes the panel's windows with the thread.
-  std::thread worker([&] {
-    ASSERT_TRUE(Init());
-    plugin_->ShowGUI();
-  });
-  worker.join();
-  host::PumpMessagesFor(100);
-  EXPECT_EQ(FindPanelFrame(), nullptr);
-  DriveTheReceiver();
-  EXPECT_NE(FindPanelFrame(), nullptr);
-}
-
-// ---- Clicks while a message box is open on the window thread.
-
-// While `g_hold_box` is set, the OK that the fixture's box watcher posts is
-// dropped, so the box stays open until the test closes it itself.
-std::atomic<bool> g_hold_box{false};
-
-LRESULT CALLBACK HoldMessageBoxes(int code, WPARAM removal, LPARAM message_pointer) {
-  auto* message = reinterpret_cast<MSG*>(message_pointer);
-  if (code == HC_ACTION && g_hold_box && message->message == WM_COMMAND && LOWORD(message->wParam) == IDOK) {
-    char class_name[16] = {};
-    GetClassNameA(message->hwnd, class_name, sizeof class_name);
-    if (std::strcmp(class_name, "#32770") == 0 && GetParent(message->hwnd) == nullptr) message->message = WM_NULL;
-  }
-  return CallNextHookEx(nullptr, code, removal, message_pointer);
-}
-
-BOOL CALLBACK FindOpenBox(HWND window, LPARAM found) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  char class_name[16] = {};
-  GetClassNameA(window, class_name, sizeof class_name);
-  if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::strcmp(class_name, "#32770") == 0) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND OpenBox() {
-  HWND box = nullptr;
-  EnumWindows(&FindOpenBox, reinterpret_cast<LPARAM>(&box));
-  return box;
-}
-
-// What happens inside the box's modal loop, driven by a thread timer that
-// the loop dispatches: once the box is open, one real click on `g_click`,
-// a moment for it to be handled, then the box is closed with OK.
-struct DuringBox {
-  POINT click{};
-  std::string started;  // the click's xdotool run
-  int ticks_after_click = 0;
-  bool box_seen = false;
-  bool clicked = false;
-  bool closed = false;
-};
-DuringBox g_during;
-
-void CALLBACK ActDuringBox(HWND, UINT, UINT_PTR, DWORD) {
-  const HWND box = OpenBox();
-  if (box == nullptr || g_during.closed) return;
-  g_during.box_seen = true;
-  if (!g_during.clicked) {
-    g_during.started = StartUnixProgram(XClickCommand(g_during.click));
-    g_during.clicked = true;
-    return;
-  }
-  bool succeeded = false;
-  if (!g_during.started.empty() && !UnixProgramFinished(g_during.started, &succeeded)) return;
-  g_during.started.clear();
-  // The click is X input now; give the box's loop a few turns to handle it.
-  if (++g_during.ticks_after_click < 5) return;
-  g_hold_box = false;
-  g_during.closed = true;
-  PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
+// ---- Clicks while a message box is open on the panel's thread.
 
 class PanelRobustnessTest : public PanelTest {};
 
@@ -180,26 +101,21 @@ TEST_F(PanelRobustnessTest, WhileABitstreamMessageIsOpenThePanelTakesNoClickAndG
   ASSERT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == 250000; }, 5000));
   SetSimulator("HALVORNSIM_FAIL", "FpgaConfig");
 
-  const HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, &HoldMessageBoxes, nullptr, GetCurrentThreadId());
-  g_hold_box = true;
-  g_during = DuringBox{};
-  g_during.click = CentreOf(Control(panel::kRecButton));  // "Rec", clicked while the box is open
-  const UINT_PTR timer = SetTimer(nullptr, 0, 100, &ActDuringBox);
+  boxes_.HoldOpen(true);  // a user who reads it for a while
+  const POINT rec = CentreOf(Control(panel::kRecButton));
   const size_t before = JournalLength();
   ClickWithMouse(panel::kClockCalibrate);  // "Clk Calib": the load fails and the message opens
-  EXPECT_TRUE(PumpUntil([] { return g_during.closed; }, 20000)) << "box seen " << g_during.box_seen;
-  KillTimer(nullptr, timer);
-  g_hold_box = false;
-  UnhookWindowsHookEx(hook);
+  ASSERT_TRUE(boxes_.WaitFor(1, 10000));
+  EXPECT_EQ(boxes_.seen()[0].text, "FPGA configuration file not found\nPlease check installation and retry");
+  ClickAt(rec);  // "Rec", clicked while the box is open
+  host::PumpMessagesFor(300);
+  boxes_.HoldOpen(false);
   SetSimulator("HALVORNSIM_FAIL", "");
 
-  ASSERT_TRUE(boxes_.WaitFor(1, 5000));
-  EXPECT_EQ(boxes_.seen()[0].text, "FPGA configuration file not found\nPlease check installation and retry");
   // The box is task-modal: the click on "Rec" while it was open was not
   // taken, and the calibration went on to retune when the box closed.
-  host::PumpMessagesFor(300);
+  EXPECT_TRUE(PumpUntil([&] { return !CallsSince(before, "Sio").empty(); }, 5000));
   EXPECT_TRUE(Statuses().empty() || Statuses().back() != 102);
-  EXPECT_FALSE(CallsSince(before, "Sio").empty());
   for (int id : SettingControls()) EXPECT_TRUE(Enabled(id)) << id;
   EXPECT_TRUE(Enabled(panel::kRecButton));
   EXPECT_FALSE(Enabled(panel::kStopButton));
@@ -237,20 +153,20 @@ TEST_F(PanelRobustnessTest, TimerTicksAfterARecordingStoppedChangeNothing) {
   EXPECT_FALSE(Enabled(panel::kStopButton));
 }
 
-TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindowThreadOwns) {
-  std::atomic<bool> done{false};
-  bool opened = false;
-  std::thread host_thread([&] {
+// A host that opens the receiver on a worker which then waits without ever
+// pumping, and shows the panel on a thread that ends: the panel, which is
+// the plug-in's own, shows what they asked and answers the user's clicks.
+TEST_F(PanelRobustnessTest, AfterHostThreadsThatNeverPumpOrHaveEndedThePanelAnswersClicks) {
+  const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> opened{false};
+  std::thread worker([&] {
     opened = Init() && plugin_->OpenHW();
     plugin_->SetCallback(&testing::CountingHost::Callback);
-    done = true;
+    WaitForSingleObject(release, INFINITE);
   });
-  // The window thread pumps, as a host's would, while the host thread works.
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 10000));
-  host_thread.join();
-  // What the host thread asked of the windows is done as the window thread pumps.
-  host::PumpMessagesFor(100);
-  ASSERT_TRUE(opened);
+  std::thread shower([&] { plugin_->ShowGUI(); });
+  shower.join();
+  ASSERT_TRUE(PumpUntil([&] { return opened.load(); }, 10000));
   EXPECT_TRUE(Checked(panel::kAttenuator0dB) && Checked(panel::kPreselector) && Checked(panel::kAdcDither) &&
               Checked(panel::kFirstRateButton));
   EXPECT_FALSE(Enabled(panel::kStopButton));
@@ -258,15 +174,12 @@ TEST_F(PanelRobustnessTest, EntryPointsOnAHostThreadReachTheWindowsThatTheWindow
   EXPECT_TRUE(IsWindowVisible(Frame()));
   EXPECT_FALSE(IsIconic(Frame()));
 
-  done = false;
-  std::thread hide([&] {
-    plugin_->HideGUI();
-    done = true;
-  });
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 10000));
-  hide.join();
-  host::PumpMessagesFor(100);
-  EXPECT_TRUE(IsIconic(Frame()));
+  ClickWithMouse(panel::RateButtonFor(3));
+  EXPECT_TRUE(PumpUntil([&] { return plugin_->GetHWSR() == 1000000 && !Statuses().empty(); }, 3000));
+  EXPECT_EQ(Statuses(), std::vector<int>{100});
+  SetEvent(release);
+  worker.join();
+  CloseHandle(release);
 }
 
 TEST_F(PanelRobustnessTest, ClicksOnThePanelAndAHostThreadTuningAtOnceBothGoOn) {
@@ -293,7 +206,7 @@ TEST_F(PanelRobustnessTest, ClicksOnThePanelAndAHostThreadTuningAtOnceBothGoOn) 
   EXPECT_FALSE(Checked(panel::kAdcPreamp));
 }
 
-// ---- Unloading from a thread other than the window thread.
+// ---- Unloading while the host's threads pump or wait.
 
 class PanelUnloadTest : public PanelTest {
  protected:
@@ -311,9 +224,17 @@ class PanelUnloadTest : public PanelTest {
   static DWORD WINAPI Unload(LPVOID plugin) {
     return static_cast<host::ExtIoPlugin*>(plugin)->Unload() ? 1 : 0;
   }
+
+  // The recording was finished with the module.
+  void ExpectFinished(const std::string& recording) {
+    const RecordingSizes sizes = ReadRecordingSizes(recording);
+    EXPECT_GT(sizes.data_size, 0u) << recording;
+    EXPECT_EQ(sizes.riff_size, sizes.file_bytes - 8);
+    EXPECT_EQ(sizes.data_size, sizes.file_bytes - 90);
+  }
 };
 
-TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadPumpsDestroysThePanel) {
+TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheLoadingThreadPumpsTakesThePanelAway) {
   const std::string recording = StreamAndRecord();
   const HWND frame = Frame();
   HANDLE thread = CreateThread(nullptr, 0, &Unload, plugin_.get(), 0, nullptr);
@@ -326,19 +247,14 @@ TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadPumpsDestroys
   GetExitCodeThread(thread, &unloaded);
   CloseHandle(thread);
   EXPECT_EQ(unloaded, 1u);
-  EXPECT_FALSE(IsWindow(frame));
-  host::PumpMessagesFor(200);
-
-  const RecordingSizes sizes = ReadRecordingSizes(recording);
-  EXPECT_GT(sizes.data_size, 0u) << recording;
-  EXPECT_EQ(sizes.riff_size, sizes.file_bytes - 8);
-  EXPECT_EQ(sizes.data_size, sizes.file_bytes - 90);
+  // The panel's own thread takes it down once the module has gone.
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(frame); }, 3000));
+  ExpectFinished(recording);
 }
 
-TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadWaitsLeavesWindowsThatCloseHarmlessly) {
+TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheLoadingThreadWaitsLeavesNothingToIt) {
   const std::string recording = StreamAndRecord();
   plugin_->ShowGUI();
-  host::PumpMessagesFor(50);
   const HWND frame = Frame();
   const HWND dialog = Dialog();
   HANDLE thread = CreateThread(nullptr, 0, &Unload, plugin_.get(), 0, nullptr);
@@ -350,24 +266,24 @@ TEST_F(PanelUnloadTest, AnUnloadOnAnotherThreadWhileTheWindowThreadWaitsLeavesWi
   CloseHandle(thread);
   EXPECT_EQ(unloaded, 1u);
 
-  // The windows outlive the module until their own thread takes the close it
-  // was sent; every message they get meanwhile must be harmless, the
-  // keyboard, the timer and painting included.
-  ASSERT_TRUE(IsWindow(frame));
-  SendMessageA(dialog, WM_TIMER, 1, 0);
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(panel::kRecButton, BN_CLICKED), 0);
-  SendMessageA(GetDlgItem(dialog, panel::kAdcPreamp), WM_KEYDOWN, VK_TAB, 0);
-  RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  EXPECT_TRUE(IsWindow(frame));
-  host::PumpMessagesFor(300);
+  // Whatever reaches the panel before its thread takes it down is harmless,
+  // the keyboard, the timer and painting included; this thread is asked
+  // for nothing.
+  if (IsWindow(frame)) {
+    SendMessageA(dialog, WM_TIMER, 1, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(panel::kRecButton, BN_CLICKED), 0);
+    SendMessageA(GetDlgItem(dialog, panel::kAdcPreamp), WM_KEYDOWN, VK_TAB, 0);
+    RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  for (DWORD waited = 0; IsWindow(frame) && waited < 3000; waited += 10) Sleep(10);
   EXPECT_FALSE(IsWindow(frame));
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    EXPECT_TRUE(message.message != WM_CLOSE && message.message < WM_APP) << "message " << message.message;
+  }
   EXPECT_EQ(FindPanelFrame(), nullptr);
   EXPECT_TRUE(boxes_.seen().empty());
-
-  const RecordingSizes sizes = ReadRecordingSizes(recording);
-  EXPECT_GT(sizes.data_size, 0u) << recording;
-  EXPECT_EQ(sizes.riff_size, sizes.file_bytes - 8);
-  EXPECT_EQ(sizes.data_size, sizes.file_bytes - 90);
+  ExpectFinished(recording);
 }
 
 }  // namespace

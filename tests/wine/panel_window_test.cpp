@@ -68,8 +68,9 @@ class PanelWindowTest : public PanelTest {
 using PanelCreationTest = PluginTest;
 
 TEST_F(PanelCreationTest, ThereIsNoPanelUntilTheHostFirstShowsIt) {
-  // Loading makes no window: windows made under the loader lock can wait for
-  // a thread that waits for that lock.
+  // Loading makes no window and no thread: windows made under the loader
+  // lock can wait for a thread that waits for that lock; hiding a panel that
+  // is not there makes none either.
   EXPECT_EQ(FindPanelFrame(), nullptr);
   ASSERT_TRUE(Init());
   plugin_->HideGUI();
@@ -85,6 +86,7 @@ TEST_F(PanelCreationTest, ThereIsNoPanelUntilTheHostFirstShowsIt) {
     if (std::string(first) == "ShowGUI") plugin_->ShowGUI();
     if (std::string(first) == "OpenHW") plugin_->OpenHW();
     if (std::string(first) == "StartHW") plugin_->StartHW(7050000);
+    ASSERT_TRUE(testing::PanelCaughtUp()) << first;
     const HWND frame = FindPanelFrame();
     ASSERT_NE(frame, nullptr) << first;
     EXPECT_TRUE(IsWindowVisible(frame)) << first;

@@ -230,12 +230,15 @@ using SwitchGuiTest = PluginTest;
 TEST_F(SwitchGuiTest, ShowsAPanelThatIsHiddenOrMinimisedAndMinimisesAShownOne) {
   ASSERT_EQ(FindPanelFrame(), nullptr);
   plugin_->SwitchGUI();
+  ASSERT_TRUE(testing::PanelCaughtUp());
   const HWND frame = FindPanelFrame();
   ASSERT_NE(frame, nullptr) << "SwitchGUI made no panel";
-  const auto shown = [&] { return IsWindowVisible(frame) && !IsIconic(frame); };
+  // Each switch is done on the panel's thread, perhaps after the call returned.
+  const auto shown = [&] { return testing::PanelCaughtUp() && IsWindowVisible(frame) && !IsIconic(frame); };
+  const auto minimised = [&] { return testing::PanelCaughtUp() && IsIconic(frame); };
   EXPECT_TRUE(shown());
   plugin_->SwitchGUI();
-  EXPECT_TRUE(IsIconic(frame));
+  EXPECT_TRUE(minimised());
   plugin_->SwitchGUI();
   EXPECT_TRUE(shown());
   plugin_->HideGUI();

@@ -2,12 +2,9 @@
 // bare header of a recording without samples, exactly the blocks the host got
 // while the file was open at 125 kS/s and, rounded to 16 bits, at 2 MS/s,
 // whole blocks when a stop races the stream, and a finished file when the DLL
-// is unloaded in the middle of a recording, even one whose writing thread the
-// loader has not yet let begin.
-#include <optional>
+// is unloaded in the middle of a recording.
 #include <set>
 
-#include "tests/support/win32/loader_lock.h"
 #include "tests/wine/recording_support.h"
 
 namespace halvorn::wine_tests {
@@ -229,22 +226,17 @@ TEST_F(RecorderFileTest, ARecordingGoesOnAcrossStopHwAndStartHwWithOnlyTheGapLef
 
 class RecorderUnloadTest : public RecordingTest {
  protected:
-  // Rec at 2 MS/s while the stream runs, then FreeLibrary as a host exits,
-  // perhaps holding the loader's lock from before the click on. The file is
-  // finished and holds a run of the host's blocks.
-  void RecordThenUnload(DWORD recording_ms, bool loader_held_from_rec) {
+  // Rec at 2 MS/s while the stream runs, then FreeLibrary as a host exits.
+  // The file is finished and holds a run of the host's blocks.
+  void RecordThenUnload(DWORD recording_ms) {
     ASSERT_NO_FATAL_FAILURE(OpenAtRow(kTwoMegaRow));
     ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
     ASSERT_NO_FATAL_FAILURE(StartCapture(4096));
     std::string name;
-    {
-      std::optional<testing::LoaderLock> loader;
-      if (loader_held_from_rec) ASSERT_TRUE(loader.emplace().held());
-      ASSERT_NO_FATAL_FAILURE(name = ClickRec());
-      host::PumpMessagesFor(recording_ms);
-      ASSERT_TRUE(plugin_->Unload());
-      capture_->Stop();
-    }
+    ASSERT_NO_FATAL_FAILURE(name = ClickRec());
+    host::PumpMessagesFor(recording_ms);
+    ASSERT_TRUE(plugin_->Unload());
+    capture_->Stop();
     EXPECT_EQ(GetModuleHandleA("ExtIO_halvorn.dll"), nullptr);
 
     const auto recording = ReadRecording(name);
@@ -257,17 +249,7 @@ class RecorderUnloadTest : public RecordingTest {
   }
 };
 
-TEST_F(RecorderUnloadTest, UnloadingTheDllWhileRecordingFinishesTheFile) { RecordThenUnload(500, false); }
-
-// A host that starts a recording and unloads at once: the recording's
-// writing thread has not begun when the unload, which holds the loader, stops
-// the recording. The unload finishes the file itself instead of waiting for
-// a thread that cannot begin until it is over; the thread, let go after the
-// unload, finds the module gone and ends harmlessly.
-TEST_F(RecorderUnloadTest, AnUnloadBeforeTheWritingThreadBeganFinishesTheFileWithoutIt) {
-  RecordThenUnload(200, true);
-  host::PumpMessagesFor(200);
-}
+TEST_F(RecorderUnloadTest, UnloadingTheDllWhileRecordingFinishesTheFile) { RecordThenUnload(500); }
 
 }  // namespace
 }  // namespace halvorn::wine_tests
