@@ -13,8 +13,7 @@
 
 namespace halvorn::simulator {
 
-// One stream, shared by the stream object and its thread: whichever lets go
-// last frees it, so a stop never waits for the thread to end.
+// One stream: owned by the stream object until its thread has been joined.
 class InputSession {
  public:
   InputSession(InputStream& owner, std::int32_t bytes_per_transfer, device::TransferCallbackFn callback,
@@ -27,22 +26,12 @@ class InputSession {
         stall_(ReadStall()),
         transfer_(static_cast<std::size_t>(bytes_per_transfer)) {}
 
-  static void ThreadBody(void* context) {
-    std::unique_ptr<std::shared_ptr<InputSession>> holder(static_cast<std::shared_ptr<InputSession>*>(context));
-    (*holder)->Run();
-  }
+  static void ThreadBody(void* context) { static_cast<InputSession*>(context)->Run(); }
 
   void RequestStop() {
     std::lock_guard lock(mutex_);
     stop_ = true;
     wake_.notify_all();
-  }
-
-  void StopAndWait() {
-    std::unique_lock lock(mutex_);
-    stop_ = true;
-    wake_.notify_all();
-    wake_.wait(lock, [this] { return !in_callback_; });
   }
 
   bool stop_requested() {
@@ -70,7 +59,6 @@ class InputSession {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
-  bool in_callback_ = false;
   std::atomic<std::uint64_t> transfers_{0};
 };
 
@@ -124,7 +112,6 @@ void InputSession::Run() {
       pacer = Pacer(Pacer::Clock::now());
     }
     if (stop_) break;
-    in_callback_ = true;
     lock.unlock();
 
     if (stamp_) {
@@ -138,12 +125,11 @@ void InputSession::Run() {
     owner_.callback_thread_.store(CurrentThreadToken(), std::memory_order_relaxed);
     callback_(transfer_.data(), nullptr);
     owner_.callback_thread_.store(0, std::memory_order_relaxed);
-
     lock.lock();
-    in_callback_ = false;
-    wake_.notify_all();
   }
 }
+
+InputStream::InputStream(FrontEndState& front_end) : front_end_(front_end) {}
 
 InputStream::~InputStream() { Stop(); }
 
@@ -161,22 +147,17 @@ InputStream::StartResult InputStream::Start(std::int32_t bytes_per_transfer, dev
   std::lock_guard lock(mutex_);
   if (active_) {
     if (!active_->stop_requested()) return StartResult::kRunning;
-    // Stopped from inside its callback: that call may still be running.
-    active_->StopAndWait();
+    // Stopped from inside its callback: its thread may still be in that call.
+    threads_.Join();
     active_.reset();
   }
-  std::shared_ptr<InputSession> session;
-  std::shared_ptr<InputSession>* holder = nullptr;
+  std::unique_ptr<InputSession> session;
   try {
-    session = std::make_shared<InputSession>(*this, bytes_per_transfer, callback, MakeSampleSource(source), pacing);
-    holder = new std::shared_ptr<InputSession>(session);
+    session = std::make_unique<InputSession>(*this, bytes_per_transfer, callback, MakeSampleSource(source), pacing);
   } catch (const std::bad_alloc&) {
     return StartResult::kNoResources;
   }
-  if (!threads_.Launch(&InputSession::ThreadBody, holder)) {
-    delete holder;
-    return StartResult::kNoResources;
-  }
+  if (!threads_.Launch(&InputSession::ThreadBody, session.get())) return StartResult::kNoResources;
   active_ = std::move(session);
   return StartResult::kStarted;
 }
@@ -188,9 +169,11 @@ InputStream::StopResult InputStream::Stop() {
   }
   std::lock_guard lock(mutex_);
   if (!active_) return {false, 0};
-  const std::shared_ptr<InputSession> session = std::move(active_);
-  session->StopAndWait();
-  return {true, session->transfers()};
+  active_->RequestStop();
+  threads_.Join();
+  const std::uint64_t transfers = active_->transfers();
+  active_.reset();
+  return {true, transfers};
 }
 
 }  // namespace halvorn::simulator

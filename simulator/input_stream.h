@@ -28,8 +28,9 @@ class InputStream {
     std::uint64_t transfers;  // callbacks made during the stream that ended
   };
 
-  explicit InputStream(FrontEndState& front_end) : front_end_(front_end) {}
-  // Ends a stream still running, as unloading the library would.
+  explicit InputStream(FrontEndState& front_end);
+  // Ends a stream still running and waits for its thread, as unloading the
+  // library would.
   ~InputStream();
   InputStream(const InputStream&) = delete;
   InputStream& operator=(const InputStream&) = delete;
@@ -37,9 +38,9 @@ class InputStream {
   // Refused while a stream runs, and from inside the callback.
   StartResult Start(std::int32_t bytes_per_transfer, device::TransferCallbackFn callback, SourceKind source,
                     Pacing pacing);
-  // Returns once the last callback has returned; nothing is called after
-  // that. From inside the callback it returns at once and that call is the
-  // last.
+  // Returns once the input thread has ended; nothing is called after that.
+  // From inside the callback it returns at once and that call is the last;
+  // its thread is waited for by the next start or stop, or the destructor.
   StopResult Stop();
 
  private:
@@ -51,7 +52,8 @@ class InputStream {
   FrontEndState& front_end_;
   std::mutex mutex_;  // serialises starts and stops
   InputThreads threads_;
-  std::shared_ptr<InputSession> active_;
+  // The session whose thread has not been joined yet.
+  std::unique_ptr<InputSession> active_;
   // Which thread is inside the callback, and for which session; the token is
   // compared before the session is touched, so only its own thread uses it.
   std::atomic<std::uint64_t> callback_thread_{0};

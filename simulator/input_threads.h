@@ -1,9 +1,8 @@
-// The threads that run the receiver's asynchronous input. A stop never joins
-// one (it may be called under the Windows loader lock, where a thread cannot
-// end): each thread ends on its own after its body returns. Until it has
-// ended, the library's code and data stay valid for it: on Windows the thread
-// holds a reference to the library and drops it as it exits; natively the
-// next launch and the library's unload join the threads that have finished.
+// The thread that runs the receiver's asynchronous input, one at a time. It
+// ends by returning from its body, and its owner waits on the thread itself,
+// as a USB library's stop does. On Windows a thread's end passes through the
+// loader, so a wait made under the loader's lock (inside a DllMain) never
+// returns, as a real library's would not.
 #pragma once
 
 #include <cstdint>
@@ -14,17 +13,21 @@ namespace halvorn::simulator {
 class InputThreads {
  public:
   InputThreads();
+  // Waits for a thread still there; its body must already be returning.
   ~InputThreads();
   InputThreads(const InputThreads&) = delete;
   InputThreads& operator=(const InputThreads&) = delete;
 
   // Runs body(context) on a new thread; false when none could be started.
-  // Every thread launched earlier must already be on its way out.
+  // The thread launched before must have been joined.
   bool Launch(void (*body)(void*), void* context);
+  // Returns once the last thread launched has ended; at once if there is
+  // none. Never called from that thread.
+  void Join();
 
  private:
-  struct Threads;
-  std::unique_ptr<Threads> threads_;
+  struct Thread;
+  std::unique_ptr<Thread> thread_;
 };
 
 // A number that tells the calling thread from every other live thread.

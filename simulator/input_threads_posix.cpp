@@ -1,42 +1,34 @@
 #include <unistd.h>
 
-#include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 #include "simulator/input_threads.h"
 
 namespace halvorn::simulator {
 
-struct InputThreads::Threads {
-  std::mutex mutex;
-  std::vector<std::thread> ending;
-
-  void JoinEnding() {
-    for (auto& thread : ending) thread.join();
-    ending.clear();
-  }
+struct InputThreads::Thread {
+  std::thread thread;
 };
 
-InputThreads::InputThreads() : threads_(std::make_unique<Threads>()) {}
+InputThreads::InputThreads() : thread_(std::make_unique<Thread>()) {}
 
-InputThreads::~InputThreads() {
-  std::lock_guard lock(threads_->mutex);
-  threads_->JoinEnding();
-}
+InputThreads::~InputThreads() { Join(); }
 
 bool InputThreads::Launch(void (*body)(void*), void* context) {
-  std::lock_guard lock(threads_->mutex);
-  threads_->JoinEnding();
   try {
-    threads_->ending.emplace_back(body, context);
+    thread_->thread = std::thread(body, context);
     return true;
   } catch (const std::system_error&) {
     return false;
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+void InputThreads::Join() {
+  if (thread_->thread.joinable()) thread_->thread.join();
 }
 
 std::uint64_t CurrentThreadToken() { return static_cast<std::uint64_t>(gettid()); }

@@ -28,7 +28,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE library, DWORD reason, LPVOID reserved)
     if (ReadEnvironment(kMissingVariable, missing, sizeof missing)) HideExports(library, missing);
     g_receiver = new (g_storage) SimulatedReceiver();
   } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && g_receiver != nullptr) {
-    // FreeLibrary: every input thread holds the library, so none is left.
+    // FreeLibrary: the receiver waits for an input thread still there, as a
+    // real library's cleanup does; one still running cannot end under the
+    // loader's lock, so that unload hangs as it would with the real one.
     g_receiver->~SimulatedReceiver();
     g_receiver = nullptr;
   }

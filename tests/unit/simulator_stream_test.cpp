@@ -23,6 +23,13 @@ struct Capture {
   std::atomic<int> pause_us{0};
   std::atomic<std::uint64_t> stop_at_call{0};  // 0: never stop from inside
   std::atomic<bool> inner_start_refused{false};
+  std::atomic<bool> inner_stop_returned{false};
+  std::atomic<int> linger_after_stop_ms{0};  // the callback's time after its own stop
+  // Input threads that called back, and those of them that have ended, each
+  // that long after its body returned: not reset per stream.
+  std::atomic<int> threads_called_back{0};
+  std::atomic<int> threads_ended{0};
+  std::atomic<int> thread_end_ms{0};
   std::atomic<std::int64_t> longest_gap_ms{0};
   Clock::time_point last_call{};       // callback only
   std::size_t bytes_per_transfer = 0;
@@ -39,6 +46,8 @@ struct Capture {
     pause_us = 0;
     stop_at_call = 0;
     inner_start_refused = false;
+    inner_stop_returned = false;
+    linger_after_stop_ms = 0;
     longest_gap_ms = 0;
     last_call = {};
     bytes_per_transfer = transfer_bytes;
@@ -50,8 +59,19 @@ struct Capture {
 
 Capture g_capture;
 
+// Its destructor runs as the thread ends, before a join of it returns; the
+// delay lets a stop that does not wait for the thread's end return first.
+struct InputThreadWatch {
+  InputThreadWatch() { ++g_capture.threads_called_back; }
+  ~InputThreadWatch() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_capture.thread_end_ms));
+    ++g_capture.threads_ended;
+  }
+};
+
 bool HALVORN_STDCALL CountingCallback(std::uint8_t* transfer, void*) {
   Capture& c = g_capture;
+  thread_local InputThreadWatch watch;
   if (c.inside.exchange(true)) c.overlapped = true;
   const Clock::time_point now = Clock::now();
   if (c.last_call != Clock::time_point{}) {
@@ -73,6 +93,8 @@ bool HALVORN_STDCALL CountingCallback(std::uint8_t* transfer, void*) {
     if (c.start(6144, &CountingCallback, 0)) c.overlapped = true;  // must be refused
     c.inner_start_refused = true;
     c.stop();
+    c.inner_stop_returned = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.linger_after_stop_ms));
   }
   c.inside = false;
   return true;
@@ -85,6 +107,9 @@ class SimulatorStreamTest : public testing::LibraryTest {
     Set("HALVORNSIM_SOURCE", "counting");
     Set("HALVORNSIM_PACING", "unpaced");
     g_capture.Reset(0);
+    g_capture.threads_called_back = 0;
+    g_capture.threads_ended = 0;
+    g_capture.thread_end_ms = 0;
     g_capture.stop = Entry<device::StopAsyncInputFn>("StopAsyncInput");
     g_capture.start = Entry<device::StartAsyncInputFn>("StartAsyncInput");
   }
@@ -100,13 +125,18 @@ class SimulatorStreamTest : public testing::LibraryTest {
   }
 
   // Generous: the machine is shared, and only a fault makes this wait long.
-  static bool WaitForCalls(std::uint64_t calls) {
+  template <typename Done>
+  static bool WaitUntil(Done done) {
     const auto give_up = Clock::now() + std::chrono::seconds(60);
-    while (g_capture.calls < calls) {
+    while (!done()) {
       if (Clock::now() > give_up) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+  }
+
+  static bool WaitForCalls(std::uint64_t calls) {
+    return WaitUntil([calls] { return g_capture.calls >= calls; });
   }
 };
 
@@ -212,8 +242,11 @@ TEST_F(SimulatorStreamTest, StopFromInsideTheCallbackEndsTheStreamAfterThatCall)
   Load(0);
   g_capture.Reset(6144);
   g_capture.stop_at_call = 5;
+  g_capture.linger_after_stop_ms = 200;
+  g_capture.thread_end_ms = 50;
   ASSERT_TRUE(device_->StartAsyncInput(6144, &CountingCallback));
-  ASSERT_TRUE(WaitForCalls(5));
+  // The stop cannot wait for its own thread: it returns while the call goes on.
+  ASSERT_TRUE(WaitUntil([] { return g_capture.inner_stop_returned.load(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(g_capture.calls, 5u);
   EXPECT_TRUE(g_capture.inner_start_refused);
@@ -223,11 +256,44 @@ TEST_F(SimulatorStreamTest, StopFromInsideTheCallbackEndsTheStreamAfterThatCall)
   ASSERT_EQ(starts.size(), 2u);
   EXPECT_EQ(starts[0]["refused"] + starts[1]["refused"], "running");
   EXPECT_EQ(journal_.Calls("StopAsyncInput").at(0).Number("transfers"), 5);
-  // The stream can start again at once.
+  // The stream can start again at once, once the stopped thread has ended.
   ASSERT_TRUE(Start(6144));
+  EXPECT_EQ(g_capture.threads_ended, 1);
   ASSERT_TRUE(WaitForCalls(3));
   ASSERT_TRUE(device_->StopAsyncInput());
   EXPECT_EQ(g_capture.wrong_pairs, 0u);
+}
+
+TEST_F(SimulatorStreamTest, StopAndCloseReturnOnlyOnceTheInputThreadHasEnded) {
+  Load(0);
+  g_capture.thread_end_ms = 50;
+  for (int cycle = 1; cycle <= 6; ++cycle) {
+    ASSERT_TRUE(Start(6144));
+    ASSERT_TRUE(WaitForCalls(2));
+    ASSERT_TRUE(cycle % 2 == 0 ? device_->Close() : device_->StopAsyncInput());
+    EXPECT_EQ(g_capture.threads_ended, cycle);
+  }
+  EXPECT_EQ(g_capture.threads_called_back, 6);
+}
+
+TEST_F(SimulatorStreamTest, ThreadStoppedFromItsCallbackIsWaitedForByTheNextStopOrTheUnload) {
+  Load(0);
+  g_capture.thread_end_ms = 50;
+  for (const bool unload : {false, true}) {
+    g_capture.Reset(6144);
+    g_capture.stop_at_call = 2;
+    g_capture.linger_after_stop_ms = 200;
+    ASSERT_TRUE(device_->StartAsyncInput(6144, &CountingCallback));
+    ASSERT_TRUE(WaitUntil([] { return g_capture.inner_stop_returned.load(); }));
+    if (unload) {
+      device_.reset();
+      loader_->Unload(handle_);
+      handle_ = nullptr;
+    } else {
+      ASSERT_TRUE(device_->StopAsyncInput());
+    }
+    EXPECT_EQ(g_capture.threads_ended, unload ? 2 : 1) << (unload ? "unload" : "stop");
+  }
 }
 
 TEST_F(SimulatorStreamTest, EachRestartBeginsThePatternAgain) {

@@ -41,15 +41,6 @@ class SimulatorLibraryTest : public PluginTest {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library_, name)));
   }
 
-  // As a plug-in's DllMain stops the stream while being unloaded: holding the
-  // loader's lock, `held_ms` after taking it.
-  bool StopUnderTheLoaderLock(DWORD held_ms) {
-    testing::LoaderLock loader;
-    EXPECT_TRUE(loader.held());
-    Sleep(held_ms);
-    return Entry<device::StopAsyncInputFn>("StopAsyncInput")();
-  }
-
   void LoadBitstreamAndStart(device::TransferCallbackFn callback) {
     static const std::uint8_t kDescriptor[8] = {0x28, 0x00, 21, 16, 4, 24, 0, 0};
     ASSERT_EQ(Entry<device::FpgaConfigFn>("FpgaConfig")("halvorn2m24v21", kDescriptor), 0);
@@ -63,8 +54,42 @@ std::atomic<std::uint64_t> g_calls{0};
 std::atomic<std::uint64_t> g_wrong_pairs{0};
 std::atomic<bool> g_inside{false};
 std::uint64_t g_next_pair = 0;
+// The thread that calls back, opened by itself, so its end shows in the handle.
+std::atomic<HANDLE> g_input_thread{nullptr};
+
+void NoteInputThread() {
+  if (g_input_thread != nullptr) return;
+  g_input_thread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+}
+
+// Holds the loader's lock on a thread of its own for `held_ms`, as an unload
+// does; `released` turns true just before it lets go.
+class LoaderLockHolder {
+ public:
+  explicit LoaderLockHolder(DWORD held_ms)
+      : thread_([this, held_ms] {
+          testing::LoaderLock loader;
+          EXPECT_TRUE(loader.held());
+          locked_ = true;
+          Sleep(held_ms);
+          released_ = true;
+        }) {
+    while (!locked_) Sleep(1);
+  }
+  ~LoaderLockHolder() { thread_.join(); }
+
+  bool released() const { return released_; }
+
+ private:
+  std::atomic<bool> locked_{false};
+  std::atomic<bool> released_{false};
+  std::thread thread_;  // last: it uses the flags
+};
+
+bool InputThreadEnded() { return g_input_thread != nullptr && WaitForSingleObject(g_input_thread, 0) == WAIT_OBJECT_0; }
 
 bool HALVORN_STDCALL CountingCallback(std::uint8_t* transfer, void*) {
+  NoteInputThread();
   g_inside = true;
   for (int offset = 0; offset < 98304; offset += simulator::kPairBytes) {
     if (simulator::ReadCountingPair(transfer + offset) != g_next_pair++) ++g_wrong_pairs;
@@ -79,6 +104,7 @@ void ResetCapture() {
   g_calls = 0;
   g_wrong_pairs = 0;
   g_next_pair = 0;
+  if (HANDLE thread = g_input_thread.exchange(nullptr)) CloseHandle(thread);
 }
 
 bool WaitForCalls(std::uint64_t calls) {
@@ -131,47 +157,60 @@ TEST_F(SimulatorLibraryTest, CountingStreamStopsCleanlyAndTheLibraryCanGoAtOnce)
     ASSERT_TRUE(WaitForCalls(20));
     ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
     EXPECT_FALSE(g_inside);
+    EXPECT_TRUE(InputThreadEnded());
     const std::uint64_t calls = g_calls;
     EXPECT_EQ(g_wrong_pairs, 0u);
     EXPECT_EQ(journal_.Calls("StopAsyncInput").back().Number("transfers"), static_cast<long long>(calls));
-    // Released while its input thread may still be ending: that thread keeps
-    // the library until it has.
     FreeSimulator();
     Sleep(20);
     EXPECT_EQ(g_calls, calls);
   }
 }
 
-TEST_F(SimulatorLibraryTest, StopReturnsUnderTheLoaderLock) {
+// A thread's end passes through the loader: while another thread holds the
+// loader's lock, as an unload does, the stop waits; under that lock itself it
+// would wait for good, as a real device library's does.
+TEST_F(SimulatorLibraryTest, AStopWaitsUntilItsInputThreadHasEndedThroughTheLoader) {
   SetSimulator("HALVORNSIM_SOURCE", "counting");
   ASSERT_NE(LoadSimulator(), nullptr);
+  const auto stop = Entry<device::StopAsyncInputFn>("StopAsyncInput");  // the lookup takes the lock
   ResetCapture();
   LoadBitstreamAndStart(&CountingCallback);
   ASSERT_TRUE(WaitForCalls(3));
-  EXPECT_TRUE(StopUnderTheLoaderLock(0));
-  EXPECT_FALSE(g_inside);
-  // A new stream starts while the old thread may still be ending.
-  ResetCapture();
-  ASSERT_TRUE(Entry<device::StartAsyncInputFn>("StartAsyncInput")(98304, &CountingCallback, 0));
-  ASSERT_TRUE(WaitForCalls(3));
-  ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
-  EXPECT_EQ(g_wrong_pairs, 0u);
+  LoaderLockHolder unload(500);
+  EXPECT_TRUE(stop());
+  EXPECT_TRUE(unload.released()) << "the stop returned before its input thread could end";
+  EXPECT_TRUE(InputThreadEnded());
 }
 
-// A library loaded afresh whose input thread makes its first timed wait (here
-// the stall's) while an unload holds the loader's lock: the stop still
-// returns, as the thread never needs that lock while holding the input.
-TEST_F(SimulatorLibraryTest, AStopUnderTheLoaderLockReturnsWhenTheThreadsFirstTimedWaitComesMeanwhile) {
+device::StopAsyncInputFn g_inner_stop = nullptr;
+std::atomic<bool> g_inner_stop_returned{false};
+
+bool HALVORN_STDCALL StoppingCallback(std::uint8_t*, void*) {
+  NoteInputThread();
+  if (++g_calls == 3) {
+    g_inner_stop();
+    g_inner_stop_returned = true;
+    Sleep(300);
+  }
+  return true;
+}
+
+TEST_F(SimulatorLibraryTest, AStopFromTheCallbackReturnsAtOnceAndTheNextStopWaitsForItsThread) {
   SetSimulator("HALVORNSIM_SOURCE", "counting");
-  SetSimulator("HALVORNSIM_PACING", "unpaced");
-  SetSimulator("HALVORNSIM_STALL", "300,5000");
   ASSERT_NE(LoadSimulator(), nullptr);
   ResetCapture();
-  LoadBitstreamAndStart(&CountingCallback);
-  ASSERT_TRUE(WaitForCalls(3));
-  EXPECT_TRUE(StopUnderTheLoaderLock(600));  // the stall begins meanwhile
-  EXPECT_FALSE(g_inside);
-  EXPECT_EQ(g_wrong_pairs, 0u);
+  g_inner_stop = Entry<device::StopAsyncInputFn>("StopAsyncInput");
+  g_inner_stop_returned = false;
+  LoadBitstreamAndStart(&StoppingCallback);
+  for (int waited_ms = 0; !g_inner_stop_returned && waited_ms < 60000; waited_ms += 1) Sleep(1);
+  ASSERT_TRUE(g_inner_stop_returned);
+  // The callback returns meanwhile; its thread's end waits for the lock.
+  LoaderLockHolder unload(500);
+  ASSERT_TRUE(g_inner_stop());
+  EXPECT_TRUE(unload.released()) << "the stop returned before the stopped thread had ended";
+  EXPECT_TRUE(InputThreadEnded());
+  EXPECT_EQ(g_calls, 3u);
 }
 
 bool HALVORN_STDCALL CountingOnly(std::uint8_t*, void*) {
