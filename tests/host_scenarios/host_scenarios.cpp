@@ -293,10 +293,16 @@ int AnUnloadWithoutCloseHwClosesTheReceiver() {
   if (plugin->StartHW(kLo) != 1024) return Fail("start");
   if (!WaitFor([] { return g_blocks > 10; }, 20000)) return Fail("no blocks");
   plugin->Unload();
-  const auto entries = testing::Journal(journal).Entries();
+  // The device's stop and close wait for its thread, so they come once the
+  // unload is over, followed by the library's release.
+  const bool closed = WaitFor(
+      [&] {
+        const auto entries = testing::Journal(journal).Entries();
+        return !entries.empty() && entries.back() == "Close" && GetModuleHandleA("halvornusb.dll") == nullptr;
+      },
+      10000);
   DeleteFileA(journal.c_str());
-  if (entries.empty() || entries.back() != "Close") return Fail("the receiver was not closed");
-  return 0;
+  return closed ? 0 : Fail("the receiver was not closed and its library released");
 }
 
 const std::map<std::string, std::function<int()>>& Scenarios() {

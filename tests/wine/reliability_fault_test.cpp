@@ -87,10 +87,10 @@ TEST_F(WineDeviceFaults, EveryEntryFailingAtEachPointGivesItsMessageOrNothingAnd
 }
 
 // Every message a fault shows, left open by a user who is away while another
-// thread unloads the plug-in: the unload returns, the module stays until the
-// message is closed and goes as the call under it returns, and the receiver
-// is closed.
-TEST_F(WineDeviceFaults, AnUnloadWhileAFaultsMessageIsOpenWaitsForItAndClosesTheReceiver) {
+// thread unloads the plug-in: the unload returns; a message inside an entry
+// point keeps the module until it is closed and the call returns, the
+// panel's goes with the module; the receiver is closed.
+TEST_F(WineDeviceFaults, AnUnloadWhileAFaultsMessageIsOpenGoesAfterTheCallUnderItAndClosesTheReceiver) {
   for (const auto& [point, seen] : testing::CallsOf("FpgaConfig").calls) {
     if (seen != testing::kShowsBitstreamMessage) continue;
     const std::string label = std::string("unload under the message at ") + testing::kPointNames[point];
@@ -100,7 +100,9 @@ TEST_F(WineDeviceFaults, AnUnloadWhileAFaultsMessageIsOpenWaitsForItAndClosesThe
         [&](testing::Point at) {
           if (at != point) return;
           walk.Fail("FpgaConfig");
-          dll_->ArmUnloadUnderNextMessage();
+          dll_->ArmUnloadUnderNextMessage(point == testing::kCalibrateClick || point == testing::kRecClick
+                                              ? testing::DllPlugin::MessageFrom::kPanel
+                                              : testing::DllPlugin::MessageFrom::kEntryPoint);
         },
         [&](testing::Point at) {
           if (at != point) return;

@@ -44,12 +44,16 @@ class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
   // The boxes seen before now are not taken again.
   void ForgetMessages();
 
+  // Where a message the plug-in shows comes from: inside an entry point,
+  // whose caller holds the module until it returns, or from the panel, which
+  // holds nothing while its message is open.
+  enum class MessageFrom { kEntryPoint, kPanel };
   // The next message box the plug-in shows is left open, by a user who is
-  // away, while another thread unloads the plug-in; it is closed once the
-  // unload returned. Arm before the call that shows it, and complete after;
-  // the completion checks that the module stayed while the message was open
-  // and went when the call under it returned.
-  void ArmUnloadUnderNextMessage();
+  // away, while another thread unloads the plug-in. Arm before the call that
+  // shows it, and complete after. A message inside an entry point keeps the
+  // module until the user closes it (once the unload returned) and the call
+  // returns; the panel's goes with the module, which closes it.
+  void ArmUnloadUnderNextMessage(MessageFrom from);
   void CompleteUnloadUnderMessage();
 
  private:
@@ -81,6 +85,7 @@ class DllPlugin final : public PluginUnderTest, private PanelUnderTest {
   std::thread unloader_;
   HMODULE unloading_module_ = nullptr;
   std::size_t boxes_before_unload_ = 0;
+  MessageFrom message_from_ = MessageFrom::kEntryPoint;
   std::atomic<bool> message_was_open_{false};
   std::atomic<bool> stayed_under_message_{false};
   std::atomic<bool> unloaded_{false};
