@@ -8,6 +8,7 @@
 //   host_scenarios.exe [--repeat N] SCENARIO
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +20,9 @@
 #include <thread>
 
 #include "host/extio_plugin.h"
+#include "host/halvorn_panel.h"
 #include "host/message_box_watcher.h"
+#include "panel/control_ids.h"
 #include "tests/support/journal.h"
 
 namespace halvorn::scenarios {
@@ -282,8 +285,195 @@ int LoadingWhileAnotherThreadReadsWindows() {
   return 0;
 }
 
-// ---- 9: a host that unloads without CloseHW.
-int AnUnloadWithoutCloseHwClosesTheReceiver() {
+// ---- 9: what the plug-in leaves once FreeLibrary has returned, and its panel meanwhile.
+
+BOOL CALLBACK CountPluginWindow(HWND window, LPARAM count) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char class_name[32] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (process == GetCurrentProcessId() && std::strncmp(class_name, "Halvorn", 7) == 0) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+// The plug-in's windows in this process, top-level and message-only.
+int PluginWindows() {
+  int count = 0;
+  EnumWindows(&CountPluginWindow, reinterpret_cast<LPARAM>(&count));
+  for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+       window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr)) {
+    CountPluginWindow(window, reinterpret_cast<LPARAM>(&count));
+  }
+  return count;
+}
+
+// Once FreeLibrary has returned: the module goes (at once, or as soon as the
+// panel's thread has finished what it was doing), its panel's thread ends,
+// nothing of it is left, and the receiver is closed and its library released.
+int ExpectNothingLeft(DWORD panel_thread_id, const char* after) {
+  if (!WaitFor([] { return GetModuleHandleA("ExtIO_halvorn.dll") == nullptr; }, 5000, false)) return Fail(after);
+  if (panel_thread_id != 0) {
+    if (const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, panel_thread_id)) {
+      const bool ended = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+      CloseHandle(thread);
+      if (!ended) return Fail("the panel's thread stayed after the unload");
+    }
+  }
+  if (PluginWindows() != 0) return Fail("a window of the plug-in stayed after the unload");
+  if (!WaitFor([] { return GetModuleHandleA("halvornusb.dll") == nullptr; }, 10000, false)) {
+    return Fail("the receiver's library stayed after the unload");
+  }
+  return 0;
+}
+
+// The panel's thread, found by its frame; 0 without a panel.
+DWORD PanelThreadOf(ExtIoPlugin& plugin) {
+  const auto panel = host::HalvornPanel::Await(plugin.module(), 5000);
+  return panel ? GetWindowThreadProcessId(panel->frame(), nullptr) : 0;
+}
+
+// A click on a rate button, asked of the panel's thread without waiting for
+// it, as the user's would be: the panel must take it whatever the host's
+// threads do.
+std::atomic<int> g_rate_changes{0};
+void __cdecl CountRateChanges(int count, int status, float, void*) {
+  if (count > 0) ++g_blocks;
+  if (count == -1 && status == 100) ++g_rate_changes;
+}
+
+int ClickRateAndSeeItTaken(ExtIoPlugin& plugin, bool pump) {
+  const auto panel = host::HalvornPanel::Await(plugin.module(), 5000);
+  if (!panel) return Fail("no panel");
+  const int rate_before = plugin.GetHWSR();
+  const int changes_before = g_rate_changes;
+  PostMessageA(panel->Control(panel::RateButtonFor(3)), BM_CLICK, 0, 0);
+  if (!WaitFor([&] { return g_rate_changes > changes_before && plugin.GetHWSR() == 1000000; }, 3000, pump)) {
+    return Fail("the panel did not take a click within 3 s");
+  }
+  return rate_before != 1000000 ? 0 : Fail("the rate was already the clicked one");
+}
+
+// The host opens the receiver on a worker that then waits without pumping;
+// the loading thread does not pump either.
+int APanelShownFromAThreadThatNeverPumpsAnswers() {
+  auto plugin = LoadPlugin();
+  if (!plugin) return Fail("load");
+  const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> opened{false};
+  std::thread worker([&] {
+    opened = Init(*plugin) && plugin->OpenHW();
+    plugin->SetCallback(&CountRateChanges);
+    plugin->ShowGUI();
+    WaitForSingleObject(release, INFINITE);
+  });
+  if (!WaitFor([&] { return opened.load(); }, 20000, false)) return Fail("open");
+  const DWORD panel_thread = PanelThreadOf(*plugin);
+  if (const int failed = ClickRateAndSeeItTaken(*plugin, false)) return failed;
+  plugin->Unload();
+  SetEvent(release);
+  worker.join();
+  return ExpectNothingLeft(panel_thread, "the module stayed");
+}
+
+// The panel is first shown on a thread that has ended since.
+int APanelShownFromAThreadThatEndedAnswers() {
+  auto plugin = LoadPlugin();
+  if (!plugin) return Fail("load");
+  bool opened = false;
+  std::thread worker([&] {
+    opened = Init(*plugin) && plugin->OpenHW();
+    plugin->SetCallback(&CountRateChanges);
+    plugin->ShowGUI();
+  });
+  worker.join();
+  if (!opened) return Fail("open");
+  const DWORD panel_thread = PanelThreadOf(*plugin);
+  if (const int failed = ClickRateAndSeeItTaken(*plugin, true)) return failed;
+  plugin->Unload();
+  return ExpectNothingLeft(panel_thread, "the module stayed");
+}
+
+// A host GUI thread that showed the panel and streams pumps on after another
+// thread unloaded the plug-in: nothing of the plug-in's reaches it, ever
+// (a host that then unloads its own code would be called into freed code).
+std::atomic<DWORD> g_gui_thread{0};
+std::atomic<int> g_foreign_messages{0};
+LRESULT CALLBACK StrictHostWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+int AGuiThreadThatPumpsOnAfterTheUnloadGetsNothingOfThePlugin() {
+  auto plugin = LoadPlugin();
+  if (!plugin) return Fail("load");
+  std::atomic<bool> streaming{false}, unloaded{false}, stop{false};
+  std::thread gui([&] {
+    WNDCLASSA description{};
+    description.lpfnWndProc = &StrictHostWindow;
+    description.hInstance = GetModuleHandleA(nullptr);
+    description.lpszClassName = "StrictHostWindow";
+    RegisterClassA(&description);
+    const HWND own = CreateWindowExA(0, "StrictHostWindow", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    g_gui_thread = GetCurrentThreadId();
+    if (Init(*plugin) && plugin->OpenHW()) {
+      plugin->SetCallback(&CountRateChanges);
+      plugin->ShowGUI();
+      streaming = plugin->StartHW(kLo) == 1024;
+    }
+    MSG message;
+    while (!stop) {
+      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        // After the unload, anything not for this thread's own window is the plug-in's.
+        if (unloaded && message.hwnd != own) ++g_foreign_messages;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    DestroyWindow(own);
+  });
+  if (!WaitFor([&] { return streaming.load() && g_blocks > 20; }, 20000, false)) return Fail("no blocks");
+  const DWORD panel_thread = PanelThreadOf(*plugin);
+  if (panel_thread == 0 || panel_thread == g_gui_thread) return Fail("the panel is not the plug-in's own");
+  if (const int failed = ClickRateAndSeeItTaken(*plugin, false)) return failed;
+  plugin->Unload();
+  unloaded = true;
+  WaitFor([] { return false; }, 3000, false);
+  stop = true;
+  gui.join();
+  if (g_foreign_messages != 0) return Fail("the host's GUI thread got messages of the plug-in after the unload");
+  return ExpectNothingLeft(panel_thread, "the module stayed");
+}
+
+// Panel calls from two threads take effect in the order they were made.
+int TheLastPanelCallWinsWhateverThreadMadeIt() {
+  auto plugin = LoadPlugin();
+  if (!plugin || !Init(*plugin)) return Fail("load");
+  plugin->ShowGUI();
+  std::thread worker([&] {
+    for (int i = 0; i < 400; ++i) {
+      plugin->ShowGUI();
+      plugin->HideGUI();
+    }
+  });
+  worker.join();
+  plugin->ShowGUI();
+  const auto panel = host::HalvornPanel::Await(plugin->module(), 5000);
+  if (!panel) return Fail("no panel");
+  const auto shown = [&] { return IsWindowVisible(panel->frame()) && !IsIconic(panel->frame()); };
+  if (!WaitFor(shown, 5000)) return Fail("the panel did not end shown");
+  WaitFor([] { return false; }, 200);
+  if (!shown()) return Fail("the panel was minimised after the last call, which showed it");
+  const DWORD panel_thread = GetWindowThreadProcessId(panel->frame(), nullptr);
+  plugin->Unload();
+  return ExpectNothingLeft(panel_thread, "the module stayed");
+}
+
+// Unloads that find the receiver streaming, stopped or closed, from the
+// loading thread or another, with a device library that waits for its own
+// input thread in its stop: each returns, and the receiver ends closed.
+enum class Before { kNothing, kStopHW, kCloseHW };
+int AnUnloadFindingTheReceiver(Before before, bool from_another_thread) {
   const std::string journal = TempPath("halvorn-scenario-journal");
   DeleteFileA(journal.c_str());
   SetEnvironmentVariableA("HALVORNSIM_JOURNAL", journal.c_str());
@@ -292,17 +482,24 @@ int AnUnloadWithoutCloseHwClosesTheReceiver() {
   plugin->SetCallback(&CountBlocks);
   if (plugin->StartHW(kLo) != 1024) return Fail("start");
   if (!WaitFor([] { return g_blocks > 10; }, 20000)) return Fail("no blocks");
-  plugin->Unload();
-  // The device's stop and close wait for its thread, so they come once the
-  // unload is over, followed by the library's release.
-  const bool closed = WaitFor(
-      [&] {
-        const auto entries = testing::Journal(journal).Entries();
-        return !entries.empty() && entries.back() == "Close" && GetModuleHandleA("halvornusb.dll") == nullptr;
-      },
-      10000);
+  const DWORD panel_thread = PanelThreadOf(*plugin);
+  if (before != Before::kNothing) plugin->StopHW();
+  if (before == Before::kCloseHW) plugin->CloseHW();
+  if (from_another_thread) {
+    std::thread unloader([&] { plugin->Unload(); });
+    unloader.join();
+  } else {
+    plugin->Unload();
+  }
+  const int blocks = g_blocks;
+  if (const int failed = ExpectNothingLeft(panel_thread, "the module stayed")) return failed;
+  if (g_blocks != blocks) return Fail("blocks came after the unload");
+  const auto entries = testing::Journal(journal).Entries();
   DeleteFileA(journal.c_str());
-  return closed ? 0 : Fail("the receiver was not closed and its library released");
+  const auto stops = std::count(entries.begin(), entries.end(), "StopAsyncInput");
+  const auto closes = std::count(entries.begin(), entries.end(), "Close");
+  if (stops != 1 || closes != 1) return Fail("the receiver's input was not stopped once and the receiver closed once");
+  return entries.back() == "Close" ? 0 : Fail("the receiver was left open");
 }
 
 const std::map<std::string, std::function<int()>>& Scenarios() {
@@ -316,7 +513,16 @@ const std::map<std::string, std::function<int()>>& Scenarios() {
       {"entry-points-from-a-worker-the-window-thread-waits-for", EntryPointsFromAWorkerTheWindowThreadWaitsFor},
       {"a-restart-while-the-last-thread-is-in-the-callback", ARestartWhileTheLastThreadIsInTheCallback},
       {"loading-while-another-thread-reads-windows", LoadingWhileAnotherThreadReadsWindows},
-      {"an-unload-without-closehw-closes-the-receiver", AnUnloadWithoutCloseHwClosesTheReceiver},
+      {"a-panel-shown-from-a-thread-that-never-pumps-answers", APanelShownFromAThreadThatNeverPumpsAnswers},
+      {"a-panel-shown-from-a-thread-that-ended-answers", APanelShownFromAThreadThatEndedAnswers},
+      {"a-gui-thread-that-pumps-on-after-the-unload-gets-nothing-of-the-plugin",
+       AGuiThreadThatPumpsOnAfterTheUnloadGetsNothingOfThePlugin},
+      {"the-last-panel-call-wins-whatever-thread-made-it", TheLastPanelCallWinsWhateverThreadMadeIt},
+      {"an-unload-while-streaming", [] { return AnUnloadFindingTheReceiver(Before::kNothing, false); }},
+      {"an-unload-while-streaming-from-another-thread",
+       [] { return AnUnloadFindingTheReceiver(Before::kNothing, true); }},
+      {"an-unload-after-stophw", [] { return AnUnloadFindingTheReceiver(Before::kStopHW, true); }},
+      {"an-unload-after-closehw", [] { return AnUnloadFindingTheReceiver(Before::kCloseHW, false); }},
   };
   return scenarios;
 }

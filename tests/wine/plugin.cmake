@@ -12,7 +12,10 @@ foreach(scenario
     a-callback-that-waits-on-the-unloading-thread a-message-box-keeps-the-host-from-closing-under-it
     an-unload-while-a-message-is-open-on-another-thread entry-points-from-a-worker-the-window-thread-waits-for
     a-restart-while-the-last-thread-is-in-the-callback loading-while-another-thread-reads-windows
-    an-unload-without-closehw-closes-the-receiver)
+    a-panel-shown-from-a-thread-that-never-pumps-answers a-panel-shown-from-a-thread-that-ended-answers
+    a-gui-thread-that-pumps-on-after-the-unload-gets-nothing-of-the-plugin
+    the-last-panel-call-wins-whatever-thread-made-it an-unload-while-streaming
+    an-unload-while-streaming-from-another-thread an-unload-after-stophw an-unload-after-closehw)
   add_test(NAME HostScenario.${scenario} COMMAND host_scenarios --repeat 5 ${scenario})
   set_tests_properties(HostScenario.${scenario} PROPERTIES TIMEOUT 600 RESOURCE_LOCK wine_desktop LABELS wine)
 endforeach()
