@@ -2,7 +2,9 @@
 // simulated receiver, as a host sees it: unpaced throughput at every rate as a
 // multiple of that rate's real time, the plug-in's CPU time at 2 MS/s as a
 // share of one core, the delay from a transfer's hand-over to its first block
-// reaching the host, and how long StopHW takes.
+// reaching the host, how long StopHW takes, and how long an unload takes
+// that finds the receiver streaming (the host's FreeLibrary without StopHW or
+// CloseHW) against one after StopHW and CloseHW.
 //   stream_bench.exe [--quick]
 #include <windows.h>
 #include <tlhelp32.h>
@@ -155,7 +157,7 @@ class Bench {
       return false;
     }
     plugin_->SetCallback(&HostCallback);
-    panel_ = host::HalvornPanel::Find(plugin_->module());
+    panel_ = host::HalvornPanel::Await(plugin_->module(), 5000);
     if (!panel_) {
       std::fprintf(stderr, "stream_bench: the plug-in shows no panel\n");
       return false;
@@ -249,7 +251,8 @@ class Bench {
     SetEnvironmentVariableA("HALVORNSIM_STAMP", nullptr);
   }
 
-  void StopLatency() {
+  // The median StopHW.
+  double StopLatency() {
     SelectRow(kTwoMegaRow);
     std::vector<double> stops;
     for (int i = 0; i < (quick_ ? 10 : 40); ++i) {
@@ -264,6 +267,41 @@ class Bench {
     std::printf("\nStopHW while streaming at 2 MS/s, %zu stops: median %.3f ms, 99th percentile %.3f ms, max %.3f ms%s\n",
                 stops.size(), Percentile(stops, 0.5), p99, *std::max_element(stops.begin(), stops.end()),
                 p99 < 20 ? "" : " (above 20 ms)");
+    return Percentile(stops, 0.5);
+  }
+
+  // FreeLibrary of freshly loaded plug-ins streaming at 125 kS/s, and of as
+  // many after StopHW and CloseHW, each load on its own; the medians against
+  // StopHW's, measured in the same run.
+  static void UnloadLatency(double stop_median_ms, bool quick) {
+    std::vector<double> streaming, closed;
+    for (int i = 0; i < (quick ? 4 : 20); ++i) {
+      for (const bool close_first : {false, true}) {
+        std::string error;
+        auto plugin = host::ExtIoPlugin::Load(host::ProgramDirectory() + "ExtIO_halvorn.dll", &error);
+        char name[64], model[64];
+        int type = 0;
+        if (!plugin || !plugin->InitHW(name, model, &type) || !plugin->OpenHW()) return;
+        plugin->SetCallback(&HostCallback);
+        plugin->StartHW(7050000);
+        host::PumpMessagesFor(100);
+        if (close_first) {
+          plugin->StopHW();
+          plugin->CloseHW();
+          host::PumpMessagesFor(20);
+        }
+        const auto start = Clock::now();
+        plugin->Unload();
+        (close_first ? closed : streaming).push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        // The library the unload left to the door goes before the next load.
+        host::PumpMessagesFor(200);
+      }
+    }
+    std::printf("\nFreeLibrary of a plug-in streaming at 125 kS/s, %zu unloads: median %.3f ms, max %.3f ms; "
+                "after StopHW and CloseHW: median %.3f ms, max %.3f ms. Streaming against StopHW's median: %.2f x\n",
+                streaming.size(), Percentile(streaming, 0.5), *std::max_element(streaming.begin(), streaming.end()),
+                Percentile(closed, 0.5), *std::max_element(closed.begin(), closed.end()),
+                Percentile(streaming, 0.5) / stop_median_ms);
   }
 
   void Close() {
@@ -294,7 +332,8 @@ int main(int argc, char** argv) {
   bench.Throughput();
   bench.CpuAtTwoMegaSamples();
   bench.Delay();
-  bench.StopLatency();
+  const double stop_median_ms = bench.StopLatency();
   bench.Close();
+  Bench::UnloadLatency(stop_median_ms, quick);
   return 0;
 }

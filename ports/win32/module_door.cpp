@@ -45,6 +45,10 @@ enum HeaderWord : std::size_t {
   kHeaderWords = 24,
 };
 constexpr std::size_t kCleanupSlots = 4;
+// The offsets module_door_thunks.S reads.
+static_assert(kExitThread * 4 == 16 && kCloseHandle * 4 == 24 && kUnregisterClass * 4 == 44);
+static_assert(kWindowThreadSetup * 4 == 48 && kInstance * 4 == 56 && kWindows * 4 == 60);
+static_assert(kWindowClasses * 4 == 76 && kWindowThreadLastSteps * 4 == 92 && kHeaderWords * 4 == 96);
 constexpr std::size_t kRecordWords = 4;
 constexpr std::uint32_t kGone = 0x80000000u;
 
