@@ -28,96 +28,32 @@
         .intel_syntax noprefix
         .text
 
-/*
- * A host's thread: holds a reference on the module while inside, so an
- * unload meanwhile only drops the host's own; the caller that leaves last
- * unloads the module, from here. Gone, or gone while the reference was being
- * taken (the address may by then belong to another module): the answer.
- */
-        .globl _halvorn_door_holding_begin, _halvorn_door_holding_end
-_halvorn_door_holding_begin:
-        mov edx, 0
-        push ebp
-        mov ebp, esp
-        push ebx
-        push esi
-        push edi
-        push 0                          /* [ebp-16]: the reference */
-        mov ebx, edx
-        mov eax, ebx
-        and eax, -4096
-        test dword ptr [eax], 0x80000000
-        jnz 8f
-        lea ecx, [ebp-16]
-        push ecx
-        push dword ptr [eax+4]
-        push 4                          /* GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS */
-        call dword ptr [eax+8]
-        test eax, eax
-        jz 8f
-        mov eax, ebx
-        and eax, -4096
-        test dword ptr [eax], 0x80000000
-        jnz 7f
-        mov ecx, [ebx+4]                /* the caller's arguments again */
-        sub esp, ecx
-        mov edi, esp
-        lea esi, [ebp+8]
-        shr ecx, 2
-        rep movsd
-        call dword ptr [ebx]
-        mov esi, eax
-        push dword ptr [ebp-16]
-        mov eax, ebx
-        and eax, -4096
-        call dword ptr [eax+12]         /* FreeLibrary: perhaps the last reference */
-        mov eax, esi
-        jmp 9f
-7:      push dword ptr [ebp-16]
-        call dword ptr [eax+12]
-8:      mov eax, [ebx+12]
-        test eax, eax
-        jnz 6f
-        mov eax, [ebx+8]
-9:      mov ecx, [ebx+4]
-        lea esp, [ebp-12]
-        pop edi
-        pop esi
-        pop ebx
-        pop ebp
-        pop edx                         /* return, taking the arguments off */
-        add esp, ecx
-        jmp edx
-6:      lea esp, [ebp-12]
-        pop edi
-        pop esi
-        pop ebx
-        pop ebp
-        jmp eax
-_halvorn_door_holding_end:
+        .set GONE, 0x80000000
+        .set FROM_ADDRESS, 4            /* GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS */
 
-/*
- * A thread the module does not hold: the module's own threads (its window
- * procedures run on its window thread) and the device library's. Counted in
- * unless the module has gone; the unload waits for the count.
- */
-        .globl _halvorn_door_counted_begin, _halvorn_door_counted_end
-_halvorn_door_counted_begin:
-        mov edx, 0
-        push ebp
-        mov ebp, esp
-        push ebx
-        push esi
-        push edi
-        mov ebx, edx
-        mov ecx, ebx
-        and ecx, -4096
+/* ecx: the header. Counts the thread in, or goes to `gone` once the module
+ * has gone. Uses eax and edx. */
+        .macro COUNT_IN gone
 1:      mov eax, [ecx]
         test eax, eax
-        js 8f
+        js \gone
         lea edx, [eax+1]
         lock cmpxchg [ecx], edx
         jne 1b
+        .endm
+
+/* The frame of a way in: ebp, then ebx, esi and edi kept; ebx the record. */
+        .macro ENTER_WAY_IN
+        push ebp
+        mov ebp, esp
+        push ebx
+        push esi
+        push edi
+        mov ebx, edx
+        .endm
+
+/* Calls the record's target with the caller's arguments again. */
+        .macro CALL_TARGET
         mov ecx, [ebx+4]
         sub esp, ecx
         mov edi, esp
@@ -125,15 +61,16 @@ _halvorn_door_counted_begin:
         shr ecx, 2
         rep movsd
         call dword ptr [ebx]
-        mov ecx, ebx
-        and ecx, -4096
-        lock dec dword ptr [ecx]
-        jmp 9f
-8:      mov eax, [ebx+12]
+        .endm
+
+/* Once gone: on to the stand-in with the caller's arguments, or back with
+ * the answer; `back` returns eax to the caller, taking its arguments off. */
+        .macro TURN_AWAY_OR_RETURN back
+        mov eax, [ebx+12]
         test eax, eax
         jnz 6f
         mov eax, [ebx+8]
-9:      mov ecx, [ebx+4]
+\back:  mov ecx, [ebx+4]
         lea esp, [ebp-12]
         pop edi
         pop esi
@@ -148,6 +85,77 @@ _halvorn_door_counted_begin:
         pop ebx
         pop ebp
         jmp eax
+        .endm
+
+/* Calls the function at [ebp+8] with the four arguments after it; the frame
+ * pointer restores the stack whatever the function took off it. */
+        .macro CALL_OUTSIDE frame_bytes
+        push dword ptr [ebp+24]
+        push dword ptr [ebp+20]
+        push dword ptr [ebp+16]
+        push dword ptr [ebp+12]
+        call dword ptr [ebp+8]
+        lea esp, [ebp-\frame_bytes]
+        .endm
+
+/*
+ * A host's thread, or the window thread: holds a reference on the module
+ * while inside, so an unload meanwhile only drops the host's own; the caller
+ * that leaves last unloads the module, from here. Gone, or gone while the
+ * reference was being taken (the address may by then belong to another
+ * module): turned away.
+ */
+        .globl _halvorn_door_holding_begin, _halvorn_door_holding_end
+_halvorn_door_holding_begin:
+        mov edx, 0
+        ENTER_WAY_IN
+        push 0                          /* [ebp-16]: the reference */
+        mov eax, ebx
+        and eax, -4096
+        test dword ptr [eax], GONE
+        jnz 8f
+        lea ecx, [ebp-16]
+        push ecx
+        push dword ptr [eax+4]
+        push FROM_ADDRESS
+        call dword ptr [eax+8]          /* GetModuleHandleExA */
+        test eax, eax
+        jz 8f
+        mov eax, ebx
+        and eax, -4096
+        test dword ptr [eax], GONE
+        jnz 7f
+        CALL_TARGET
+        mov esi, eax
+        push dword ptr [ebp-16]
+        mov eax, ebx
+        and eax, -4096
+        call dword ptr [eax+12]         /* FreeLibrary: perhaps the last reference */
+        mov eax, esi
+        jmp 9f
+7:      push dword ptr [ebp-16]
+        call dword ptr [eax+12]
+8:      TURN_AWAY_OR_RETURN 9
+_halvorn_door_holding_end:
+
+/*
+ * A thread the module does not hold: the delivery and writing threads and
+ * the device library's. Counted in unless the module has gone; the unload
+ * waits for the count.
+ */
+        .globl _halvorn_door_counted_begin, _halvorn_door_counted_end
+_halvorn_door_counted_begin:
+        mov edx, 0
+        ENTER_WAY_IN
+        mov ecx, ebx
+        and ecx, -4096
+        COUNT_IN 8f
+        CALL_TARGET
+        mov ecx, ebx
+        and ecx, -4096
+        lock dec dword ptr [ecx]
+        jmp 9f
+8:      TURN_AWAY_OR_RETURN 9
 _halvorn_door_counted_end:
 
 /*
@@ -161,12 +169,7 @@ _halvorn_door_thread_begin:
         mov ebx, edx                    /* never returns: nothing to keep */
         mov ecx, ebx
         and ecx, -4096
-1:      mov eax, [ecx]
-        test eax, eax
-        js 8f
-        lea edx, [eax+1]
-        lock cmpxchg [ecx], edx
-        jne 1b
+        COUNT_IN 8f
         push dword ptr [esp+4]
         call dword ptr [ebx]
         mov ecx, ebx
@@ -183,8 +186,7 @@ _halvorn_door_thread_end:
  * host's callback for one (cdecl: function, then four 32-bit arguments it is
  * called with; its result comes back). While outside it is counted out, so
  * an unload need not wait for it; it comes back in only if the module is
- * still there, and otherwise ends here. The frame pointer restores the stack
- * whatever the function took off it. Patched with the header's address.
+ * still there, and otherwise ends here. Patched with the header's address.
  */
         .globl _halvorn_door_counted_step_out_begin, _halvorn_door_counted_step_out_end
 _halvorn_door_counted_step_out_begin:
@@ -194,20 +196,10 @@ _halvorn_door_counted_step_out_begin:
         push ebx
         mov ebx, edx
         lock dec dword ptr [ebx]
-        push dword ptr [ebp+24]
-        push dword ptr [ebp+20]
-        push dword ptr [ebp+16]
-        push dword ptr [ebp+12]
-        call dword ptr [ebp+8]
-        lea esp, [ebp-4]
+        CALL_OUTSIDE 4
         mov ecx, ebx
         push eax
-1:      mov eax, [ecx]
-        test eax, eax
-        js 8f
-        lea edx, [eax+1]
-        lock cmpxchg [ecx], edx
-        jne 1b
+        COUNT_IN 8f
         pop eax
         pop ebx
         pop ebp
@@ -217,41 +209,47 @@ _halvorn_door_counted_step_out_begin:
 _halvorn_door_counted_step_out_end:
 
 /*
- * A thread of the door's own, started by an unload: once the loader's lock
- * is free, stops a library's input, closes the device and releases the
- * library. An input that refused the stop may still call into the library,
- * which then stays.
+ * The window thread steps out of the module (cdecl, as above): to call the
+ * host, or while a message box is open. It lets go of its hold on the module
+ * meanwhile, so the module may go, even at this very release; it takes hold
+ * again on its way back in, and if the module has gone it ends as the
+ * window thread ends.
  */
-        .globl _halvorn_door_release_begin, _halvorn_door_release_end
-_halvorn_door_release_begin:
-        mov edx, 0
+        .globl _halvorn_door_holding_step_out_begin, _halvorn_door_holding_step_out_end
+_halvorn_door_holding_step_out_begin:
+        mov edx, 0                      /* the header */
+        push ebp
+        mov ebp, esp
+        push ebx
+        push esi
+        push 0                          /* [ebp-12]: the hold taken back */
         mov ebx, edx
-        mov edi, edx
-        and edi, -4096
-        mov esi, 1
-        mov eax, [ebx]
-        test eax, eax
-        jz 1f
-        call eax
-        movzx esi, al
-1:      mov eax, [ebx+4]
-        test eax, eax
-        jz 2f
-        call eax
-2:      test esi, esi
-        jz 3f
-        push dword ptr [ebx+8]
-        call dword ptr [edi+12]         /* FreeLibrary */
-3:      mov eax, [ebx+12]
-        test eax, eax
-        jz 4f
+        push dword ptr [ebx+4]
+        call dword ptr [ebx+12]         /* FreeLibrary */
+        test dword ptr [ebx], GONE
+        jnz 8f
+        CALL_OUTSIDE 12
+        mov esi, eax
+        lea eax, [ebp-12]
         push eax
-        call dword ptr [edi+20]         /* SetEvent */
-        push dword ptr [ebx+12]
-        call dword ptr [edi+24]         /* CloseHandle */
-4:      push 0
-        call dword ptr [edi+16]         /* ExitThread */
-_halvorn_door_release_end:
+        push dword ptr [ebx+4]
+        push FROM_ADDRESS
+        call dword ptr [ebx+8]          /* GetModuleHandleExA */
+        test eax, eax
+        jz 8f
+        test dword ptr [ebx], GONE
+        jz 1f
+        push dword ptr [ebp-12]         /* another module lies there now */
+        call dword ptr [ebx+12]
+        jmp 8f
+1:      mov eax, esi
+        lea esp, [ebp-8]
+        pop esi
+        pop ebx
+        pop ebp
+        ret
+8:      jmp dword ptr [ebx+92]          /* the window thread's last steps */
+_halvorn_door_holding_step_out_end:
 
 /*
  * The plug-in's window thread (its start routine, one argument). Its message
@@ -294,7 +292,7 @@ _halvorn_door_window_thread_begin:
         call dword ptr [ebx+32]         /* TranslateMessage */
         push esi
         call dword ptr [ebx+36]         /* DispatchMessageA */
-3:      test dword ptr [ebx], 0x80000000
+3:      test dword ptr [ebx], GONE
         jz 1b
 _halvorn_door_window_thread_last_steps: /* ebx: the header */
         lea edi, [ebx+60]
@@ -323,49 +321,38 @@ _halvorn_door_window_thread_last_steps: /* ebx: the header */
 _halvorn_door_window_thread_end:
 
 /*
- * The window thread steps out of the module (cdecl: function, then four
- * 32-bit arguments; its result comes back): to call the host, or while a
- * message box is open. It lets go of its hold on the module meanwhile, so
- * the module may go, even at this very release; it takes hold again on its
- * way back in, and if the module has gone it ends as the window thread ends.
+ * A thread of the door's own, started by an unload: once the loader's lock
+ * is free, stops a library's input, closes the device and releases the
+ * library. An input that refused the stop may still call into the library,
+ * which then stays.
  */
-        .globl _halvorn_door_holding_step_out_begin, _halvorn_door_holding_step_out_end
-_halvorn_door_holding_step_out_begin:
-        mov edx, 0                      /* the header */
-        push ebp
-        mov ebp, esp
-        push ebx
-        push esi
-        push 0                          /* [ebp-12]: the hold taken back */
+        .globl _halvorn_door_release_begin, _halvorn_door_release_end
+_halvorn_door_release_begin:
+        mov edx, 0
         mov ebx, edx
-        push dword ptr [ebx+4]
-        call dword ptr [ebx+12]         /* FreeLibrary */
-        test dword ptr [ebx], 0x80000000
-        jnz 8f
-        push dword ptr [ebp+24]
-        push dword ptr [ebp+20]
-        push dword ptr [ebp+16]
-        push dword ptr [ebp+12]
-        call dword ptr [ebp+8]
-        lea esp, [ebp-12]
-        mov esi, eax
-        lea eax, [ebp-12]
-        push eax
-        push dword ptr [ebx+4]
-        push 4                          /* GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS */
-        call dword ptr [ebx+8]
+        mov edi, edx
+        and edi, -4096
+        mov esi, 1
+        mov eax, [ebx]
         test eax, eax
-        jz 8f
-        test dword ptr [ebx], 0x80000000
         jz 1f
-        push dword ptr [ebp-12]         /* another module lies there now */
-        call dword ptr [ebx+12]
-        jmp 8f
-1:      mov eax, esi
-        lea esp, [ebp-8]
-        pop esi
-        pop ebx
-        pop ebp
-        ret
-8:      jmp dword ptr [ebx+92]          /* the window thread's last steps */
-_halvorn_door_holding_step_out_end:
+        call eax
+        movzx esi, al
+1:      mov eax, [ebx+4]
+        test eax, eax
+        jz 2f
+        call eax
+2:      test esi, esi
+        jz 3f
+        push dword ptr [ebx+8]
+        call dword ptr [edi+12]         /* FreeLibrary */
+3:      mov eax, [ebx+12]
+        test eax, eax
+        jz 4f
+        push eax
+        call dword ptr [edi+20]         /* SetEvent */
+        push dword ptr [ebx+12]
+        call dword ptr [edi+24]         /* CloseHandle */
+4:      push 0
+        call dword ptr [edi+16]         /* ExitThread */
+_halvorn_door_release_end:

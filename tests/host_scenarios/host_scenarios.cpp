@@ -206,7 +206,10 @@ int AnUnloadWhileAMessageIsOpenOnAnotherThread() {
   PostMessageA(FindWindowA("#32770", "Halvorn DLL for Winrad"), WM_COMMAND, IDOK, 0);  // the user closes it
   opener.join();
   if (!returned) return Fail("OpenHW never returned");
-  return GetModuleHandleA("ExtIO_halvorn.dll") == nullptr ? 0 : Fail("the module stayed after the last call");
+  // The panel's thread, which showed the message, may still be finishing.
+  return WaitFor([] { return GetModuleHandleA("ExtIO_halvorn.dll") == nullptr; }, 5000, false)
+             ? 0
+             : Fail("the module stayed after the last call");
 }
 
 // ---- 5: the thread that owns the panel waits for a worker without pumping.

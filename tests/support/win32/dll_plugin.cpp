@@ -127,6 +127,10 @@ void DllPlugin::ArmUnloadUnderNextMessage(MessageFrom from) {
   unloader_ = std::thread([this] {
     message_was_open_ = boxes_.WaitFor(boxes_before_unload_ + 1, kMessageLimitMs);
     plugin_->Unload();
+    // The panel's thread may be finishing something else before the module goes.
+    if (message_from_ == MessageFrom::kPanel) {
+      for (DWORD waited = 0; Loaded(unloading_module_) && waited < 5000; waited += 10) Sleep(10);
+    }
     stayed_under_message_ = Loaded(unloading_module_);
     unloaded_ = true;
     boxes_.HoldOpen(false);
