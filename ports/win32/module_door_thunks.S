@@ -87,6 +87,22 @@
         jmp eax
         .endm
 
+/* Takes a hold on the module into [ebp-slot]; `header` is a register that
+ * holds the header and calls keep. On to `gone` when none can be had, to
+ * `replaced` when the module went meanwhile and another now lies at its
+ * address, the hold being on that one. */
+        .macro TAKE_HOLD header, slot, gone, replaced
+        lea eax, [ebp-\slot]
+        push eax
+        push dword ptr [\header+4]
+        push FROM_ADDRESS
+        call dword ptr [\header+8]     /* GetModuleHandleExA */
+        test eax, eax
+        jz \gone
+        test dword ptr [\header], GONE
+        jnz \replaced
+        .endm
+
 /* Calls the function at [ebp+8] with the four arguments after it; the frame
  * pointer restores the stack whatever the function took off it. */
         .macro CALL_OUTSIDE frame_bytes
@@ -110,21 +126,11 @@ _halvorn_door_holding_begin:
         mov edx, 0
         ENTER_WAY_IN
         push 0                          /* [ebp-16]: the reference */
-        mov eax, ebx
-        and eax, -4096
-        test dword ptr [eax], GONE
+        mov esi, ebx
+        and esi, -4096
+        test dword ptr [esi], GONE
         jnz 8f
-        lea ecx, [ebp-16]
-        push ecx
-        push dword ptr [eax+4]
-        push FROM_ADDRESS
-        call dword ptr [eax+8]          /* GetModuleHandleExA */
-        test eax, eax
-        jz 8f
-        mov eax, ebx
-        and eax, -4096
-        test dword ptr [eax], GONE
-        jnz 7f
+        TAKE_HOLD esi, 16, 8f, 7f
         CALL_TARGET
         mov esi, eax
         push dword ptr [ebp-16]
@@ -134,7 +140,7 @@ _halvorn_door_holding_begin:
         mov eax, esi
         jmp 9f
 7:      push dword ptr [ebp-16]
-        call dword ptr [eax+12]
+        call dword ptr [esi+12]
 8:      TURN_AWAY_OR_RETURN 9
 _halvorn_door_holding_end:
 
@@ -230,24 +236,15 @@ _halvorn_door_holding_step_out_begin:
         jnz 8f
         CALL_OUTSIDE 12
         mov esi, eax
-        lea eax, [ebp-12]
-        push eax
-        push dword ptr [ebx+4]
-        push FROM_ADDRESS
-        call dword ptr [ebx+8]          /* GetModuleHandleExA */
-        test eax, eax
-        jz 8f
-        test dword ptr [ebx], GONE
-        jz 1f
-        push dword ptr [ebp-12]         /* another module lies there now */
-        call dword ptr [ebx+12]
-        jmp 8f
-1:      mov eax, esi
+        TAKE_HOLD ebx, 12, 8f, 7f
+        mov eax, esi
         lea esp, [ebp-8]
         pop esi
         pop ebx
         pop ebp
         ret
+7:      push dword ptr [ebp-12]
+        call dword ptr [ebx+12]
 8:      jmp dword ptr [ebx+92]          /* the window thread's last steps */
 _halvorn_door_holding_step_out_end:
 

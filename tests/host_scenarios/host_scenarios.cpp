@@ -494,9 +494,10 @@ int AnUnloadFindingTheReceiver(Before before, bool from_another_thread) {
   } else {
     plugin->Unload();
   }
-  const int blocks = g_blocks;
   if (const int failed = ExpectNothingLeft(panel_thread, "the module stayed")) return failed;
-  if (g_blocks != blocks) return Fail("blocks came after the unload");
+  const int blocks = g_blocks;
+  WaitFor([] { return false; }, 200, false);
+  if (g_blocks != blocks) return Fail("blocks came after the module had gone");
   const auto entries = testing::Journal(journal).Entries();
   DeleteFileA(journal.c_str());
   const auto stops = std::count(entries.begin(), entries.end(), "StopAsyncInput");

@@ -1,5 +1,7 @@
 #include "tests/wine/plugin_fixture.h"
 
+#include "tests/support/win32/pump_until.h"
+
 namespace halvorn::wine_tests {
 namespace {
 
@@ -29,6 +31,10 @@ std::string PluginTest::PluginPath() {
   // Fails harmlessly while this process still has the copy loaded.
   CopyFileA((BuildDirectory() + "ExtIO_halvorn.dll").c_str(), copy.c_str(), FALSE);
   return copy;
+}
+
+bool PluginTest::PluginGone() {
+  return testing::PumpUntil([] { return GetModuleHandleA("ExtIO_halvorn.dll") == nullptr; }, 5000);
 }
 
 void PluginTest::SetUp() {

@@ -32,6 +32,9 @@ class PluginTest : public ::testing::Test {
   // A copy of the plug-in in a folder of its own, without the device library
   // beside it, so UseSimulator decides whether the library is found.
   static std::string PluginPath();
+  // After FreeLibrary: the module has gone, at once or once the panel's
+  // thread finished what it was doing.
+  static bool PluginGone();
 
   std::unique_ptr<host::ExtIoPlugin> plugin_;
   host::MessageBoxWatcher boxes_;

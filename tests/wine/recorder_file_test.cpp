@@ -237,7 +237,7 @@ class RecorderUnloadTest : public RecordingTest {
     host::PumpMessagesFor(recording_ms);
     ASSERT_TRUE(plugin_->Unload());
     capture_->Stop();
-    EXPECT_EQ(GetModuleHandleA("ExtIO_halvorn.dll"), nullptr);
+    EXPECT_TRUE(PluginGone());
 
     const auto recording = ReadRecording(name);
     ASSERT_TRUE(recording) << name;
