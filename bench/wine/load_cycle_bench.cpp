@@ -2,8 +2,9 @@
 // Wine. Each kind of cycle runs N times in a fresh child process, which
 // measures the process every K cycles; the parent prints the figures, the
 // growth per 100 cycles of the first and the second half, and each kind's
-// growth per cycle as a multiple of that of a trivial DLL linked as
-// halvornusb.dll is ("cxx", run first, in the same run).
+// growth per cycle as a multiple of that of a trivial DLL linked as the
+// project's DLLs are, without their release at unload ("cxx", run first, in
+// the same run).
 //
 //   ninja -C build/windows load_cycle_bench
 //   scripts/wine-session.sh scripts/wine-run build/windows/load_cycle_bench.exe
@@ -15,10 +16,11 @@
 //                     to it as it ends (FreeLibraryAndExitThread)
 //   c                 a trivial C DLL: the mingw C start-up code only
 //   cxx-load          LoadLibrary and FreeLibrary of a trivial DLL linked like
-//                     halvornusb.dll (-static, libstdc++, posix threads)
+//                     the project's DLLs (-static, libstdc++, posix threads),
+//                     without their release at unload
 //   cxx               the same, with a std::thread joined and a std::mutex locked
-//   cxx-released      cxx with the runtime's pool released at unload, as
-//                     halvornusb.dll does (simulator/runtime_release_win32.cpp)
+//   cxx-released      cxx with the release at unload that both project DLLs
+//                     link (ports/win32/runtime_release.cpp)
 //   cxx-timedwait     cxx-released with a condition-variable wait that times out
 //   cxx-callonce      cxx-released with a std::call_once
 //   cxx-exitthread    cxx-released with a thread the threads library knows that
@@ -413,7 +415,8 @@ const char* const kKinds[] = {"bare",
                               "plugin-nostream",
                               "plugin",
                               "plugin-reload"};
-// The trivial DLL linked as halvornusb.dll is, with a thread and a mutex.
+// The trivial DLL linked as the project's DLLs are, without their release at
+// unload, with a thread and a mutex.
 constexpr const char* kBaseline = "cxx";
 
 constexpr const char* kSampleFormat = "S %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld\n";
@@ -594,7 +597,7 @@ int main(int argc, char** argv) {
 
   std::printf(
       "\nPer cycle: memory over the second half (bytes), objects over the whole run,\n"
-      "and memory as a multiple of the trivial DLL linked as halvornusb.dll is (%s)\n",
+      "and memory as a multiple of the trivial DLL without the release at unload (%s)\n",
       kBaseline);
   std::printf("  %-17s %8s %8s %8s %8s %6s %6s %6s %6s %9s %9s %9s\n", "kind", "ws", "commit", "heap", "handles", "thr",
               "ev", "sem", "tls", "ws x", "commit x", "heap x");

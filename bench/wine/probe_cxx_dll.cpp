@@ -1,7 +1,7 @@
 // A trivial DLL built the way halvornusb.dll is (-static, libstdc++, posix
 // threads), for load_cycle_bench: what the static runtime alone leaves
 // behind per load. Built twice: as the toolchain gives it, and with the
-// simulator's release of the runtime at unload (runtime_release_win32.cpp).
+// project's release of the runtime at unload (ports/win32/runtime_release.cpp).
 // Exercise(what) uses the runtime's parts one by one.
 #include <windows.h>
 
