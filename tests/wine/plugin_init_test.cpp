@@ -142,5 +142,35 @@ TEST_F(InitTest, UnloadingWhileStreamingStopsEverythingFirst) {
   EXPECT_EQ(callback_.blocks(), blocks);
 }
 
+// The lowest thread slot (TLS index) free in this process.
+DWORD LowestFreeThreadSlot() {
+  const DWORD index = TlsAlloc();
+  TlsFree(index);
+  return index;
+}
+
+// Each load sets up each DLL's own runtime afresh; a load cycle must give
+// back its thread slot, or a host that reloads the plug-in, or runs InitHW
+// and CloseHW, runs out of them after a thousand or so and is aborted.
+TEST_F(InitTest, LoadCyclesOfThePlugInAndItsDeviceLibraryLeaveNoThreadSlotOrHandleBehind) {
+  ASSERT_TRUE(Init());
+  plugin_->CloseHW();
+  const DWORD slot_before = LowestFreeThreadSlot();
+  DWORD handles_before = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handles_before);
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    plugin_.reset();
+    std::string error;
+    plugin_ = host::ExtIoPlugin::Load(PluginPath(), &error);
+    ASSERT_TRUE(plugin_) << error;
+    ASSERT_TRUE(Init());
+    ASSERT_TRUE(plugin_->CloseHW());
+  }
+  EXPECT_EQ(LowestFreeThreadSlot(), slot_before);
+  DWORD handles_after = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handles_after);
+  EXPECT_LT(handles_after, handles_before + 20) << "a handle or more a cycle";
+}
+
 }  // namespace
 }  // namespace halvorn::wine_tests
