@@ -161,11 +161,14 @@ TEST_F(ExtendedEntryPointsTest, TheHostFollowsTheUsersClicksAndHearsOfTheAttenua
   EXPECT_EQ(plugin_->GetActualAttIdx(), 0);
   EXPECT_EQ(journal_.Calls("SetAttenuator").back()["step"], "3");
 
-  // OpenHW puts the attenuator back to 0 dB, and the host hears of that too.
+  // OpenHW puts the attenuator back to 0 dB, and the host hears of that too,
+  // from the panel's thread.
   ASSERT_TRUE(plugin_->OpenHW());
+  ASSERT_TRUE(testing::PanelCaughtUp());
   EXPECT_EQ(Count(kStatusAttenuatorChanged), 2u);
   EXPECT_EQ(plugin_->GetActualAttIdx(), 3);
   ASSERT_TRUE(plugin_->OpenHW());
+  ASSERT_TRUE(testing::PanelCaughtUp());
   EXPECT_EQ(Count(kStatusAttenuatorChanged), 2u);
 }
 
