@@ -3,10 +3,11 @@
 
 #include "ports/panel_view.h"
 #include "ports/user_interface.h"
+#include "streaming/receiver_loss.h"
 
 namespace halvorn::bench {
 
-class NoWindow final : public UserInterface, public PanelView {
+class NoWindow final : public UserInterface, public PanelView, public streaming::ReceiverLoss {
  public:
   void ShowError(const char*) override {}
   void ShowNotice(const char*) override {}
@@ -29,6 +30,8 @@ class NoWindow final : public UserInterface, public PanelView {
   void ShowRecordingName(const char*) override {}
   void ShowRecordingSize(std::uint32_t) override {}
   void ShowRecordingTime(std::int64_t) override {}
+
+  void ReceiverLost() override {}
 };
 
 }  // namespace halvorn::bench

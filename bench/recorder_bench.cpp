@@ -30,6 +30,7 @@
 #include "recorder/sample_reduction.h"
 #include "bench/no_window.h"
 #include "bench/ratio_reporter.h"
+#include "tests/support/no_stream.h"
 
 namespace {
 
@@ -99,7 +100,8 @@ class StalledDirectory final : public recorder::RecordingDirectory {
 // The recorder with the receiver it reads, the device library never loaded.
 struct RecorderRig {
   explicit RecorderRig(int sample_rate_index, std::unique_ptr<recorder::RecordingDirectory> directory = nullptr) {
-    receiver.SelectSampleRate(sample_rate_index);
+    testing::NoStream no_stream;
+    receiver.SelectSampleRate(sample_rate_index, receiver::ChangedBy::kUser, no_stream);
     recorder::RecorderOptions options;
     options.directory =
         directory ? std::move(directory) : recorder::MakePlatformRecordingDirectory(BenchDirectory().string());

@@ -100,9 +100,9 @@ void BM_StreamEndToEnd(benchmark::State& state) {
   Trace trace;
   HostLink host(trace, kCallHostDirectly);
   host.SetCallback(&CountBlock);
-  auto resources = streaming::MakePlatformStreamResources();
+  auto kit = MakePlatformKit();
   bench::NoWindow ui;
-  streaming::SampleStream stream(device, record, host, ui, trace, *resources);
+  streaming::SampleStream stream(device, record, host, ui, trace, *kit, &streaming::SampleStream::TransferCallback, ui);
   stream.StartAsyncProcessing(kTransferBytes, kBlockBytes, streaming::kSlotCount, nullptr);
   auto transfer = Transfer();
   g_delivered = 0;

@@ -64,15 +64,15 @@ void ControlPanel::OnPreselector(int control_id) {
 }
 
 void ControlPanel::OnSampleRate(int control_id) {
-  if (!SettingsFixed()) receiver_.SelectSampleRate(control_id - kFirstRateButton);
+  if (!SettingsFixed()) receiver_.SelectSampleRate(control_id - kFirstRateButton, receiver::ChangedBy::kUser, input_);
 }
 
 bool ControlPanel::HostSelectsSampleRate(int index) {
   std::lock_guard lock(host_choice_mutex_);
   if (recording_starting_ || recorder_.IsRecording()) return index == receiver_.sample_rate_index();
-  receiver_.SelectSampleRate(index, receiver::ChangedBy::kHost);
+  const bool in_force = receiver_.SelectSampleRate(index, receiver::ChangedBy::kHost, input_);
   ShowChoiceMarks();
-  return true;
+  return in_force;
 }
 
 bool ControlPanel::HostSetsAttenuatorStep(int step) {
@@ -126,7 +126,9 @@ void ControlPanel::OnRec(int /*control_id*/) {
   controls_.Enable(kRecButton, false);
 }
 
-void ControlPanel::OnStop(int /*control_id*/) {
+void ControlPanel::OnStop(int /*control_id*/) { EndRecording(); }
+
+void ControlPanel::EndRecording() {
   if (std::optional<std::string> failure = recorder_.StopRecording()) {
     ShowIdleAndReport(*failure);
   } else {

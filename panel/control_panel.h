@@ -17,9 +17,9 @@ namespace halvorn::panel {
 
 class ControlPanel {
  public:
-  ControlPanel(receiver::Receiver& receiver, recorder::Recorder& recorder, DialogControls& controls, PanelView& view,
-               UserInterface& ui)
-      : receiver_(receiver), recorder_(recorder), controls_(controls), view_(view), ui_(ui) {}
+  ControlPanel(receiver::Receiver& receiver, recorder::Recorder& recorder, receiver::RunningInput& input,
+               DialogControls& controls, PanelView& view, UserInterface& ui)
+      : receiver_(receiver), recorder_(recorder), input_(input), controls_(controls), view_(view), ui_(ui) {}
   ControlPanel(const ControlPanel&) = delete;
   ControlPanel& operator=(const ControlPanel&) = delete;
 
@@ -27,12 +27,16 @@ class ControlPanel {
   void OnClick(int control_id);
   // The status timer's tick.
   void OnTimer();
+  // A recording under way ends, as at a click on "Stop", and the panel is
+  // idle; a receiver that went takes the recording with it.
+  void EndRecording();
 
   // A host's choice of rate row or attenuator step (0 to 3, 10 dB each),
   // from any thread: taken as a click on its button would be, the panel's
   // marks following, but a rate is not told back to the host that chose it.
   // False, with nothing changed, while a recording holds the settings and
-  // the choice differs from the setting in use.
+  // the choice differs from the setting in use, and for a rate whose
+  // bitstream the receiver refused.
   bool HostSelectsSampleRate(int index);
   bool HostSetsAttenuatorStep(int step);
 
@@ -67,6 +71,7 @@ class ControlPanel {
 
   receiver::Receiver& receiver_;
   recorder::Recorder& recorder_;
+  receiver::RunningInput& input_;
   DialogControls& controls_;
   PanelView& view_;
   UserInterface& ui_;

@@ -29,7 +29,11 @@ const char* StartFailure(StreamStart start, bool device_loaded) {
 }  // namespace
 
 bool Module::BringUpDevice() {
+  // A device handle that went stale with its receiver is closed first.
+  if (receiver_lost_.exchange(false) && device_open_) device_.Close();
   device_open_ = false;
+  // A receiver opened afresh runs no bitstream until one is loaded.
+  receiver_.ForgetLoadedBitstream();
   if (!device_.Load()) {
     ui_.ShowError(kLibraryMissingMessage);
     trace_("Unable to load halvornusb.dll");
@@ -64,8 +68,9 @@ bool Module::OpenHW() {
   trace_("OpenHW");
   trace_("Initializing CtlDialog");
   ui_.PreparePanel();
-  // A receiver closed by CloseHW (or never opened) comes back up first.
-  if (!device_open_ && !BringUpDevice()) return false;
+  // A receiver closed by CloseHW (or never opened), or one that went, comes
+  // back up first.
+  if ((!device_open_ || receiver_lost_) && !BringUpDevice()) return false;
   InitReceiver();
   ui_.ShowPanel();
   return true;
@@ -73,9 +78,16 @@ bool Module::OpenHW() {
 
 std::int32_t Module::StartHW(std::int32_t lo_hz) {
   trace_("StartHW");
+  // A receiver that went comes back with every setting the plug-in holds,
+  // those changed meanwhile included; still gone, nothing streams.
+  switch (ReopenIfLost()) {
+    case Reopened::kStillGone: trace_("StartHW failed: the receiver is still gone"); return kStartFailed;
+    case Reopened::kReopened: receiver_.SendAllSettings(); break;
+    case Reopened::kNotLost: break;
+  }
   // An LO outside the range is tuned at its nearer end, and the host, told
   // the LO changed, reads the one really tuned.
-  const std::int32_t tuned_lo_hz = std::clamp(lo_hz, receiver::kLowestLoHz, receiver::kHighestLoHz);
+  const std::int32_t tuned_lo_hz = std::clamp(lo_hz, receiver::kLowestLoHz, receiver_.highest_lo_hz());
   if (tuned_lo_hz != lo_hz) trace_.Format("LO out of range, tuned to %d Hz", tuned_lo_hz);
   const bool tuned = receiver_.SetLO(tuned_lo_hz);
   ui_.PreparePanel();
@@ -84,6 +96,9 @@ std::int32_t Module::StartHW(std::int32_t lo_hz) {
   if (tuned_lo_hz != lo_hz || !tuned) host_.NotifyLoChange();
   if (start == StreamStart::kStarted || start == StreamStart::kAlreadyStreaming) return kBlockPairs;
   trace_(StartFailure(start, device_.IsLoaded()));
+  // A receiver that refuses its input and its control record has gone while
+  // nothing streamed.
+  if (start == StreamStart::kDeviceRefused && device_open_ && !control_record_.Resend()) ReceiverLost();
   return kStartFailed;
 }
 
@@ -98,6 +113,8 @@ bool Module::CloseHW() {
   // The library's input thread must be gone before the library is.
   stream_.StopAsyncProcessing();
   device_open_ = false;
+  receiver_lost_ = false;
+  receiver_.ForgetLoadedBitstream();
   device_.Close();
   return device_.Unload();
 }
@@ -105,7 +122,7 @@ bool Module::CloseHW() {
 std::int32_t Module::SetHWLO(std::int32_t lo_hz) {
   trace_("SetHWLO");
   // Out of range: the highest LO, or a negative number below the lowest.
-  if (lo_hz > receiver::kHighestLoHz) return receiver::kHighestLoHz;
+  if (const std::int32_t highest = receiver_.highest_lo_hz(); lo_hz > highest) return highest;
   if (lo_hz < receiver::kLowestLoHz) return -1;
   // Refused by the receiver: the host, told the LO changed, reads the old one.
   if (!receiver_.SetLO(lo_hz)) host_.NotifyLoChange();

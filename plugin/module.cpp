@@ -7,7 +7,7 @@ namespace {
 
 // The recording's writing thread comes and goes as the stream's threads do.
 recorder::RecorderOptions WithPlatformThreads(recorder::RecorderOptions options, const ModulePlatform& platform) {
-  if (options.resources == nullptr) options.resources = &platform.stream_resources;
+  if (options.kit == nullptr) options.kit = &platform.kit;
   return options;
 }
 
@@ -20,8 +20,8 @@ Module::Module(const ModulePlatform& platform, recorder::RecorderOptions recorde
       view_(platform.controls),
       receiver_(device_, control_record_, host_, ui_, view_, trace_),
       recorder_(receiver_, host_, ui_, view_, trace_, WithPlatformThreads(std::move(recorder_options), platform)),
-      stream_(device_, control_record_, host_, ui_, trace_, platform.stream_resources),
-      panel_(receiver_, recorder_, platform.controls, view_, ui_) {
+      stream_(device_, control_record_, host_, ui_, trace_, platform.kit, platform.transfer_entry, *this),
+      panel_(receiver_, recorder_, stream_, platform.controls, view_, ui_) {
   trace_.Install(platform.trace_sink);
   trace_("ExtIO_halvorn " HALVORN_VERSION);
 }
@@ -32,6 +32,28 @@ void Module::ReleaseAll() {
   stream_.EndLeavingInputRunning();
   recorder_.FinishAtUnload();
   device_.HandOverForRelease(stream_.InputMayRun(), device_open_.exchange(false));
+}
+
+void Module::ReceiverLost() {
+  ui_.RunOnPanelThread([this] {
+    if (receiver_lost_.exchange(true)) return;
+    trace_("The receiver is gone");
+    stream_.StopAsyncProcessing();
+    panel_.EndRecording();
+    ui_.ShowNotice(kReceiverLostMessage);
+  });
+}
+
+Module::Reopened Module::ReopenIfLost() {
+  if (!receiver_lost_) return Reopened::kNotLost;
+  // A device handle that went stale is closed before it opens again; the
+  // receiver comes back without its firmware and bitstream.
+  device_.Close();
+  if (!device_.Open() || device_.FirmwareDownload(nullptr) != 0) return Reopened::kStillGone;
+  trace_("The receiver is back");
+  receiver_lost_ = false;
+  receiver_.ForgetLoadedBitstream();
+  return Reopened::kReopened;
 }
 
 void Module::InitReceiver() {

@@ -15,13 +15,13 @@
 #include "panel/dialog_controls.h"
 #include "panel/dialog_view.h"
 #include "ports/host_link.h"
+#include "ports/platform_kit.h"
 #include "ports/trace.h"
 #include "ports/user_interface.h"
 #include "receiver/control_record_link.h"
 #include "receiver/receiver.h"
 #include "recorder/recorder.h"
 #include "streaming/sample_stream.h"
-#include "streaming/stream_resources.h"
 
 namespace halvorn {
 
@@ -29,6 +29,9 @@ inline constexpr std::int32_t kSampleTypeInt24 = 5;
 // StartHW's answer when no stream runs after it, as hosts understand it.
 inline constexpr std::int32_t kStartFailed = -1;
 inline constexpr const char* kLibraryMissingMessage = "halvornusb.dll not found";
+inline constexpr const char* kReceiverLostMessage =
+    "The receiver stopped: it no longer answers.\n"
+    "Check its USB cable, hub and power. Once it is back, start the stream again in the host.";
 // The extended entry points' answers for a row or step that does not exist
 // or a choice refused, and for an index or bandwidth that cannot be told.
 inline constexpr std::int32_t kExtendedRefused = 1;
@@ -37,7 +40,10 @@ inline constexpr std::int32_t kExtendedUnknown = -1;
 // What the module needs from the system it runs on; all of it outlives the module.
 struct ModulePlatform {
   device::LibraryLoader& loader;
-  streaming::StreamResources& stream_resources;
+  PlatformKit& kit;
+  // What the device library calls with each transfer: the stream's
+  // TransferCallback, or the module's way in to it.
+  device::TransferCallbackFn transfer_entry;
   UserInterface& ui;
   panel::DialogControls& controls;
   // How the module's own threads call the host.
@@ -46,11 +52,11 @@ struct ModulePlatform {
   TraceSink* trace_sink = nullptr;
 };
 
-class Module {
+class Module final : private streaming::ReceiverLoss {
  public:
   explicit Module(const ModulePlatform& platform, recorder::RecorderOptions recorder_options = {});
   // As ReleaseAll.
-  ~Module();
+  ~Module() override;
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
 
@@ -105,6 +111,12 @@ class Module {
   bool BringUpDevice();
   // The receiver's open-time state, with the panel to match.
   void InitReceiver();
+  // The receiver went while streaming: on the panel's thread the stream
+  // stops, a recording is finished and the user is told, once.
+  void ReceiverLost() override;
+  enum class Reopened { kNotLost, kReopened, kStillGone };
+  // A receiver that went is closed and opened afresh with its firmware.
+  Reopened ReopenIfLost();
 
   // Declared so that destruction runs safely from the bottom up: the panel's
   // logic goes first, then the stream (nothing is delivered any more), the
@@ -124,6 +136,9 @@ class Module {
   std::atomic<bool> first_init_{true};
   // Between a bring-up that got past the firmware and CloseHW.
   std::atomic<bool> device_open_{false};
+  // The receiver went (unplugged, its power lost) and has not been opened
+  // again since.
+  std::atomic<bool> receiver_lost_{false};
 };
 
 }  // namespace halvorn

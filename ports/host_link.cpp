@@ -24,6 +24,12 @@ void HostLink::NotifyLoChange() const {
   trace_("LO change signaled to Winrad");
 }
 
+void HostLink::NotifyLoChangeFromPanel() const {
+  if (registered_callback() == nullptr) return;
+  NotifyFromPanelThread(kStatusLoChanged);
+  trace_("LO change signaled to Winrad");
+}
+
 void HostLink::NotifyAttenuatorChange() const {
   if (registered_callback() == nullptr || !attenuator_followed_.load(std::memory_order_acquire)) return;
   NotifyFromPanelThread(kStatusAttenuatorChanged);

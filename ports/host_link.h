@@ -59,6 +59,8 @@ class HostLink {
   void NotifyRecordingState(bool started) const;
   // The attenuator changed: a host that shows it calls GetActualAttIdx.
   void NotifyAttenuatorChange() const;
+  // A clock calibration brought the LO down to the new top of the range.
+  void NotifyLoChangeFromPanel() const;
   // The host has asked for the attenuator list: it shows the attenuator, and
   // from now on hears of changes it did not make itself.
   void FollowAttenuator() { attenuator_followed_.store(true, std::memory_order_release); }

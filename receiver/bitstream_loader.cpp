@@ -4,14 +4,19 @@
 
 namespace halvorn::receiver {
 
-bool BitstreamLoader::Load(int sample_rate_index) {
+bool BitstreamLoader::TryLoad(int sample_rate_index) {
   const SampleRateRow& row = SampleRateRowAt(sample_rate_index);
-  if (device_.FpgaConfig(row.bitstream_name, row.descriptor) != 0) {
-    ui_.ShowError(kBitstreamMissingMessage);
-    return false;
-  }
+  if (device_.FpgaConfig(row.bitstream_name, row.descriptor) != 0) return false;
   trace_("Halvorn FpgaConfig ok...");
   return true;
+}
+
+void BitstreamLoader::ReportRefused() { ui_.ShowError(kBitstreamMissingMessage); }
+
+bool BitstreamLoader::Load(int sample_rate_index) {
+  if (TryLoad(sample_rate_index)) return true;
+  ReportRefused();
+  return false;
 }
 
 }  // namespace halvorn::receiver

@@ -15,9 +15,12 @@ class BitstreamLoader {
   BitstreamLoader(device::DeviceLibrary& device, UserInterface& ui, const Trace& trace)
       : device_(device), ui_(ui), trace_(trace) {}
 
-  // Hands the row's bitstream name and descriptor record to FpgaConfig. Any
-  // non-zero result is reported to the user, and the call returns false once
-  // the message has been closed.
+  // Hands the row's bitstream name and descriptor record to FpgaConfig; any
+  // non-zero result is a refusal.
+  bool TryLoad(int sample_rate_index);
+  // Tells the user of a refusal; returns once the message has been closed.
+  void ReportRefused();
+  // Both: true when the bitstream was loaded.
   bool Load(int sample_rate_index);
 
  private:

@@ -37,6 +37,11 @@ class ControlRecordLink {
     return true;
   }
 
+  // Sends the record as it stands again; true when the receiver took it.
+  bool Resend() {
+    return Update([](ControlRecord&) {});
+  }
+
   bool SetStreaming(bool on) {
     return Update([on](ControlRecord& record) { record.SetFlag(kFlagStreaming, on); });
   }

@@ -26,7 +26,10 @@ void Receiver::ResetFrontEnd() {
   // Told from the panel's thread, as every status the host did not cause is.
   if (earlier_step != 0) ui_.RunOnPanelThread([this] { host_.NotifyAttenuatorChange(); });
 
-  state_.preselector_on = 1;
+  {
+    std::lock_guard lock(mutex_);
+    state_.preselector_on = 1;
+  }
   view_.ShowPreselector(true);
   trace_("Preselector ...");
 
@@ -41,26 +44,54 @@ void Receiver::ResetFrontEnd() {
     }
   }
 
-  state_.adc_dither_on = 1;
-  view_.ShowAdcDither(state_.adc_dither_on != 0);
-  state_.adc_preamp_on = 0;
-  view_.ShowAdcPreamp(state_.adc_preamp_on != 0);
-
   {
     std::lock_guard lock(mutex_);
+    state_.adc_dither_on = 1;
+    state_.adc_preamp_on = 0;
     // The streaming bit is the stream's: an OpenHW while the input runs must
     // not tell the receiver it stopped.
     record_.Update([](ControlRecord& record) {
       record = ControlRecord{static_cast<std::uint8_t>(kFlagAdcDither | (record.flags & kFlagStreaming)), 0};
     });
   }
+  view_.ShowAdcDither(true);
+  view_.ShowAdcPreamp(false);
   trace_("ADC set");
 }
 
-void Receiver::LoadSelectedBitstream() {
+bool Receiver::LoadBitstreamLocked(int index) {
+  if (!bitstream_.TryLoad(index)) return false;
+  loaded_index_ = index;
+  return true;
+}
+
+void Receiver::RefusedLoad(int row_in_force_before) {
+  if (row_in_force_before >= 0 && row_in_force_before != state_.sample_rate_index) {
+    {
+      std::lock_guard lock(mutex_);
+      state_.sample_rate_index = row_in_force_before;
+    }
+    ui_.RunOnPanelThread([this] { host_.NotifySampleRateChange(); });
+  }
   view_.ShowSampleRate(state_.sample_rate_index);
-  bitstream_.Load(state_.sample_rate_index);
-  state_.fpga_reload_pending = 0;
+  // Outside the lock: the message is modal.
+  bitstream_.ReportRefused();
+}
+
+void Receiver::LoadSelectedBitstream() {
+  int before = -1;
+  bool loaded = false;
+  {
+    std::lock_guard lock(mutex_);
+    state_.fpga_reload_pending = 0;
+    before = loaded_index_;
+    loaded = LoadBitstreamLocked(state_.sample_rate_index);
+  }
+  if (loaded) {
+    view_.ShowSampleRate(state_.sample_rate_index);
+  } else {
+    RefusedLoad(before);
+  }
 }
 
 bool Receiver::SetLO(std::int32_t lo_hz) {
@@ -69,9 +100,38 @@ bool Receiver::SetLO(std::int32_t lo_hz) {
   return TuneLocked(lo_hz, true);
 }
 
-void Receiver::LoadPendingBitstream() {
-  // Outside the lock: a failed load shows a modal message.
-  if (state_.fpga_reload_pending.exchange(0) == 1) bitstream_.Load(state_.sample_rate_index);
+bool Receiver::LoadPendingBitstream() {
+  int before = -1;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_.fpga_reload_pending.exchange(0) != 1) return true;
+    before = loaded_index_;
+    if (LoadBitstreamLocked(state_.sample_rate_index)) return true;
+  }
+  RefusedLoad(before);
+  return false;
+}
+
+void Receiver::SendAllSettings() {
+  bool loaded = false;
+  {
+    std::lock_guard lock(mutex_);
+    state_.fpga_reload_pending = 0;
+    loaded = LoadBitstreamLocked(state_.sample_rate_index);
+    record_.Resend();
+    device_.SetAttenuator(static_cast<std::uint8_t>(state_.attenuator_step.load()));
+    if (state_.preselector_on == 1) {
+      SelectPreselectorBandLocked(state_.tuned_lo_hz());
+    } else {
+      device_.SetPreselector(kPreselectorWideband);
+    }
+  }
+  if (!loaded) RefusedLoad(-1);
+}
+
+void Receiver::ForgetLoadedBitstream() {
+  std::lock_guard lock(mutex_);
+  loaded_index_ = -1;
 }
 
 bool Receiver::TuneLocked(std::int32_t lo_hz, bool remember) {
@@ -127,6 +187,11 @@ void Receiver::SetAdcDither(bool on) {
   record_.Update([on](ControlRecord& record) { record.SetFlag(kFlagAdcDither, on); });
 }
 
+void Receiver::TuneChanged(std::int32_t frequency_hz) {
+  std::lock_guard lock(mutex_);
+  state_.last_tuned_hz = frequency_hz;
+}
+
 void Receiver::CalibrateClock() {
   // Only the window thread writes the clock, so it is read here without the lock.
   const auto clock_hz = CalibratedClock(state_.last_tuned_hz, state_.reference_clock_hz);
@@ -136,27 +201,58 @@ void Receiver::CalibrateClock() {
     return;
   }
   LoadPendingBitstream();
-  // The LO is read under the lock, so a host retune in between is not undone.
-  // Before any tune the receiver's LO is 0, and it stays untuned for the host.
-  std::lock_guard lock(mutex_);
-  // A receiver that refuses the record keeps its tuning; the clock applies to
-  // the next tune that reaches it.
-  state_.reference_clock_hz = *clock_hz;
-  TuneLocked(state_.tuned_lo_hz(), state_.lo_tuned);
+  bool lowered = false;
+  {
+    // The LO is read under the lock, so a host retune in between is not
+    // undone. Before any tune the receiver's LO is 0, and it stays untuned
+    // for the host. A receiver that refuses the record keeps its tuning; the
+    // clock applies to the next tune that reaches it.
+    std::lock_guard lock(mutex_);
+    state_.reference_clock_hz = *clock_hz;
+    // A slower clock brings half of it below an LO at the top of the range.
+    const std::int32_t highest = HighestLoHz(*clock_hz);
+    lowered = state_.lo_tuned && state_.lo_hz > highest;
+    TuneLocked(lowered ? highest : state_.tuned_lo_hz(), state_.lo_tuned);
+  }
+  if (lowered) host_.NotifyLoChangeFromPanel();
 }
 
-void Receiver::SelectSampleRate(int index, ChangedBy by) {
-  if (index < 0 || index >= kSampleRateCount || index == state_.sample_rate_index) return;
+bool Receiver::SelectSampleRate(int index, ChangedBy by, RunningInput& input) {
+  if (index < 0 || index >= kSampleRateCount) return false;
+  if (index == state_.sample_rate_index) return true;
   // The wait cursor is the clicking user's; a host that chose the rate itself
   // knows it already.
   const bool by_user = by == ChangedBy::kUser;
   if (by_user) ui_.BeginWaitCursor();
-  state_.fpga_reload_pending = 1;
-  state_.sample_rate_index = index;
+  bool in_force = false;
+  const InputRestart restart = input.RestartAround([&] {
+    std::lock_guard lock(mutex_);
+    if (LoadBitstreamLocked(index)) {
+      state_.sample_rate_index = index;
+      state_.fpga_reload_pending = 0;
+      in_force = true;
+      // The new bitstream starts from the receiver's whole record.
+      record_.Update([](ControlRecord&) {});
+    }
+    return state_.sample_rate_index.load();
+  });
+  if (restart == InputRestart::kNotRunning) {
+    std::lock_guard lock(mutex_);
+    state_.fpga_reload_pending = 1;
+    state_.sample_rate_index = index;
+    in_force = true;
+  }
   if (by_user) {
-    host_.NotifySampleRateChange();
+    if (in_force) host_.NotifySampleRateChange();
     ui_.EndWaitCursor();
   }
+  if (!in_force) {
+    view_.ShowSampleRate(state_.sample_rate_index);
+    if (restart == InputRestart::kRestarted) bitstream_.ReportRefused();
+    trace_(restart == InputRestart::kRestarted ? "Rate refused: its bitstream did not load"
+                                               : "Rate not changed: the receiver would not stop its input");
+  }
+  return in_force;
 }
 
 void Receiver::ForgetLo() {

@@ -14,6 +14,7 @@
 #include "receiver/bitstream_loader.h"
 #include "receiver/control_record_link.h"
 #include "receiver/receiver_state.h"
+#include "receiver/running_input.h"
 
 namespace halvorn::receiver {
 
@@ -29,16 +30,18 @@ class Receiver {
   // preamp off, record 02 00 00 00 00 (the stream's bit kept), the panel's
   // marks to match. A host that shows the attenuator hears when it moved.
   void ResetFrontEnd();
-  // Marks the selected rate on the panel and loads its bitstream; no reload
-  // is pending afterwards, whether or not the load succeeded.
+  // Loads the selected rate's bitstream and marks the rate on the panel; no
+  // reload is pending afterwards. A bitstream the receiver refuses leaves the
+  // row loaded before in force, and the host is told the rate changed back.
   void LoadSelectedBitstream();
   // Performs a pending bitstream load, then sends the NCO word for lo_hz and,
   // with the preselector on, selects its band. False when the receiver refused
   // the control record: it, and the LO the host sees, stay as they were.
   bool SetLO(std::int32_t lo_hz);
   // Loads the bitstream of a rate chosen since the last load, if any, so that
-  // what follows (a tune, a recording's header) meets the rate the samples have.
-  void LoadPendingBitstream();
+  // what follows (a tune, a recording's header) meets the rate the samples
+  // have; a refused one as LoadSelectedBitstream. False when it was refused.
+  bool LoadPendingBitstream();
   // A step the user chose is told to a host that shows the attenuator (125)
   // when it differs from the one before.
   void SetAttenuatorStep(int step, ChangedBy by = ChangedBy::kUser);
@@ -49,15 +52,27 @@ class Receiver {
   // the reference clock, then retunes. A correction no crystal needs (more
   // than 1000 ppm, or none at all computable) is refused with a message.
   void CalibrateClock();
-  // Changes the rate at once for the host; the bitstream follows at the next
-  // SetLO. A rate the user chose is told to the host (100).
-  void SelectSampleRate(int index, ChangedBy by = ChangedBy::kUser);
-  void TuneChanged(std::int32_t frequency_hz) { state_.last_tuned_hz.store(frequency_hz); }
+  // Changes the rate. While `input` streams, at once: the input stops, the
+  // row's bitstream is loaded and the control record sent, and the input
+  // restarts with the row's transfers; a refused bitstream leaves the rate as
+  // it was, with the message. Otherwise the bitstream follows at the next
+  // SetLO. A rate the user chose is told to the host (100) once in force.
+  // False when the row does not exist or did not come into force.
+  bool SelectSampleRate(int index, ChangedBy by, RunningInput& input);
+  // The receiver was opened afresh: no bitstream is in force any more.
+  void ForgetLoadedBitstream();
+  // A receiver opened afresh after it went gets every setting as the plug-in
+  // holds it, those changed meanwhile included: the row's bitstream, the
+  // control record, the attenuator and the preselector.
+  void SendAllSettings();
+  void TuneChanged(std::int32_t frequency_hz);
   // Back to the default LO, not tuned: for a receiver no tuning has reached.
   void ForgetLo();
 
   // The LO the host set (the default before any).
   std::int32_t lo_hz() const { return state_.lo_hz.load(); }
+  // The highest LO the host may tune with the clock as calibrated.
+  std::int32_t highest_lo_hz() const { return HighestLoHz(state_.reference_clock_hz.load()); }
   std::int32_t sample_rate_index() const { return state_.sample_rate_index.load(); }
   std::int32_t sample_rate_hz() const;
   const ReceiverState& state() const { return state_; }
@@ -69,6 +84,11 @@ class Receiver {
   // it the LO the host and the recordings see. Nothing changes when the
   // receiver refuses the record.
   bool TuneLocked(std::int32_t lo_hz, bool remember);
+  // Loads row `index`'s bitstream, which then is in force; false when refused.
+  bool LoadBitstreamLocked(int index);
+  // After a refused load: the row in force before it, if any, comes back,
+  // and the host, which had been told of the refused one, hears of it.
+  void RefusedLoad(int row_in_force_before);
 
   device::DeviceLibrary& device_;
   ControlRecordLink& record_;
@@ -78,6 +98,9 @@ class Receiver {
   const Trace& trace_;
   BitstreamLoader bitstream_;
   ReceiverState state_;
+  // The row whose bitstream the receiver runs; -1 before the first load
+  // after opening it. Guarded by mutex_.
+  int loaded_index_ = -1;
   // Serialises the writers of the settings together with the device calls that
   // carry them. Never held while the user interface or the host is called.
   mutable std::mutex mutex_;

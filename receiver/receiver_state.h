@@ -1,6 +1,9 @@
-// The receiver's settings, as the user and the host last set them. Writers are
-// serialised by the Receiver; fields are atomic because the host's threads, the
-// window thread and the delivery thread read them without a lock.
+// The receiver's settings, as the user and the host last set them. One rule:
+// every write is made under Receiver::mutex_, together with the device call
+// that carries it, so writers never interleave. Reads of one field need no
+// lock (the fields are atomic: the host's threads, the panel's thread and the
+// delivery thread read them); a set of fields that must agree is read under
+// the mutex (Receiver::Settings).
 #pragma once
 
 #include <atomic>

@@ -10,6 +10,10 @@ std::uint32_t NcoWord(std::int32_t lo_hz, std::int32_t reference_clock_hz) {
   return static_cast<std::uint32_t>(static_cast<std::int64_t>(quotient));
 }
 
+std::int32_t HighestLoHz(std::int32_t reference_clock_hz) {
+  return static_cast<std::int32_t>((static_cast<std::int64_t>(reference_clock_hz) + 1) / 2 - 1);
+}
+
 std::int32_t PreselectorSettingFor(std::int32_t frequency_hz) {
   static constexpr std::int32_t kUpperLimitsHz[] = {1700000,  2100000,  3000000,  4200000,
                                                     6000000,  8400000,  12000000, 17000000,

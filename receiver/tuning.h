@@ -9,10 +9,15 @@ namespace halvorn::receiver {
 
 inline constexpr std::int32_t kNominalReferenceClockHz = 80000000;
 inline constexpr std::int32_t kPreselectorWideband = 10;
-// The LO a freshly loaded module reports, and the range the host may tune.
+// The LO a freshly loaded module reports, and the lowest the host may tune.
 inline constexpr std::int32_t kDefaultLoHz = 7050000;
 inline constexpr std::int32_t kLowestLoHz = 0;
-inline constexpr std::int32_t kHighestLoHz = 40000000;
+
+// The highest LO the host may tune with this reference clock: the last whole
+// hertz below half the clock, whose tuning word is still positive. Half the
+// clock itself has the word 2^31, which the DDC takes for minus half the
+// clock.
+std::int32_t HighestLoHz(std::int32_t reference_clock_hz);
 
 // The DDC's phase increment per reference-clock cycle: the quotient
 // lo * 2^32 / clock in double precision, truncated toward zero, low 32 bits

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 
 #include "receiver/sample_rate_table.h"
 
@@ -25,8 +24,8 @@ Recorder::Recorder(const receiver::Receiver& receiver, const HostLink& host, Use
       files_(std::move(options.directory), std::move(options.clock)),
       max_data_bytes_(AtLeastOneBlock(options.max_data_bytes)),
       timing_(options.timing),
-      own_resources_(options.resources == nullptr ? streaming::MakePlatformStreamResources() : nullptr),
-      resources_(options.resources != nullptr ? *options.resources : *own_resources_) {}
+      own_kit_(options.kit == nullptr ? MakePlatformKit() : nullptr),
+      kit_(options.kit != nullptr ? *options.kit : *own_kit_) {}
 
 Recorder::~Recorder() { FinishAtUnload(); }
 
@@ -41,7 +40,7 @@ std::optional<std::string> Recorder::StartRecording() {
   const bool created = files_.Create(receiver_.Settings(), files_.Now(), file, failure);
   view_.ShowRecordingName(file.name.c_str());
   if (created) {
-    writer = RecordingWriter::Start(files_, receiver_, resources_, file, max_data_bytes_, timing_, failure);
+    writer = RecordingWriter::Start(files_, receiver_, kit_, file, max_data_bytes_, timing_, failure);
     if (!writer) files_.Discard(file);
   }
   if (!writer) {
@@ -61,7 +60,7 @@ std::optional<std::string> Recorder::StartRecording() {
     lost_microseconds_.store(0, std::memory_order_relaxed);
     has_blocks_.store(false, std::memory_order_relaxed);
     open_writer_.store(writer_.get(), std::memory_order_release);
-    accepting_.store(writer_.get(), std::memory_order_seq_cst);
+    accepting_.Open(writer_.get());
   }
   recording_.store(true, std::memory_order_release);
   ui_.StartStatusTimer();
@@ -108,23 +107,19 @@ void Recorder::FinishAtUnload() { EndRecording(); }
 
 void Recorder::WriteBlock(const std::uint8_t* data, std::int32_t pair_count) {
   if (data == nullptr || pair_count <= 0) return;
-  // Announced before the look, so that an ending recording either sees this
-  // block under way and waits for it, or is seen here as gone.
-  delivering_.store(true, std::memory_order_seq_cst);
-  if (RecordingWriter* writer = accepting_.load(std::memory_order_seq_cst)) {
+  accepting_.Use([&](RecordingWriter& writer) {
     const int sample_rate_index = receiver_.sample_rate_index();
     for (std::int32_t done = 0; done < pair_count; done += kBlockPairs) {
-      writer->Append(data + static_cast<std::size_t>(done) * kPairBytes, std::min(pair_count - done, kBlockPairs),
-                     sample_rate_index);
+      writer.Append(data + static_cast<std::size_t>(done) * kPairBytes, std::min(pair_count - done, kBlockPairs),
+                    sample_rate_index);
     }
     has_blocks_.store(true, std::memory_order_relaxed);
-  }
-  delivering_.store(false, std::memory_order_release);
+  });
 }
 
 void Recorder::BlocksLost(std::uint64_t blocks) {
   // A gap before the recording's first block lies outside it.
-  if (accepting_.load(std::memory_order_acquire) == nullptr || !has_blocks_.load(std::memory_order_relaxed)) return;
+  if (!accepting_.IsOpen() || !has_blocks_.load(std::memory_order_relaxed)) return;
   const double rate_hz = receiver::SampleRateRowAt(receiver_.sample_rate_index()).rate_hz;
   lost_blocks_.fetch_add(blocks, std::memory_order_relaxed);
   lost_microseconds_.fetch_add(static_cast<std::uint64_t>(static_cast<double>(blocks) * kBlockPairs * 1e6 / rate_hz),
@@ -143,9 +138,7 @@ std::optional<std::string> Recorder::EndRecording() {
   {
     std::lock_guard lock(control_mutex_);
     if (!writer_) return std::nullopt;
-    accepting_.store(nullptr, std::memory_order_seq_cst);
-    // A block being stored takes microseconds: it never waits on anything.
-    while (delivering_.load(std::memory_order_seq_cst)) std::this_thread::yield();
+    accepting_.Close();
     writer = std::move(writer_);
   }
   // From here no block reaches the recording, and none is half stored.

@@ -11,8 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "ports/guarded_route.h"
 #include "ports/host_link.h"
 #include "ports/panel_view.h"
+#include "ports/platform_kit.h"
 #include "ports/trace.h"
 #include "ports/user_interface.h"
 #include "receiver/receiver.h"
@@ -21,7 +23,6 @@
 #include "recorder/recording_writer.h"
 #include "recorder/wav_header.h"
 #include "streaming/block_sink.h"
-#include "streaming/stream_resources.h"
 
 namespace halvorn::recorder {
 
@@ -36,7 +37,7 @@ struct RecorderOptions {
   WriterTiming timing;
   // Where the writing thread comes from; null: the platform's own. Outlives
   // the recorder.
-  streaming::StreamResources* resources = nullptr;
+  PlatformKit* kit = nullptr;
 };
 
 class Recorder : public streaming::BlockSink {
@@ -91,14 +92,12 @@ class Recorder : public streaming::BlockSink {
   const std::uint32_t max_data_bytes_;
   const WriterTiming timing_;
   // The writing thread and its events.
-  const std::unique_ptr<streaming::StreamResources> own_resources_;
-  streaming::StreamResources& resources_;
+  const std::unique_ptr<PlatformKit> own_kit_;
+  PlatformKit& kit_;
 
   std::atomic<bool> recording_{false};
-  // What WriteBlock stores into; cleared first when a recording ends.
-  std::atomic<RecordingWriter*> accepting_{nullptr};
-  // Set while WriteBlock may be using `accepting_`'s writer.
-  std::atomic<bool> delivering_{false};
+  // What WriteBlock stores into; closed first when a recording ends.
+  GuardedRoute<RecordingWriter> accepting_;
   // Blocks the stream dropped between blocks of this recording, and the time
   // they would have covered.
   std::atomic<std::uint64_t> lost_blocks_{0};

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "receiver/sample_rate_table.h"
 #include "recorder/sample_reduction.h"
@@ -15,7 +14,7 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 std::unique_ptr<RecordingWriter> RecordingWriter::Start(RecordingFiles& files, const receiver::Receiver& receiver,
-                                                        streaming::StreamResources& resources,
+                                                        PlatformKit& kit,
                                                         OpenRecording& first, std::uint32_t max_data_bytes,
                                                         const WriterTiming& timing, Failure& failure) {
   std::unique_ptr<RecordingRing> ring = RecordingRing::Create(timing.buffer_bytes);
@@ -25,10 +24,11 @@ std::unique_ptr<RecordingWriter> RecordingWriter::Start(RecordingFiles& files, c
   }
   std::unique_ptr<RecordingWriter> writer(
       new RecordingWriter(files, receiver, std::move(ring), first, max_data_bytes, timing));
-  writer->wake_ = resources.CreateWakeEvent();
-  writer->room_ = resources.CreateWakeEvent();
-  writer->done_event_ = resources.CreateWakeEvent();
-  if (writer->wake_ && writer->room_ && writer->done_event_) writer->thread_ = resources.StartWorker(&RecordingWriter::Run, writer.get());
+  writer->wake_ = kit.CreateWakeEvent();
+  writer->room_ = kit.CreateWakeEvent();
+  if (writer->wake_ && writer->room_ && writer->exit_.Prepare(kit)) {
+    writer->thread_ = kit.StartWorker(&RecordingWriter::Run, writer.get());
+  }
   if (!writer->thread_) {
     failure = {Trouble::kNoWriter, {}, first.name};
     first = std::move(writer->current_);
@@ -142,9 +142,8 @@ void RecordingWriter::Loop() {
     }
     wake_->Wait(timing_.write_interval_ms);
   }
-  done_event_->Signal();
   // The last touch of this object: after it the writer may be destroyed.
-  done_.store(true, std::memory_order_release);
+  exit_.Leave();
 }
 
 void RecordingWriter::WriteStored() {
@@ -227,14 +226,9 @@ void RecordingWriter::Fail(Trouble trouble, FileError error, const RecordingName
 RecordingWriter::Outcome RecordingWriter::Finish() {
   finish_requested_.store(true, std::memory_order_release);
   wake_->Signal();
-  // A writing thread that has not begun leaves the finishing to this one.
-  if (thread_->CancelIfNotStarted()) Loop();
-  while (!done_.load(std::memory_order_acquire)) {
-    if (done_event_->Wait(1000)) {
-      while (!done_.load(std::memory_order_acquire)) std::this_thread::yield();
-    }
-  }
-  thread_->Retire();
+  // However long the disk takes: the files are finished before anything
+  // goes on. A writing thread that has not begun leaves the work to this one.
+  if (exit_.Await(*thread_, kForever, WorkerExit::Waiting::kPlain) == WorkerExit::End::kNeverBegan) Loop();
   std::lock_guard lock(status_mutex_);
   return {failure_, unfinished_};
 }

@@ -18,11 +18,12 @@
 #include <optional>
 #include <utility>
 
+#include "ports/platform_kit.h"
 #include "ports/sample_block.h"
+#include "ports/worker_exit.h"
 #include "receiver/receiver.h"
 #include "recorder/recording_files.h"
 #include "recorder/recording_ring.h"
-#include "streaming/stream_resources.h"
 
 namespace halvorn::recorder {
 
@@ -54,7 +55,7 @@ class RecordingWriter {
   // reason in `failure`, when the buffer or the thread cannot be had; the file
   // is then left to the caller.
   static std::unique_ptr<RecordingWriter> Start(RecordingFiles& files, const receiver::Receiver& receiver,
-                                                streaming::StreamResources& resources, OpenRecording& first,
+                                                PlatformKit& kit, OpenRecording& first,
                                                 std::uint32_t max_data_bytes, const WriterTiming& timing,
                                                 Failure& failure);
   // Only after Finish.
@@ -111,10 +112,10 @@ class RecordingWriter {
   const std::unique_ptr<RecordingRing> ring_;
   const std::uint32_t max_data_bytes_;
   const WriterTiming timing_;
-  std::unique_ptr<streaming::WakeEvent> wake_;
-  std::unique_ptr<streaming::WakeEvent> room_;
-  std::unique_ptr<streaming::WakeEvent> done_event_;
-  std::unique_ptr<streaming::WorkerThread> thread_;
+  std::unique_ptr<WakeEvent> wake_;
+  std::unique_ptr<WakeEvent> room_;
+  WorkerExit exit_;
+  std::unique_ptr<WorkerThread> thread_;
 
   // Delivery thread only.
   int appending_rate_index_;
@@ -141,7 +142,6 @@ class RecordingWriter {
 
   std::atomic<bool> finish_requested_{false};
   std::atomic<bool> process_ending_{false};
-  std::atomic<bool> done_{false};
 
   mutable std::mutex status_mutex_;  // once a file and once a tick, never per block
   Status status_;                    // guarded by status_mutex_

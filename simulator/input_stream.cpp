@@ -24,6 +24,7 @@ class InputSession {
         pacing_(pacing),
         stamp_(ReadStampTransfers() && bytes_per_transfer >= 8),
         stall_(ReadStall()),
+        attachment_(owner.presence_.Attachment()),
         transfer_(static_cast<std::size_t>(bytes_per_transfer)) {}
 
   static void ThreadBody(void* context) { static_cast<InputSession*>(context)->Run(); }
@@ -51,6 +52,7 @@ class InputSession {
   const Pacing pacing_;
   const bool stamp_;
   const Stall stall_;
+  const std::uint32_t attachment_;  // the receiver's attachment it streams from
   std::vector<std::uint8_t> transfer_;
   // A pair cut by the end of the previous transfer: its bytes still to send.
   std::uint8_t split_pair_[kPairBytes] = {};
@@ -112,6 +114,12 @@ void InputSession::Run() {
       pacer = Pacer(Pacer::Clock::now());
     }
     if (stop_) break;
+    if (!owner_.presence_.Serves(attachment_)) {
+      // Unplugged: nothing more comes, but the thread stays until stopped, as
+      // a USB library's input thread does.
+      wake_.wait(lock, [this] { return stop_; });
+      break;
+    }
     lock.unlock();
 
     if (stamp_) {
@@ -129,7 +137,8 @@ void InputSession::Run() {
   }
 }
 
-InputStream::InputStream(FrontEndState& front_end) : front_end_(front_end) {}
+InputStream::InputStream(FrontEndState& front_end, Presence& presence)
+    : front_end_(front_end), presence_(presence) {}
 
 InputStream::~InputStream() { Stop(); }
 

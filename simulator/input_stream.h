@@ -1,6 +1,7 @@
 // The receiver's asynchronous input: between StartAsyncInput and the return
 // of StopAsyncInput one thread calls the caller's callback with one transfer
-// of the announced size per call, one call at a time.
+// of the announced size per call, one call at a time, until the receiver is
+// unplugged.
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include "device/device_abi.h"
 #include "simulator/front_end.h"
 #include "simulator/input_threads.h"
+#include "simulator/presence.h"
 #include "simulator/settings.h"
 
 namespace halvorn::simulator {
@@ -28,7 +30,7 @@ class InputStream {
     std::uint64_t transfers;  // callbacks made during the stream that ended
   };
 
-  explicit InputStream(FrontEndState& front_end);
+  InputStream(FrontEndState& front_end, Presence& presence);
   // Ends a stream still running and waits for its thread, as unloading the
   // library would.
   ~InputStream();
@@ -50,6 +52,7 @@ class InputStream {
   InputSession* CallingSession() const;
 
   FrontEndState& front_end_;
+  Presence& presence_;
   std::mutex mutex_;  // serialises starts and stops
   InputThreads threads_;
   // The session whose thread has not been joined yet.

@@ -9,6 +9,34 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Longer times would not fit a 32-bit count of milliseconds.
+constexpr std::uint64_t kLongestUnplugSeconds = 1000000;
+
+// "<digits>[.<digits>]" seconds as milliseconds, digits past the third
+// decimal dropped; `cursor` ends past the number. False when malformed.
+bool ParseSeconds(const char*& cursor, std::uint32_t* ms) {
+  if (!IsDigit(*cursor)) return false;
+  std::uint64_t seconds = 0;
+  for (; IsDigit(*cursor); ++cursor) {
+    seconds = seconds * 10 + static_cast<std::uint64_t>(*cursor - '0');
+    if (seconds > kLongestUnplugSeconds) return false;
+  }
+  std::uint64_t thousandths = 0;
+  if (*cursor == '.') {
+    ++cursor;
+    if (!IsDigit(*cursor)) return false;
+    int places = 0;
+    for (; IsDigit(*cursor); ++cursor, ++places) {
+      if (places < 3) thousandths = thousandths * 10 + static_cast<std::uint64_t>(*cursor - '0');
+    }
+    for (; places < 3; ++places) thousandths *= 10;
+  }
+  *ms = static_cast<std::uint32_t>(seconds * 1000 + thousandths);
+  return true;
+}
+
 bool SettingIs(const char* variable, const char* expected) {
   char value[64];
   return ReadEnvironment(variable, value, sizeof value) && std::strcmp(value, expected) == 0;
@@ -69,6 +97,22 @@ Stall ReadStall() {
   }
   if (at != 1 || !digits) return {};
   return {static_cast<std::uint32_t>(numbers[0]), static_cast<std::uint32_t>(numbers[1])};
+}
+
+Unplug ReadUnplug() {
+  char value[64];
+  if (!ReadEnvironment(kUnplugVariable, value, sizeof value)) return {};
+  Unplug unplug;
+  const char* cursor = value;
+  if (!ParseSeconds(cursor, &unplug.after_ms)) return {};
+  if (*cursor == ':') {
+    ++cursor;
+    if (!ParseSeconds(cursor, &unplug.gone_ms)) return {};
+    unplug.replugs = true;
+  }
+  if (*cursor != '\0') return {};
+  unplug.set = true;
+  return unplug;
 }
 
 std::int32_t ReadTrueClockHz() {

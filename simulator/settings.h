@@ -14,6 +14,7 @@ inline constexpr const char* kPacingVariable = "HALVORNSIM_PACING";
 inline constexpr const char* kClockVariable = "HALVORNSIM_CLOCK_HZ";
 inline constexpr const char* kStampVariable = "HALVORNSIM_STAMP";
 inline constexpr const char* kStallVariable = "HALVORNSIM_STALL";
+inline constexpr const char* kUnplugVariable = "HALVORNSIM_UNPLUG";
 
 // Room for a path or a list of entry names.
 inline constexpr int kSettingChars = 1024;
@@ -52,6 +53,17 @@ struct Stall {
   std::uint32_t for_ms = 0;
 };
 Stall ReadStall();
+// HALVORNSIM_UNPLUG=<seconds>[:<replug_seconds>], decimal seconds kept to the
+// millisecond: the receiver is unplugged that long after the load's first
+// StartAsyncInput and, with replug_seconds, plugged back that long after.
+// Not set when unset or malformed.
+struct Unplug {
+  bool set = false;
+  std::uint32_t after_ms = 0;
+  bool replugs = false;
+  std::uint32_t gone_ms = 0;
+};
+Unplug ReadUnplug();
 // HALVORNSIM_CLOCK_HZ: a whole number of hertz from kLowestClockHz to
 // kHighestClockHz; the default when unset or anything else.
 std::int32_t ReadTrueClockHz();

@@ -38,25 +38,36 @@ const char* RefusalText(InputStream::StartResult result) {
 
 }  // namespace
 
-SimulatedReceiver::SimulatedReceiver() : front_end_(ReadTrueClockHz()), input_(front_end_) { eeprom_.fill(0xFF); }
+SimulatedReceiver::SimulatedReceiver()
+    : front_end_(ReadTrueClockHz()), presence_(front_end_), input_(front_end_, presence_) {
+  eeprom_.fill(0xFF);
+}
 
 bool SimulatedReceiver::Open() {
   JournalLine line("Open");
+  if (const char* refusal = presence_.Refusal(Presence::Call::kOpen)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected("Open")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
   }
+  presence_.Opened();
   AppendToJournal(line.Decimal("result", 1));
   return true;
 }
 
 bool SimulatedReceiver::Close() {
   JournalLine line("Close");
+  presence_.Notice();
   if (FailureInjected("Close")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
   }
+  // Taken even unplugged: releasing a handle needs no device.
   const InputStream::StopResult stopped = input_.Stop();
+  presence_.Closed();
   line.Decimal("result", 1);
   if (stopped.was_running) line.Decimal("transfers", static_cast<std::int64_t>(stopped.transfers));
   AppendToJournal(line);
@@ -66,10 +77,15 @@ bool SimulatedReceiver::Close() {
 std::int32_t SimulatedReceiver::FirmwareDownload(void* image) {
   JournalLine line("FirmwareDownload");
   line.Address("image", image);
+  if (const char* refusal = presence_.Refusal(Presence::Call::kFirmwareDownload)) {
+    AppendToJournal(line.Decimal("result", -1).Word("refused", refusal));
+    return -1;
+  }
   if (FailureInjected("FirmwareDownload")) {
     AppendToJournal(line.Decimal("result", -1).InjectedFailure());
     return -1;
   }
+  presence_.FirmwareDownloaded();
   AppendToJournal(line.Decimal("result", 0));
   return 0;
 }
@@ -79,8 +95,11 @@ std::int32_t SimulatedReceiver::FpgaConfig(const char* bitstream_name, const std
   line.Text("name", bitstream_name, kShownNameChars).Bytes("descriptor", descriptor, kDescriptorBytes);
   std::int32_t result = 0;
   bool injected = false;
-  if (FailureInjected("FpgaConfig")) {
-    result = kFpgaInjectedFailure;
+  const char* refusal = presence_.Refusal(Presence::Call::kDevice);
+  if (refusal != nullptr) {
+    result = kFpgaFailure;
+  } else if (FailureInjected("FpgaConfig")) {
+    result = kFpgaFailure;
     injected = true;
   } else if (const int row = FindBitstream(bitstream_name); row < 0) {
     result = kFpgaUnknownBitstream;
@@ -96,6 +115,7 @@ std::int32_t SimulatedReceiver::FpgaConfig(const char* bitstream_name, const std
   // A refused load leaves the FPGA running what it ran.
   const int loaded = front_end_.Snapshot().bitstream;
   line.Decimal("result", result).Decimal("rate_hz", loaded < 0 ? 0 : kBitstreams[loaded].nominal_rate_hz());
+  if (refusal != nullptr) line.Word("refused", refusal);
   if (injected) line.InjectedFailure();
   AppendToJournal(line);
   return result;
@@ -104,6 +124,7 @@ std::int32_t SimulatedReceiver::FpgaConfig(const char* bitstream_name, const std
 bool SimulatedReceiver::CopyName(const char* entry, const char* name, char* buffer, std::int32_t length) {
   JournalLine line(entry);
   line.Decimal("length", length);
+  presence_.Notice();
   if (FailureInjected(entry)) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
@@ -126,6 +147,10 @@ bool SimulatedReceiver::GetFriendlyDeviceName(char* buffer, std::int32_t length)
 bool SimulatedReceiver::SetAttenuator(std::uint32_t step) {
   JournalLine line("SetAttenuator");
   line.Decimal("step", step);
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected("SetAttenuator")) {
     AppendToJournal(line.InjectedFailure());
     return false;
@@ -142,6 +167,10 @@ bool SimulatedReceiver::SetAttenuator(std::uint32_t step) {
 bool SimulatedReceiver::SetPreselector(std::int32_t setting) {
   JournalLine line("SetPreselector");
   line.Decimal("setting", setting);
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected("SetPreselector")) {
     AppendToJournal(line.InjectedFailure());
     return false;
@@ -158,6 +187,10 @@ bool SimulatedReceiver::SetPreselector(std::int32_t setting) {
 std::int32_t SimulatedReceiver::Sio(std::uint8_t* record, std::int32_t length) {
   JournalLine line("Sio");
   line.Decimal("length", length).Bytes("record", record, ShownBytes(length));
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", -1).Word("refused", refusal));
+    return -1;
+  }
   if (FailureInjected("Sio")) {
     AppendToJournal(line.Decimal("result", -1).InjectedFailure());
     return -1;
@@ -186,6 +219,7 @@ std::int32_t SimulatedReceiver::Sio(std::uint8_t* record, std::int32_t length) {
 std::int32_t SimulatedReceiver::GetInputData(std::uint8_t*, std::int32_t length) {
   JournalLine line("GetInputData");
   line.Decimal("length", length);
+  presence_.Notice();
   if (FailureInjected("GetInputData")) {
     AppendToJournal(line.Decimal("result", -1).InjectedFailure());
     return -1;
@@ -199,6 +233,11 @@ bool SimulatedReceiver::StartAsyncInput(std::int32_t bytes_per_transfer, device:
                                         std::int32_t) {
   JournalLine line("StartAsyncInput");
   line.Decimal("bytes", bytes_per_transfer);
+  presence_.Arm(ReadUnplug());
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected("StartAsyncInput")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
@@ -224,6 +263,7 @@ bool SimulatedReceiver::StartAsyncInput(std::int32_t bytes_per_transfer, device:
 
 bool SimulatedReceiver::StopAsyncInput() {
   JournalLine line("StopAsyncInput");
+  presence_.Notice();
   if (FailureInjected("StopAsyncInput")) {
     // The device did not take the request: its input keeps running.
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
@@ -237,6 +277,7 @@ bool SimulatedReceiver::StopAsyncInput() {
 bool SimulatedReceiver::EepromRead(std::uint8_t* buffer, std::int32_t address, std::int32_t length) {
   JournalLine line("EepromRead");
   line.Decimal("address", address).Decimal("length", length);
+  presence_.Notice();
   if (FailureInjected("EepromRead")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
@@ -253,6 +294,7 @@ bool SimulatedReceiver::EepromRead(std::uint8_t* buffer, std::int32_t address, s
 bool SimulatedReceiver::EepromWrite(const std::uint8_t* buffer, std::int32_t address, std::int32_t length) {
   JournalLine line("EepromWrite");
   line.Decimal("address", address).Decimal("length", length);
+  presence_.Notice();
   if (FailureInjected("EepromWrite")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
@@ -269,6 +311,7 @@ bool SimulatedReceiver::EepromWrite(const std::uint8_t* buffer, std::int32_t add
 
 std::int32_t SimulatedReceiver::GetDLLVersion() {
   JournalLine line("GetDLLVersion");
+  presence_.Notice();
   if (FailureInjected("GetDLLVersion")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return 0;

@@ -1,7 +1,8 @@
 // The simulated receiver behind the library's fifteen entries: it keeps what
-// the entries set, journals every call, fails the calls HALVORNSIM_FAIL names
-// and streams samples between StartAsyncInput and StopAsyncInput. Entries may
-// be called from several threads at once.
+// the entries set, journals every call, fails the calls HALVORNSIM_FAIL names,
+// refuses the device's calls while HALVORNSIM_UNPLUG has it unplugged, and
+// streams samples between StartAsyncInput and StopAsyncInput. Entries may be
+// called from several threads at once.
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 #include "device/device_abi.h"
 #include "simulator/front_end.h"
 #include "simulator/input_stream.h"
+#include "simulator/presence.h"
 
 namespace halvorn::simulator {
 
@@ -19,8 +21,9 @@ inline constexpr std::int32_t kLibraryVersion = 0x0100;
 inline constexpr const char* kDeviceName = "HALVORN-SIM";
 inline constexpr const char* kFriendlyDeviceName = "Halvorn HF receiver (simulated)";
 
-// FpgaConfig results besides 0.
-inline constexpr std::int32_t kFpgaInjectedFailure = -1;
+// FpgaConfig results besides 0: the device failed (an injected failure, an
+// unplugged receiver), the name is unknown, the descriptor is wrong.
+inline constexpr std::int32_t kFpgaFailure = -1;
 inline constexpr std::int32_t kFpgaUnknownBitstream = 1;
 inline constexpr std::int32_t kFpgaDescriptorMismatch = 2;
 
@@ -51,6 +54,7 @@ class SimulatedReceiver {
   bool CopyName(const char* entry, const char* name, char* buffer, std::int32_t length);
 
   FrontEndState front_end_;
+  Presence presence_;
   std::mutex eeprom_mutex_;
   std::array<std::uint8_t, kEepromBytes> eeprom_;
   // Declared last: destroyed first, while the settings its thread reads live.

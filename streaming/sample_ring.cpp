@@ -29,6 +29,18 @@ std::size_t SampleRing::MemoryBytes(int slot_count, int slot_size) {
   return FlagsOffset(slot_count, slot_size) + 2 * static_cast<std::size_t>(slot_count) * sizeof(std::uint32_t);
 }
 
+void SampleRing::StartBlockAfresh() {
+  space_left_ = static_cast<std::size_t>(slot_size_);
+  discard_left_ = 0;
+}
+
+bool SampleRing::AllDelivered() const {
+  for (int i = 0; i < slot_count_; ++i) {
+    if (IsFull(i)) return false;
+  }
+  return true;
+}
+
 int SampleRing::Write(const std::uint8_t* data, std::size_t bytes) {
   const std::size_t slot_size = static_cast<std::size_t>(slot_size_);
   int completed = 0;

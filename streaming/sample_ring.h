@@ -25,6 +25,9 @@ class SampleRing {
   // blocks of input are dropped and counted instead, so no slot is overwritten
   // and the stream resumes at a block boundary.
   int Write(const std::uint8_t* data, std::size_t bytes);
+  // Producer, while no transfer comes: the next one starts a block afresh,
+  // the bytes of an unfinished one dropped.
+  void StartBlockAfresh();
   std::uint64_t dropped_blocks() const { return dropped_blocks_.load(std::memory_order_relaxed); }
 
   // Consumer. Hands each complete slot, in order, to `deliver` with the
@@ -33,6 +36,8 @@ class SampleRing {
   template <typename Deliver>
   void Drain(Deliver&& deliver, const std::atomic<bool>& stop);
   bool HasBlockReady() const { return IsFull(read_index_); }
+  // Either side: no slot waits to be delivered or is being delivered.
+  bool AllDelivered() const;
 
   int slot_count() const { return slot_count_; }
   int slot_size() const { return slot_size_; }

@@ -1,9 +1,9 @@
 #include "streaming/sample_stream.h"
 
-#include <chrono>
 #include <new>
-#include <thread>
 
+#include "ports/guarded_route.h"
+#include "ports/worker_exit.h"
 #include "receiver/sample_rate_table.h"
 #include "streaming/arrival_spinner.h"
 #include "streaming/sample_ring.h"
@@ -15,12 +15,11 @@ namespace halvorn::streaming {
 // thread and the delivery thread are done with it. Whichever of the two comes
 // last frees it, so a stop never has to wait out a host callback.
 struct StreamSession {
-  enum Owner : int { kRunning, kThreadExited, kAbandoned };
-
-  StreamSession(StreamResources& resources_in, std::atomic<int>& live_sessions_in, void* memory_in,
+  StreamSession(PlatformKit& kit_in, std::atomic<int>& live_sessions_in, void* memory_in,
                 int bytes_per_transfer_in, int slot_count, int slot_size, const HostLink& host_in,
-                UserInterface& ui_in, const Trace& trace_in, BlockSink* recorder_in)
-      : resources(resources_in),
+                UserInterface& ui_in, const Trace& trace_in, receiver::ControlRecordLink& control_record_in,
+                ReceiverLoss& loss_in, BlockSink* recorder_in)
+      : kit(kit_in),
         live_sessions(live_sessions_in),
         bytes_per_transfer(static_cast<std::size_t>(bytes_per_transfer_in)),
         memory(memory_in),
@@ -28,8 +27,10 @@ struct StreamSession {
         host(host_in),
         ui(ui_in),
         trace(trace_in),
+        control_record(control_record_in),
+        loss(loss_in),
         recorder(recorder_in) {}
-  ~StreamSession() { resources.FreeRing(memory); }
+  ~StreamSession() { kit.Free(memory); }
 
   // Frees the session, then tells the stream, which waits for this before it
   // goes away itself.
@@ -39,7 +40,7 @@ struct StreamSession {
     live.fetch_sub(1, std::memory_order_release);
   }
 
-  StreamResources& resources;
+  PlatformKit& kit;
   std::atomic<int>& live_sessions;
   std::size_t bytes_per_transfer;  // every transfer has this size
   void* memory;
@@ -47,27 +48,24 @@ struct StreamSession {
   const HostLink& host;
   UserInterface& ui;
   const Trace& trace;
+  receiver::ControlRecordLink& control_record;
+  ReceiverLoss& loss;
   BlockSink* recorder;
   std::unique_ptr<WakeEvent> block_event;
-  std::unique_ptr<WakeEvent> exit_event;
+  WorkerExit exit;
   std::unique_ptr<WorkerThread> thread;
   std::atomic<bool> stop_request{false};
   std::atomic<bool> consumer_waiting{false};
-  std::atomic<int> owner{kRunning};
 };
 
 namespace {
 
 // The device library's callback carries no context of ours, so the way from
 // it to the session being filled is the one piece of module-wide state the
-// stream needs.
-struct TransferRoute {
-  std::atomic<StreamSession*> receiving_session{nullptr};
-  // Calls of the callback under way. A device that did not take the stop may
-  // still be inside one with the session a stop is about to free.
-  std::atomic<int> transfers_in_progress{0};
-};
-TransferRoute g_route;
+// stream needs. A device that did not take the stop may still be inside the
+// callback with the session a stop is about to free: closing the route waits
+// for it.
+GuardedRoute<StreamSession> g_route;
 
 // Set on the delivery thread, which a start can never wait for.
 thread_local bool t_on_delivery_thread = false;
@@ -85,9 +83,16 @@ void DrainRing(StreamSession& session) {
       session.stop_request);
 }
 
+// A receiver that also refuses its control record has gone (unplugged, its
+// power lost); one that takes it has only stalled.
 void TellReceiverSilent(StreamSession& session) {
   session.trace("No samples from the receiver for 2 s");
-  session.ui.ShowNotice(kReceiverSilentMessage);
+  if (session.control_record.Resend()) {
+    session.ui.ShowNotice(kReceiverSilentMessage);
+  } else {
+    session.trace("The receiver refused its control record: it has gone");
+    session.loss.ReceiverLost();
+  }
 }
 
 void BufferReadyProc(void* argument) {
@@ -117,8 +122,7 @@ void BufferReadyProc(void* argument) {
     session.consumer_waiting.store(false, std::memory_order_relaxed);
     if (!stopping() && stall_watch.QuietTooLong(StallWatch::Clock::now())) TellReceiverSilent(session);
   }
-  session.exit_event->Signal();
-  if (session.owner.exchange(StreamSession::kThreadExited) == StreamSession::kAbandoned) {
+  if (session.exit.Leave()) {
     session.thread->Retire();
     StreamSession::Free(&session);
   }
@@ -127,22 +131,22 @@ void BufferReadyProc(void* argument) {
 }  // namespace
 
 SampleStream::SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record,
-                           const HostLink& host, UserInterface& ui, const Trace& trace, StreamResources& resources)
+                           const HostLink& host, UserInterface& ui, const Trace& trace, PlatformKit& kit,
+                           device::TransferCallbackFn transfer_entry, ReceiverLoss& loss)
     : device_(device),
       control_record_(control_record),
       host_(host),
       ui_(ui),
       trace_(trace),
-      resources_(resources) {}
+      kit_(kit),
+      transfer_entry_(transfer_entry),
+      loss_(loss) {}
 
 SampleStream::~SampleStream() {
   StopAsyncProcessing();
   // A delivery thread let go while stuck in a host callback still holds its
   // session, which refers to this stream's resources.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAbandonedWaitMs);
-  while (live_sessions_.load(std::memory_order_acquire) != 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  PollUntil(kAbandonedWaitMs, [this] { return live_sessions_.load(std::memory_order_acquire) == 0; });
 }
 
 std::uint64_t SampleStream::dropped_blocks() const {
@@ -178,30 +182,29 @@ StreamStart SampleStream::StartAsyncProcessing(int bytes_per_transfer, int slot_
     input_may_run_ = false;
   }
 
-  void* memory = resources_.AllocateRing(SampleRing::MemoryBytes(slot_count, slot_size));
+  void* memory = kit_.Allocate(SampleRing::MemoryBytes(slot_count, slot_size));
   if (memory == nullptr) return StreamStart::kNoRing;
   auto* fresh = new (std::nothrow)
-      StreamSession(resources_, live_sessions_, memory, bytes_per_transfer, slot_count, slot_size, host_, ui_, trace_,
-                    recorder);
+      StreamSession(kit_, live_sessions_, memory, bytes_per_transfer, slot_count, slot_size, host_, ui_, trace_,
+                    control_record_, loss_, recorder);
   if (fresh == nullptr) {
-    resources_.FreeRing(memory);
+    kit_.Free(memory);
     return StreamStart::kNoRing;
   }
   live_sessions_.fetch_add(1, std::memory_order_relaxed);
   std::unique_ptr<StreamSession, void (*)(StreamSession*)> session(fresh, &StreamSession::Free);
   trace_("Buffer allocated...");
 
-  session->block_event = resources_.CreateWakeEvent();
-  session->exit_event = resources_.CreateWakeEvent();
-  if (!session->block_event || !session->exit_event) return StreamStart::kNoEvent;
+  session->block_event = kit_.CreateWakeEvent();
+  if (!session->block_event || !session->exit.Prepare(kit_)) return StreamStart::kNoEvent;
 
-  session->thread = resources_.StartWorker(BufferReadyProc, session.get());
+  session->thread = kit_.StartWorker(BufferReadyProc, session.get());
   if (!session->thread) return StreamStart::kNoThread;
   trace_("BufferReadyProc Thread started...");
 
   StreamSession* running = session.release();
-  g_route.receiving_session.store(running, std::memory_order_release);
-  if (!device_.StartAsyncInput(bytes_per_transfer, resources_.TransferEntry(&SampleStream::TransferCallback))) {
+  g_route.Open(running);
+  if (!device_.StartAsyncInput(bytes_per_transfer, transfer_entry_)) {
     CloseRoute();
     EndSession(running);
     return StreamStart::kDeviceRefused;
@@ -228,6 +231,31 @@ StreamStop SampleStream::StopAsyncProcessing() {
   return input_may_run_ ? StreamStop::kDeviceRefusedStop : StreamStop::kStopped;
 }
 
+receiver::InputRestart SampleStream::RestartAround(const std::function<int()>& reconfigure) {
+  std::lock_guard lock(start_stop_mutex_);
+  StreamSession* session = session_.load(std::memory_order_acquire);
+  if (session == nullptr) return receiver::InputRestart::kNotRunning;
+  if (!device_.StopAsyncInput()) return receiver::InputRestart::kStopRefused;
+
+  // The blocks of the old rate go to the host before anything of the new,
+  // unless the host holds them up; a block begun is never finished with
+  // samples of another rate.
+  PollUntil(
+      kStopWaitMs, [session] { return t_on_delivery_thread || session->ring.AllDelivered(); },
+      [this] { kit_.ServeSentMessages(); });
+  session->ring.StartBlockAfresh();
+
+  const receiver::SampleRateRow& row = receiver::SampleRateRowAt(reconfigure());
+  session->bytes_per_transfer = static_cast<std::size_t>(row.bytes_per_transfer());
+  trace_.Format("Input restarted at BytesPerTransfer:%d", row.bytes_per_transfer());
+  if (!device_.StartAsyncInput(row.bytes_per_transfer(), transfer_entry_)) {
+    // The stream stays, without samples: the user is told as for a silent
+    // receiver, and StopHW ends it as usual.
+    trace_("The receiver refused to restart its input");
+  }
+  return receiver::InputRestart::kRestarted;
+}
+
 void SampleStream::EndLeavingInputRunning() {
   std::lock_guard lock(start_stop_mutex_);
   StreamSession* session = session_.load(std::memory_order_acquire);
@@ -246,54 +274,35 @@ bool SampleStream::EndSessionLocked(StreamSession* session) {
 }
 
 bool SampleStream::AwaitEarlierThreads() {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
-  while (live_sessions_.load(std::memory_order_acquire) != 0) {
-    if (std::chrono::steady_clock::now() >= give_up) return false;
-    resources_.ServeSentMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return PollUntil(
+      kStopWaitMs, [this] { return live_sessions_.load(std::memory_order_acquire) == 0; },
+      [this] { kit_.ServeSentMessages(); });
 }
 
-void SampleStream::CloseRoute() {
-  g_route.receiving_session.store(nullptr, std::memory_order_seq_cst);
-  while (g_route.transfers_in_progress.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
-}
+void SampleStream::CloseRoute() { g_route.Close(); }
 
 bool SampleStream::EndSession(StreamSession* session) {
   session->stop_request.store(true, std::memory_order_seq_cst);
   session->block_event->Signal();
-  // A thread that never began never touches the session.
-  if (!session->thread->CancelIfNotStarted()) {
-    const bool thread_left =
-        !session->thread->IsCurrentThread() && session->exit_event->WaitServingSentMessages(kStopWaitMs);
-    if (thread_left) {
-      // The thread's last touch of the session follows its exit signal at once.
-      while (session->owner.load(std::memory_order_acquire) != StreamSession::kThreadExited) {
-        std::this_thread::yield();
-      }
-    } else {
-      if (session->owner.exchange(StreamSession::kAbandoned) != StreamSession::kThreadExited) {
-        return false;  // the thread frees the session when it leaves the callback
-      }
-    }
-  }
-  session->thread->Retire();
+  // A thread that never began never touches the session; one still inside
+  // the host's callback frees it when it leaves.
+  const WorkerExit::End end =
+      session->exit.Await(*session->thread, kStopWaitMs, WorkerExit::Waiting::kServingSentMessages);
+  if (end == WorkerExit::End::kStuck) return false;
   StreamSession::Free(session);
   return true;
 }
 
 bool HALVORN_STDCALL SampleStream::TransferCallback(std::uint8_t* transfer, void* /*unused*/) {
-  g_route.transfers_in_progress.fetch_add(1, std::memory_order_seq_cst);
-  StreamSession* session = g_route.receiving_session.load(std::memory_order_seq_cst);
-  if (session != nullptr && transfer != nullptr && session->ring.Write(transfer, session->bytes_per_transfer) > 0) {
+  if (transfer == nullptr) return true;
+  g_route.Use([transfer](StreamSession& session) {
+    if (session.ring.Write(transfer, session.bytes_per_transfer) == 0) return;
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (session->consumer_waiting.load(std::memory_order_relaxed) &&
-        session->consumer_waiting.exchange(false, std::memory_order_relaxed)) {
-      session->block_event->Signal();
+    if (session.consumer_waiting.load(std::memory_order_relaxed) &&
+        session.consumer_waiting.exchange(false, std::memory_order_relaxed)) {
+      session.block_event->Signal();
     }
-  }
-  g_route.transfers_in_progress.fetch_sub(1, std::memory_order_release);
+  });
   return true;
 }
 

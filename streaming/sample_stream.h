@@ -10,12 +10,14 @@
 #include "device/device_abi.h"
 #include "device/device_library.h"
 #include "ports/host_link.h"
+#include "ports/platform_kit.h"
 #include "ports/sample_block.h"
 #include "ports/trace.h"
 #include "ports/user_interface.h"
 #include "receiver/control_record_link.h"
+#include "receiver/running_input.h"
 #include "streaming/block_sink.h"
-#include "streaming/stream_resources.h"
+#include "streaming/receiver_loss.h"
 
 namespace halvorn::streaming {
 
@@ -57,11 +59,15 @@ enum class StreamStop {
   kThreadLeftInCallback,
 };
 
-class SampleStream {
+class SampleStream final : public receiver::RunningInput {
  public:
+  // The device library is given `transfer_entry` to call with each transfer:
+  // TransferCallback, or the module's way in to it. `loss` hears when the
+  // receiver has gone while streaming.
   SampleStream(device::DeviceLibrary& device, receiver::ControlRecordLink& control_record, const HostLink& host,
-               UserInterface& ui, const Trace& trace, StreamResources& resources);
-  ~SampleStream();
+               UserInterface& ui, const Trace& trace, PlatformKit& kit, device::TransferCallbackFn transfer_entry,
+               ReceiverLoss& loss);
+  ~SampleStream() override;
   SampleStream(const SampleStream&) = delete;
   SampleStream& operator=(const SampleStream&) = delete;
 
@@ -74,6 +80,10 @@ class SampleStream {
   // Returns promptly and delivers nothing afterwards, also when called from
   // inside the host callback. Does nothing while idle.
   StreamStop StopAsyncProcessing();
+  // A change of rate under a running stream (receiver/running_input.h). How
+  // long the blocks already received may take to reach the host before the
+  // change goes on without waiting for the rest is kStopWaitMs.
+  receiver::InputRestart RestartAround(const std::function<int()>& reconfigure) override;
   // For a module that goes, where the device's stop cannot be waited for:
   // nothing more is delivered, but the device's input is left running
   // (InputMayRun) for whoever releases the library. Does nothing while idle.
@@ -100,7 +110,7 @@ class SampleStream {
   bool AwaitEarlierThreads();
   // Stops the session's delivery thread and frees the session; false when the
   // thread is still inside the host's callback and frees it itself later.
-  bool EndSession(StreamSession* session);
+  static bool EndSession(StreamSession* session);
   // The same for the running session, with its drops counted.
   bool EndSessionLocked(StreamSession* session);
 
@@ -109,7 +119,9 @@ class SampleStream {
   const HostLink& host_;
   UserInterface& ui_;
   const Trace& trace_;
-  StreamResources& resources_;
+  PlatformKit& kit_;
+  const device::TransferCallbackFn transfer_entry_;
+  ReceiverLoss& loss_;
 
   mutable std::mutex start_stop_mutex_;  // host threads may start and stop at once
   std::atomic<StreamSession*> session_{nullptr};

@@ -2,9 +2,11 @@
 // simulated receiver, as a host sees it: unpaced throughput at every rate as a
 // multiple of that rate's real time, the plug-in's CPU time at 2 MS/s as a
 // share of one core, the delay from a transfer's hand-over to its first block
-// reaching the host, how long StopHW takes, and how long an unload takes
-// that finds the receiver streaming (the host's FreeLibrary without StopHW or
-// CloseHW) against one after StopHW and CloseHW.
+// reaching the host, the gap a rate chosen while streaming leaves between the
+// last block of the old rate and the first of the new, how long StopHW
+// takes, and how long an unload takes that finds the receiver streaming (the
+// host's FreeLibrary without StopHW or CloseHW) against one after StopHW and
+// CloseHW.
 //   stream_bench.exe [--quick]
 #include <windows.h>
 #include <tlhelp32.h>
@@ -74,6 +76,9 @@ struct Measure {
   int packets = 1;
   std::vector<double> delays_ms = std::vector<double>(1 << 20);
   std::atomic<std::size_t> delay_count{0};
+  // The longest time between two blocks since the last reset.
+  std::int64_t last_block_ns = 0;
+  std::atomic<std::int64_t> longest_gap_ns{0};
 };
 Measure g_measure;
 
@@ -81,6 +86,11 @@ void __cdecl HostCallback(int count, int /*status*/, float, void* data) {
   if (count <= 0 || data == nullptr) return;
   const std::uint64_t block = g_measure.blocks.fetch_add(1, std::memory_order_relaxed);
   if (block == 0) g_measure.delivery_thread = GetCurrentThreadId();
+  const std::int64_t now_ns = NowNs();
+  if (block != 0 && now_ns - g_measure.last_block_ns > g_measure.longest_gap_ns.load(std::memory_order_relaxed)) {
+    g_measure.longest_gap_ns.store(now_ns - g_measure.last_block_ns, std::memory_order_relaxed);
+  }
+  g_measure.last_block_ns = now_ns;
   if (!g_measure.stamped) {
     std::uint64_t first_pair = 0;
     std::memcpy(&first_pair, data, 6);
@@ -251,6 +261,37 @@ class Bench {
     SetEnvironmentVariableA("HALVORNSIM_STAMP", nullptr);
   }
 
+  // A rate chosen on the panel while the stream runs, paced: how long the
+  // click takes (the input's stop, the bitstream, the record, the input's
+  // start), and the longest time between two blocks around it, against the
+  // longest a restart cannot avoid: the rest of the old rate's transfer under
+  // way, lost, and the first transfer of the new rate.
+  void RateChangeGap() {
+    SelectRow(kRows[0]);
+    Reset();
+    plugin_->StartHW(7050000);
+    host::PumpMessagesFor(300);
+    std::printf("\nGap a rate chosen while streaming leaves (paced, from the last block of the old rate to the first "
+                "of the new):\n");
+    for (const int to : {1, 4, 0, 3, 6, 4}) {
+      const Row& from_row = kRows[static_cast<std::size_t>(plugin_->ExtIoGetActualSrateIdx())];
+      const Row& to_row = kRows[static_cast<std::size_t>(to)];
+      host::PumpMessagesFor(200);
+      g_measure.longest_gap_ns = 0;
+      const auto clicked = Clock::now();
+      SelectRow(to_row);
+      const double click_ms = std::chrono::duration<double, std::milli>(Clock::now() - clicked).count();
+      host::PumpMessagesFor(500);
+      const double gap_ms = static_cast<double>(g_measure.longest_gap_ns.load()) / 1e6;
+      const auto transfer_ms = [](const Row& row) { return row.packets * kBlockPairs / row.rate_hz * 1000; };
+      const double unavoidable_ms = transfer_ms(from_row) + transfer_ms(to_row);
+      std::printf("  %-11s -> %-11s click %6.3f ms, longest gap %7.3f ms: %.2f x the %.3f ms no restart avoids\n",
+                  from_row.name.c_str(), to_row.name.c_str(), click_ms, gap_ms, gap_ms / unavoidable_ms,
+                  unavoidable_ms);
+    }
+    plugin_->StopHW();
+  }
+
   // The median StopHW.
   double StopLatency() {
     SelectRow(kTwoMegaRow);
@@ -332,6 +373,7 @@ int main(int argc, char** argv) {
   bench.Throughput();
   bench.CpuAtTwoMegaSamples();
   bench.Delay();
+  bench.RateChangeGap();
   const double stop_median_ms = bench.StopLatency();
   bench.Close();
   Bench::UnloadLatency(stop_median_ms, quick);

@@ -19,7 +19,7 @@ std::string Application::RegisterFrameClass(UINT style, HCURSOR cursor, HBRUSH b
 
   WNDCLASSA window_class{};
   window_class.style = style;
-  window_class.lpfnWndProc = door_ != nullptr ? door_->Into(&FrameWindow::Procedure) : &FrameWindow::Procedure;
+  window_class.lpfnWndProc = ThroughDoor(door_, &FrameWindow::Procedure);
   window_class.hInstance = instance_;
   window_class.hIcon = icon;
   window_class.hCursor = cursor;

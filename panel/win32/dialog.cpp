@@ -15,7 +15,7 @@ std::atomic<DLGPROC> g_procedure{nullptr};
 
 bool Dialog::CreateModeless(HINSTANCE instance, HWND parent, ModuleDoor* door) {
   if (parent == nullptr) return false;
-  const DLGPROC procedure = door != nullptr ? door->Into(&Dialog::Procedure) : &Dialog::Procedure;
+  const DLGPROC procedure = ThroughDoor(door, &Dialog::Procedure);
   g_procedure.store(procedure);
   return CreateDialogParamA(instance, MAKEINTRESOURCEA(template_id_), parent, procedure,
                             reinterpret_cast<LPARAM>(this)) != nullptr;

@@ -6,7 +6,7 @@
 #include "device/library_loader_win32.h"
 #include "plugin/win32/exports.h"
 #include "ports/win32/message_wait.h"
-#include "streaming/stream_resources_win32.h"
+#include "ports/win32/platform_kit_win32.h"
 
 namespace halvorn {
 namespace {
@@ -31,7 +31,10 @@ std::unique_ptr<win::ModuleDoor> OpenDoor(HINSTANCE instance) {
   entries.push_back(win::FrameWindow::DoorEntry());
   for (const auto& entry : win::Dialog::DoorEntries()) entries.push_back(entry);
   for (const auto& entry : win::WindowThread::DoorEntries()) entries.push_back(entry);
-  for (const auto& entry : streaming::StreamDoorEntries()) entries.push_back(entry);
+  entries.push_back(win::PlatformKitDoorEntry());
+  // A transfer that comes after the module has gone is taken unread.
+  entries.push_back({reinterpret_cast<const void*>(&streaming::SampleStream::TransferCallback), 8,
+                     win::ModuleDoor::Way::kCounted, 1});
   std::unique_ptr<win::ModuleDoor> door = win::ModuleDoor::Open(instance, entries);
   if (door) EnterEntryPointsThrough(*door);
   return door;
@@ -52,11 +55,12 @@ HostCallers HostCallersThrough(const win::ModuleDoor* door) {
 Win32Module::Win32Module(HINSTANCE instance)
     : door_(OpenDoor(instance)),
       loader_(device::MakeWin32LibraryLoader(FolderOf(instance).c_str(), door_.get())),
-      stream_resources_(streaming::MakeWin32StreamResources(door_.get())),
+      kit_(win::MakeWin32PlatformKit(door_.get())),
       window_thread_(instance, door_.get()),
       ui_(application_, window_thread_),
       module_(std::make_unique<Module>(
-          ModulePlatform{*loader_, *stream_resources_, ui_, ui_, HostCallersThrough(door_.get())})),
+          ModulePlatform{*loader_, *kit_, win::ThroughDoor(door_.get(), &streaming::SampleStream::TransferCallback),
+                         ui_, ui_, HostCallersThrough(door_.get())})),
       application_(instance, door_.get(), module_->panel()) {}
 
 Win32Module::~Win32Module() {

@@ -16,7 +16,7 @@
 // with it the host callback's calling-convention attribute.
 #include "device/library_loader.h"
 #include "plugin/module.h"
-#include "streaming/stream_resources.h"
+#include "ports/platform_kit.h"
 
 #include "panel/win32/extio_halvorn_app.h"
 #include "panel/win32/win32_user_interface.h"
@@ -45,7 +45,7 @@ class Win32Module {
  private:
   std::unique_ptr<win::ModuleDoor> door_;
   std::unique_ptr<device::LibraryLoader> loader_;
-  std::unique_ptr<streaming::StreamResources> stream_resources_;
+  std::unique_ptr<PlatformKit> kit_;
   win::WindowThread window_thread_;
   // Finds the panel's windows through the application object below, which
   // needs the module's panel logic and so comes after it.

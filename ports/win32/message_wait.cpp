@@ -1,16 +1,10 @@
 #include "ports/win32/message_wait.h"
 
+#include "ports/deadline.h"
+
 namespace halvorn::win {
-namespace {
 
-// Left of `timeout_ms` once `started` (a GetTickCount reading) is that long ago.
-DWORD Left(DWORD started, DWORD timeout_ms) {
-  if (timeout_ms == INFINITE) return INFINITE;
-  const DWORD elapsed = GetTickCount() - started;
-  return elapsed >= timeout_ms ? 0 : timeout_ms - elapsed;
-}
-
-}  // namespace
+static_assert(kForever == INFINITE);
 
 void ServeSentMessages() {
   // Peeking delivers the sent messages; nothing is removed.
@@ -19,9 +13,9 @@ void ServeSentMessages() {
 }
 
 bool WaitServingSentMessages(HANDLE object, DWORD timeout_ms) {
-  const DWORD started = GetTickCount();
+  const Deadline deadline(timeout_ms);
   for (;;) {
-    const DWORD woken = MsgWaitForMultipleObjects(1, &object, FALSE, Left(started, timeout_ms), QS_SENDMESSAGE);
+    const DWORD woken = MsgWaitForMultipleObjects(1, &object, FALSE, deadline.LeftMs(), QS_SENDMESSAGE);
     if (woken == WAIT_OBJECT_0) return true;
     if (woken != WAIT_OBJECT_0 + 1) return false;
     ServeSentMessages();
@@ -46,9 +40,9 @@ BOOL CALLBACK ModalWait::DisableIfOpen(HWND window, LPARAM self_pointer) {
 }
 
 bool ModalWait::For(HANDLE object, DWORD timeout_ms) {
-  const DWORD started = GetTickCount();
+  const Deadline deadline(timeout_ms);
   for (;;) {
-    const DWORD woken = MsgWaitForMultipleObjects(1, &object, FALSE, Left(started, timeout_ms), QS_ALLINPUT);
+    const DWORD woken = MsgWaitForMultipleObjects(1, &object, FALSE, deadline.LeftMs(), QS_ALLINPUT);
     if (woken == WAIT_OBJECT_0) return true;
     if (woken != WAIT_OBJECT_0 + 1) return false;
     MSG message;

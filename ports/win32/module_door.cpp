@@ -1,5 +1,7 @@
 #include "ports/win32/module_door.h"
 
+#include "ports/deadline.h"
+
 #include <cstring>
 
 // The templates, in module_door_thunks.S.
@@ -199,17 +201,15 @@ bool ModuleDoor::ReleaseAfterUnload(const LibraryRelease& release) {
 
 bool ModuleDoor::Close(DWORD timeout_ms, void (*meanwhile)()) {
   auto* count = reinterpret_cast<volatile LONG*>(&header()[kCount]);
-  const DWORD started = GetTickCount();
-  for (;;) {
-    if (InterlockedCompareExchange(count, static_cast<LONG>(kGone), 0) == 0) return true;
-    if (GetTickCount() - started >= timeout_ms) break;
-    if (meanwhile != nullptr) meanwhile();
-    Sleep(1);
-  }
-  // A counted thread is still inside and will not come out in time: shut all
-  // the same, so nothing new comes in.
-  InterlockedOr(count, static_cast<LONG>(kGone));
-  return false;
+  const bool shut = PollUntil(
+      timeout_ms, [count] { return InterlockedCompareExchange(count, static_cast<LONG>(kGone), 0) == 0; },
+      [meanwhile] {
+        if (meanwhile != nullptr) meanwhile();
+      });
+  // A counted thread still inside will not come out in time: shut all the
+  // same, so nothing new comes in.
+  if (!shut) InterlockedOr(count, static_cast<LONG>(kGone));
+  return shut;
 }
 
 }  // namespace halvorn::win

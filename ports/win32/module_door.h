@@ -127,4 +127,11 @@ class ModuleDoor {
   std::uint32_t* release_record_ = nullptr;
 };
 
+// `target`'s way in through `door`, or `target` itself for a module that has
+// no door.
+template <typename Function>
+Function ThroughDoor(const ModuleDoor* door, Function target) {
+  return door != nullptr ? door->Into(target) : target;
+}
+
 }  // namespace halvorn::win

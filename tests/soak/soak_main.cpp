@@ -226,8 +226,7 @@ int main(int argc, char** argv) {
   CountingHost& host = CountingHost::Instance();
   host.set_check_counting(true);
   plugin->SetCallback(&HostCallback);
-  halvorn::host::PumpMessagesFor(100);
-  const auto panel = halvorn::host::HalvornPanel::Find(plugin->module());
+  const auto panel = halvorn::host::HalvornPanel::Await(plugin->module(), 10000);
   if (!panel) return Fail("the plug-in shows no panel");
   std::string why;
   const auto click = [&](int id, const char* what) {

@@ -15,7 +15,8 @@ namespace halvorn::testing {
 
 // A host's session in the order it runs; each point is one entry point call or
 // one panel handler, with the receiver and the stream in the state the points
-// before it left (a rate change left pending before each load of a bitstream).
+// before it left (a rate chosen before each load of a bitstream: left
+// pending while nothing streams, in force at once while the stream runs).
 enum Point {
   kInitHW,
   kOpenHW,
@@ -54,8 +55,9 @@ struct EntryCalls {
   std::vector<std::pair<Point, Seen>> calls;  // every other point does not call it
 };
 
-// The matrix: where the plug-in calls each entry in the session above, and
-// the one visible effect of its failure there. Everything else is silent.
+// The matrix: where the plug-in calls each entry in the session above, the
+// stream running from StartHW on, and the one visible effect of its failure
+// there. Everything else is silent.
 inline const std::vector<EntryCalls> kCalls = {
     {"Open", {{kInitHW, kInitHWFails}, {kInitHWWhileStreaming, kInitHWFails}}},
     {"Close", {{kCloseHWWhileStreaming, kSilent}}},
@@ -64,8 +66,7 @@ inline const std::vector<EntryCalls> kCalls = {
      {{kOpenHW, kShowsBitstreamMessage},
       {kSetHWLO, kShowsBitstreamMessage},
       {kStartHW, kShowsBitstreamMessage},
-      {kCalibrateClick, kShowsBitstreamMessage},
-      {kRecClick, kShowsBitstreamMessage}}},
+      {kRateClick, kShowsBitstreamMessage}}},
     {"GetDeviceName", {}},
     {"GetFriendlyDeviceName", {}},
     {"SetAttenuator", {{kOpenHW, kSilent}, {kAttenuatorClick, kSilent}}},
@@ -85,14 +86,17 @@ inline const std::vector<EntryCalls> kCalls = {
       {kDitherClick, kSilent},
       {kPreampClick, kSilent},
       {kCalibrateClick, kSilent},
+      {kRateClick, kSilent},
       {kStopHW, kSilent},
       {kRestartHW, kSilent},
       {kInitHWWhileStreaming, kSilent},
       {kStartHWAgain, kSilent},
       {kCloseHWWhileStreaming, kSilent}}},
     {"GetInputData", {}},
-    {"StartAsyncInput", {{kStartHW, kStartHWFails}, {kRestartHW, kStartHWFails}, {kStartHWAgain, kStartHWFails}}},
-    {"StopAsyncInput", {{kStopHW, kSilent}, {kInitHWWhileStreaming, kSilent}, {kCloseHWWhileStreaming, kSilent}}},
+    {"StartAsyncInput",
+     {{kStartHW, kStartHWFails}, {kRateClick, kSilent}, {kRestartHW, kStartHWFails}, {kStartHWAgain, kStartHWFails}}},
+    {"StopAsyncInput",
+     {{kRateClick, kSilent}, {kStopHW, kSilent}, {kInitHWWhileStreaming, kSilent}, {kCloseHWWhileStreaming, kSilent}}},
     {"EepromRead", {}},
     {"EepromWrite", {}},
     {"GetDLLVersion", {}},
@@ -105,11 +109,25 @@ inline const EntryCalls& CallsOf(const std::string& entry) {
   throw std::out_of_range(entry);
 }
 
+// The user's clicks and the status timer run on the panel's thread; the
+// other points are the host's calls.
+constexpr bool OnPanelThread(Point point) { return point >= kAttenuatorClick && point <= kStopClick; }
+
 inline Seen SeenAt(const EntryCalls& row, Point point) {
   for (const auto& [at, seen] : row.calls) {
     if (at == point) return seen;
   }
   return kNotCalled;
+}
+
+// The same for a session that never streams (the library or an entry the
+// stream needs is missing): a rate chosen waits for the next load instead of
+// loading at once, so the bitstreams load at the calibration and at Rec
+// rather than at the rate's click.
+inline Seen SeenWithoutStream(const EntryCalls& row, Point point) {
+  if (std::string(row.entry) != "FpgaConfig") return SeenAt(row, point);
+  if (point == kCalibrateClick || point == kRecClick) return kShowsBitstreamMessage;
+  return point == kRateClick ? kNotCalled : SeenAt(row, point);
 }
 
 enum class Mode { kMissing, kFailing };

@@ -1,6 +1,6 @@
 // The plug-in's module built natively as the Windows module builds it: the
 // simulated receiver loaded as a shared object through the real binding, the
-// platform's stream resources, and a user interface that records what the
+// platform's kit, and a user interface that records what the
 // module showed.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include "device/library_loader.h"
 #include "plugin/module.h"
-#include "streaming/stream_resources.h"
+#include "ports/platform_kit.h"
 #include "tests/support/fake_user_interface.h"
 #include "tests/support/journal.h"
 #include "tests/support/trace_recorder.h"
@@ -26,13 +26,13 @@ std::string NewJournalPath(const std::string& name);
 struct NativeModule {
   explicit NativeModule(const char* library_directory = SimulatorDirectory(),
                         std::unique_ptr<device::LibraryLoader> custom_loader = nullptr,
-                        std::unique_ptr<streaming::StreamResources> custom_resources = nullptr,
+                        std::unique_ptr<PlatformKit> custom_kit = nullptr,
                         recorder::RecorderOptions recorder_options = {})
       : loader(custom_loader ? std::move(custom_loader)
                              : device::MakePlatformLibraryLoader(library_directory)),
-        resources(custom_resources ? std::move(custom_resources)
-                                   : streaming::MakePlatformStreamResources()),
-        module(std::make_unique<Module>(ModulePlatform{*loader, *resources, ui, ui, kCallHostDirectly, &trace},
+        kit(custom_kit ? std::move(custom_kit) : MakePlatformKit()),
+        module(std::make_unique<Module>(ModulePlatform{*loader, *kit, &streaming::SampleStream::TransferCallback, ui,
+                                                       ui, kCallHostDirectly, &trace},
                                         std::move(recorder_options))) {}
   ~NativeModule() { module.reset(); }
 
@@ -51,7 +51,7 @@ struct NativeModule {
   FakeUserInterface ui;
   TraceRecorder trace;
   std::unique_ptr<device::LibraryLoader> loader;
-  std::unique_ptr<streaming::StreamResources> resources;
+  std::unique_ptr<PlatformKit> kit;
   std::unique_ptr<Module> module;
 };
 

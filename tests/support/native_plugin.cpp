@@ -30,7 +30,7 @@ NativePlugin::NativePlugin(NativePluginParts parts) : journal_path_(NewJournalPa
   options.max_data_bytes = parts.max_data_bytes;
   const bool own_loader = parts.loader != nullptr;
   module_ = std::make_unique<NativeModule>(own_loader ? "" : SimulatorDirectory(), std::move(parts.loader),
-                                           std::move(parts.resources), std::move(options));
+                                           std::move(parts.kit), std::move(options));
 }
 
 // The module goes before the settings are put back and the scratch

@@ -10,7 +10,7 @@
 
 #include "device/library_loader.h"
 #include "recorder/recorder.h"
-#include "streaming/stream_resources.h"
+#include "ports/platform_kit.h"
 #include "tests/support/faulty_directory.h"
 #include "tests/support/native_module.h"
 #include "tests/support/ordered_directory.h"
@@ -26,7 +26,7 @@ struct NativePluginParts {
   // Null: the simulated library, as the platform loads it.
   std::unique_ptr<device::LibraryLoader> loader;
   // Null: the platform's.
-  std::unique_ptr<streaming::StreamResources> resources;
+  std::unique_ptr<PlatformKit> kit;
   // Null: the recording files never fail.
   std::shared_ptr<Faults> file_faults;
   std::uint32_t max_data_bytes = recorder::kMaxDataBytes;

@@ -136,7 +136,6 @@ class RandomisedSession {
   std::vector<int> received_statuses_;
   std::uint8_t last_sent_flags_ = 0;
   std::uint32_t last_sent_nco_ = 0;
-  std::int64_t expected_transfer_bytes_ = 0;
   std::uint64_t dropped_before_step_ = 0;
   std::uint64_t device_streams_ = 0;
 

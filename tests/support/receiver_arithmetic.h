@@ -1,6 +1,6 @@
 // The receiver's arithmetic as a host can check it, written apart from the
-// receiver's code: the NCO word, the preselector band, and the clock a
-// calibration leads to.
+// receiver's code: the NCO word and the frequency it tunes, the preselector
+// band, and the clock a calibration leads to.
 #pragma once
 
 #include <cmath>
@@ -12,6 +12,12 @@ namespace halvorn::testing {
 inline std::uint32_t ExpectedNcoWord(std::int32_t lo_hz, std::int32_t clock_hz) {
   const double quotient = static_cast<double>(lo_hz) * 4294967296.0 / static_cast<double>(clock_hz);
   return static_cast<std::uint32_t>(static_cast<std::int64_t>(quotient));
+}
+
+// The frequency a word tunes with the receiver's true clock: words from 2^31
+// on are negative frequencies.
+inline double TunedHz(std::uint32_t nco_word, double clock_hz) {
+  return static_cast<std::int32_t>(nco_word) * clock_hz / 4294967296.0;
 }
 
 inline int ExpectedBand(std::int32_t frequency_hz) {
@@ -36,18 +42,23 @@ inline std::optional<std::int32_t> ExpectedCalibratedClock(std::int32_t tuned_hz
   return static_cast<std::int32_t>(clock);
 }
 
-// The LO range hosts may tune: 0 to 40 MHz.
-inline constexpr std::int32_t kHighestLoHz = 40000000;
+// The top of the LO range hosts may tune: the last whole hertz below half
+// the clock, the last whose tuning word is still positive.
+inline std::int32_t ExpectedHighestLo(std::int32_t clock_hz) {
+  return static_cast<std::int32_t>(std::ceil(static_cast<double>(clock_hz) / 2.0)) - 1;
+}
 
 // What SetHWLO gives for an LO: 0 in range, the highest LO above it, a
 // negative number below it.
-inline std::int32_t ExpectedSetHwLoResult(std::int32_t lo_hz) {
-  return lo_hz > kHighestLoHz ? kHighestLoHz : lo_hz < 0 ? -1 : 0;
+inline std::int32_t ExpectedSetHwLoResult(std::int32_t lo_hz, std::int32_t clock_hz) {
+  const std::int32_t highest = ExpectedHighestLo(clock_hz);
+  return lo_hz > highest ? highest : lo_hz < 0 ? -1 : 0;
 }
 
 // The LO StartHW tunes: the nearer end of the range for one outside it.
-inline std::int32_t ExpectedStartLo(std::int32_t lo_hz) {
-  return lo_hz > kHighestLoHz ? kHighestLoHz : lo_hz < 0 ? 0 : lo_hz;
+inline std::int32_t ExpectedStartLo(std::int32_t lo_hz, std::int32_t clock_hz) {
+  const std::int32_t highest = ExpectedHighestLo(clock_hz);
+  return lo_hz > highest ? highest : lo_hz < 0 ? 0 : lo_hz;
 }
 
 }  // namespace halvorn::testing

@@ -60,9 +60,11 @@ struct SessionModel {
   // The stream dropped blocks while the recording ran: its end may say so.
   bool recording_may_have_lost = false;
 
-  // NCO words and preselector bands the device may have been sent, and the
-  // switch values a record sent during the current step may carry.
+  // NCO words and preselector bands the device may have been sent, the
+  // transfer sizes its input may have been started with during the current
+  // step, and the switch values a record sent during it may carry.
   std::unordered_set<std::uint32_t> allowed_nco{0};
+  std::set<std::int64_t> transfer_bytes;
   std::set<int> allowed_bands{0, 10};
   std::map<int, std::set<bool>> switch_values;
 
@@ -112,7 +114,7 @@ struct SessionModel {
   // StartHW: the nearer end of the range for an LO outside it, and the host
   // told so (or told the LO it has, when the receiver took no tuning).
   void StartTuned(std::int32_t lo_hz) {
-    const std::int32_t tuned = ExpectedStartLo(lo_hz);
+    const std::int32_t tuned = ExpectedStartLo(lo_hz, clock);
     const bool taken = TunedIfTaken(tuned);
     if ((tuned != lo_hz || !taken) && callback_registered) statuses.push_back(kStatusLoChanged);
     panel_made = true;
@@ -140,7 +142,7 @@ struct SessionModel {
   // SetHWLO: in range, tuned if the receiver takes the record; if it does not,
   // the host is told to read the LO again.
   void Retuned(std::int32_t lo_hz) {
-    if (ExpectedSetHwLoResult(lo_hz) != 0) return;
+    if (ExpectedSetHwLoResult(lo_hz, clock) != 0) return;
     if (!TunedIfTaken(lo_hz) && callback_registered) statuses.push_back(kStatusLoChanged);
   }
 
@@ -195,7 +197,13 @@ struct SessionModel {
       const int clicked_row = id - panel::kFirstRateButton;
       if (clicked_row != row) {
         row = clicked_row;
-        reload_pending = true;
+        if (streaming) {
+          // In force at once: the input restarts with the row's transfers.
+          BitstreamLoaded();
+          transfer_bytes.insert(rate().bytes_per_transfer());
+        } else {
+          reload_pending = true;
+        }
         if (callback_registered) statuses.push_back(kStatusSampleRateChanged);
       }
     } else if (id == panel::kAdcPreamp) {
@@ -208,13 +216,18 @@ struct SessionModel {
       preselector = on;
     } else if (id == panel::kClockCalibrate) {
       if (const auto calibrated = ExpectedCalibratedClock(last_tuned, clock)) {
-        // The same LO again with the new clock; the LO itself does not change.
+        // The same LO again with the new clock, unless half the new clock is
+        // below it: then the top of the range, and the host is told.
         clock = *calibrated;
         if (reload_pending) {
           BitstreamLoaded();
           reload_pending = false;
         }
         if (library_loaded) {
+          if (lo > ExpectedHighestLo(clock)) {
+            lo = host_lo = ExpectedHighestLo(clock);
+            if (callback_registered) statuses.push_back(kStatusLoChanged);
+          }
           nco = ExpectedNcoWord(lo, clock);
           allowed_nco.insert(nco);
         }

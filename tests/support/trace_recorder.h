@@ -1,7 +1,6 @@
 // Keeps every trace text, for tests that check what the plug-in reported.
 #pragma once
 
-#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,10 +18,6 @@ class TraceRecorder : public TraceSink {
   std::vector<std::string> texts() {
     std::lock_guard lock(mutex_);
     return texts_;
-  }
-  bool Contains(const std::string& text) {
-    auto all = texts();
-    return std::find(all.begin(), all.end(), text) != all.end();
   }
   void Clear() {
     std::lock_guard lock(mutex_);

@@ -5,52 +5,25 @@
 #include <set>
 #include <string>
 
-#include "tests/support/native_module.h"
+#include "tests/support/hiding_loader.h"
 
 namespace halvorn::device {
 namespace {
 
-// Presents the real simulator with some entries hidden, as a library that
-// lacks them would be.
-class HidingLoader : public LibraryLoader {
- public:
-  explicit HidingLoader(std::set<std::string> hidden)
-      : real_(MakePlatformLibraryLoader(testing::SimulatorDirectory())), hidden_(std::move(hidden)) {}
-  Handle Load(const char* name) override {
-    ++loads;
-    return real_->Load(name);
-  }
-  void* Find(Handle library, const char* name) override {
-    looked_up.emplace_back(name);
-    return hidden_.count(name) ? nullptr : real_->Find(library, name);
-  }
-  bool Unload(Handle library) override {
-    ++unloads;
-    return real_->Unload(library);
-  }
-
-  int loads = 0;
-  int unloads = 0;
-  std::vector<std::string> looked_up;
-
- private:
-  std::unique_ptr<LibraryLoader> real_;
-  std::set<std::string> hidden_;
-};
+using testing::HidingLoader;
 
 std::set<std::string> AllEntries() { return {std::begin(kEntryNames), std::end(kEntryNames)}; }
 
 TEST(DeviceLibraryTest, LooksUpTheFifteenEntriesInOrderAfterEachLoad) {
-  HidingLoader loader({});
+  HidingLoader loader;
   DeviceLibrary device(loader);
   ASSERT_TRUE(device.Load());
   ASSERT_TRUE(device.Load());
-  const std::vector<std::string> order(std::begin(kEntryNames), std::end(kEntryNames));
-  ASSERT_EQ(loader.looked_up.size(), 30u);
-  EXPECT_EQ(std::vector<std::string>(loader.looked_up.begin(), loader.looked_up.begin() + 15), order);
-  EXPECT_EQ(std::vector<std::string>(loader.looked_up.begin() + 15, loader.looked_up.end()), order);
+  std::vector<std::string> twice(std::begin(kEntryNames), std::end(kEntryNames));
+  twice.insert(twice.end(), std::begin(kEntryNames), std::end(kEntryNames));
+  EXPECT_EQ(loader.looked_up(), twice);
   // The second load dropped the first reference, so one unload releases it.
-  EXPECT_EQ(loader.unloads, 1);
+  EXPECT_EQ(loader.unloads(), 1);
   EXPECT_TRUE(device.Unload());
   EXPECT_FALSE(device.IsLoaded());
 }
@@ -74,7 +47,7 @@ TEST(DeviceLibraryTest, MissingEntriesGiveTheirFailureValuesWithoutACall) {
 }
 
 TEST(DeviceLibraryTest, PresentEntriesAreCalled) {
-  HidingLoader loader({});
+  HidingLoader loader;
   DeviceLibrary device(loader);
   ASSERT_TRUE(device.Load());
   for (const char* name : kEntryNames) EXPECT_TRUE(device.HasEntry(name)) << name;
@@ -83,7 +56,7 @@ TEST(DeviceLibraryTest, PresentEntriesAreCalled) {
 }
 
 TEST(DeviceLibraryTest, AfterUnloadEveryWrapperDoesNothing) {
-  HidingLoader loader({});
+  HidingLoader loader;
   DeviceLibrary device(loader);
   ASSERT_TRUE(device.Load());
   ASSERT_TRUE(device.Unload());
@@ -97,15 +70,17 @@ TEST(DeviceLibraryTest, AfterUnloadEveryWrapperDoesNothing) {
 }
 
 TEST(DeviceLibraryTest, AFailedLoadKeepsThePreviousTable) {
-  HidingLoader loader({});
+  HidingLoader loader;
   DeviceLibrary device(loader);
   ASSERT_TRUE(device.Load());
-  auto missing = MakePlatformLibraryLoader("/nonexistent-directory");
-  DeviceLibrary absent(*missing);
-  EXPECT_FALSE(absent.Load());
-  EXPECT_FALSE(absent.IsLoaded());
+  loader.SetAbsent(true);
+  EXPECT_FALSE(device.Load());
+  // The reference and every entry of the earlier load are still there.
   EXPECT_TRUE(device.IsLoaded());
+  EXPECT_EQ(loader.unloads(), 0);
+  for (const char* name : kEntryNames) EXPECT_TRUE(device.HasEntry(name)) << name;
   EXPECT_TRUE(device.Open());
+  EXPECT_EQ(device.FirmwareDownload(nullptr), 0);
 }
 
 }  // namespace

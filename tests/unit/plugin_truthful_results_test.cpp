@@ -16,6 +16,7 @@
 #include "simulator/counting_pattern.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/native_module.h"
+#include "tests/support/receiver_arithmetic.h"
 #include "tests/unit/recorder_test_support.h"
 
 namespace halvorn {
@@ -89,7 +90,7 @@ class TruthfulResultsTest : public ::testing::Test {
 TEST_F(TruthfulResultsTest, StartHwFailsWheneverNothingStreamsAfterIt) {
   // Before InitHW there is no receiver to start.
   EXPECT_EQ(plugin().StartHW(7050000), -1);
-  EXPECT_TRUE(module_.trace.Contains("StartHW failed: the receiver is not open"));
+  EXPECT_TRUE(device().calls().empty());
   EXPECT_FALSE(plugin().stream().IsStreaming());
 
   ASSERT_TRUE(Init());
@@ -97,7 +98,7 @@ TEST_F(TruthfulResultsTest, StartHwFailsWheneverNothingStreamsAfterIt) {
   // A device that refuses its input: nothing streams, nothing is left running.
   device().SetResult("StartAsyncInput", 0);
   EXPECT_EQ(plugin().StartHW(7050000), -1);
-  EXPECT_TRUE(module_.trace.Contains("StartHW failed: the receiver refused to start its input"));
+  EXPECT_EQ(device().calls("StartAsyncInput").size(), 1u);
   EXPECT_FALSE(plugin().stream().IsStreaming());
   EXPECT_EQ(device().records().back().flags & receiver::kFlagStreaming, 0);
 
@@ -110,8 +111,9 @@ TEST_F(TruthfulResultsTest, StartHwFailsWheneverNothingStreamsAfterIt) {
   // A stop the device refused: the next start must not read its transfers.
   device().SetResult("StopAsyncInput", 0);
   plugin().StopHW();
+  const std::size_t starts = device().calls("StartAsyncInput").size();
   EXPECT_EQ(plugin().StartHW(7050000), -1);
-  EXPECT_TRUE(module_.trace.Contains("StartHW failed: the receiver's input did not take its last stop"));
+  EXPECT_EQ(device().calls("StartAsyncInput").size(), starts);
   device().SetResult("StopAsyncInput", 1);
   EXPECT_EQ(plugin().StartHW(7050000), 1024);
   plugin().StopHW();
@@ -125,11 +127,13 @@ TEST_F(TruthfulResultsTest, StartHwFailsWheneverNothingStreamsAfterIt) {
 TEST_F(TruthfulResultsTest, StartHwTunesTheNearerEndOfTheRangeAndTellsTheHost) {
   ASSERT_TRUE(Init());
   plugin().OpenHW();
+  // The top of the range is the last hertz below half the clock: its word is
+  // still positive, so the receiver is tuned where GetHWLO says.
   EXPECT_EQ(plugin().StartHW(100000000), 1024);
-  EXPECT_EQ(plugin().GetHWLO(), 40000000);
-  EXPECT_EQ(device().records().back().nco_word, receiver::NcoWord(40000000, 80000000));
+  EXPECT_EQ(plugin().GetHWLO(), 39999999);
+  EXPECT_EQ(device().records().back().nco_word, testing::ExpectedNcoWord(39999999, 80000000));
+  EXPECT_LT(device().records().back().nco_word, 0x80000000u);
   EXPECT_EQ(LoChanges().size(), 1u);
-  EXPECT_TRUE(module_.trace.Contains("LO out of range, tuned to 40000000 Hz"));
   plugin().StopHW();
 
   EXPECT_EQ(plugin().StartHW(-5), 1024);
@@ -138,8 +142,8 @@ TEST_F(TruthfulResultsTest, StartHwTunesTheNearerEndOfTheRangeAndTellsTheHost) {
   plugin().StopHW();
 
   // An LO in range is tuned as given, without a word to the host.
-  EXPECT_EQ(plugin().StartHW(40000000), 1024);
-  EXPECT_EQ(plugin().GetHWLO(), 40000000);
+  EXPECT_EQ(plugin().StartHW(39999999), 1024);
+  EXPECT_EQ(plugin().GetHWLO(), 39999999);
   EXPECT_EQ(LoChanges().size(), 2u);
   plugin().StopHW();
 }
@@ -154,7 +158,8 @@ TEST_F(TruthfulResultsTest, AControlRecordTheReceiverRefusesLeavesTheLoWhereItWa
   EXPECT_EQ(plugin().SetHWLO(10000000), 0);
   EXPECT_EQ(plugin().GetHWLO(), 7050000);
   EXPECT_EQ(LoChanges().size(), 1u);
-  EXPECT_TRUE(module_.trace.Contains("Control record refused: the receiver was not retuned"));
+  // It was asked, and said no.
+  EXPECT_EQ(device().records().back().nco_word, testing::ExpectedNcoWord(10000000, 80000000));
   // Neither is the band changed for an LO the receiver does not have.
   EXPECT_TRUE(device().calls("SetPreselector").empty());
 
@@ -222,20 +227,57 @@ TEST_F(TruthfulResultsTest, EachRadioGroupShowsExactlyTheReceiversSetting) {
   }
 }
 
-TEST_F(TruthfulResultsTest, ARecordingStartsAtTheRateItsSamplesHave) {
+// A rate chosen while the stream runs is in force at once: the input stops,
+// the row's bitstream and the control record go to the receiver, the input
+// restarts with the row's transfers, and only then is the host told (100
+// after a click, nothing after its own ExtIoSetSrate). A bitstream the
+// receiver refuses leaves the row in force as it was, with the message.
+TEST_F(TruthfulResultsTest, ARateChosenWhileStreamingIsInForceAtOnceAndARefusedOneNot) {
   ASSERT_TRUE(Init());
   plugin().OpenHW();
   ASSERT_EQ(plugin().StartHW(7050000), 1024);
-  module_.panel().OnClick(panel::RateButtonFor(4));
   device().Reset();
+  module_.panel().OnClick(panel::RateButtonFor(1));
+  EXPECT_EQ(device().entries(), (Strings{"StopAsyncInput", "FpgaConfig", "Sio", "StartAsyncInput"}));
+  EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn250k24v21");
+  EXPECT_EQ(device().calls("StartAsyncInput")[0].value, 12288);
+  EXPECT_EQ(device().records().back().nco_word, testing::ExpectedNcoWord(7050000, 80000000));
+  EXPECT_EQ(plugin().GetHWSR(), 250000);
+  EXPECT_EQ(CountingHost::Instance().statuses(), std::vector<int>{kStatusSampleRateChanged});
 
+  device().Reset();
+  EXPECT_EQ(plugin().ExtIoSetSrate(3), 0);
+  EXPECT_EQ(device().calls("StartAsyncInput")[0].value, 49152);
+  EXPECT_EQ(plugin().ExtIoGetActualSrateIdx(), 3);
+  EXPECT_EQ(CountingHost::Instance().statuses().size(), 1u);
+
+  device().Reset();
+  device().SetResult("FpgaConfig", -1);
+  module_.panel().OnClick(panel::RateButtonFor(4));
+  EXPECT_NE(plugin().ExtIoSetSrate(4), 0);
+  EXPECT_EQ(device().calls("StartAsyncInput")[0].value, 49152);
+  EXPECT_EQ(plugin().GetHWSR(), 1000000);
+  EXPECT_EQ(module_.ui.control(panel::RateButtonFor(3)).check, 1);
+  EXPECT_EQ(module_.ui.errors(), (Strings{receiver::kBitstreamMissingMessage, receiver::kBitstreamMissingMessage}));
+  EXPECT_EQ(CountingHost::Instance().statuses().size(), 1u);
+  plugin().StopHW();
+}
+
+// Chosen while nothing streams, the rate waits for the next start, or for
+// Rec, which loads it so the header tells the rate the samples will have;
+// refused then, the row in force before comes back and the host, told of the
+// refused one, hears of it.
+TEST_F(TruthfulResultsTest, ARateChosenWhileIdleLoadsAtRecOrTheNextStartAndARefusedOneGoesBack) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  module_.panel().OnClick(panel::RateButtonFor(4));
+  EXPECT_EQ(plugin().GetHWSR(), 2000000);
+  device().Reset();
   module_.panel().OnClick(panel::kRecButton);
   ASSERT_TRUE(module_.recorder().IsRecording());
   ASSERT_EQ(device().calls("FpgaConfig").size(), 1u);
   EXPECT_EQ(device().calls("FpgaConfig")[0].text, "halvorn2m24v21");
   module_.panel().OnClick(panel::kStopButton);
-  plugin().StopHW();
-
   const auto names = scratch_.Names();
   ASSERT_EQ(names.size(), 1u);
   const auto header = testing::ReadBytes(scratch_ / names[0]);
@@ -243,6 +285,16 @@ TEST_F(TruthfulResultsTest, ARecordingStartsAtTheRateItsSamplesHave) {
   EXPECT_EQ(header[24] | header[25] << 8 | header[26] << 16, 2000000);  // sample rate
   EXPECT_EQ(header[34], 16);                                            // bits per sample
   EXPECT_EQ(header[48], 4);                                             // the rate's row
+
+  module_.panel().OnClick(panel::RateButtonFor(2));
+  device().SetResult("FpgaConfig", -1);
+  CountingHost::Instance().Reset();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  EXPECT_EQ(plugin().GetHWSR(), 2000000);
+  EXPECT_EQ(device().calls("StartAsyncInput").back().value, 98304);
+  EXPECT_EQ(module_.ui.control(panel::RateButtonFor(4)).check, 1);
+  EXPECT_EQ(CountingHost::Instance().statuses(), (std::vector<int>{kStatusSampleRateChanged}));
+  plugin().StopHW();
 }
 
 TEST_F(TruthfulResultsTest, WhileRecordingTheSettingsTakeNoCommandAndKeepTheirMarks) {
@@ -348,7 +400,7 @@ TEST_F(TruthfulResultsTest, ARecordingThatLostBlocksSaysHowMuchWhenItStops) {
   EXPECT_NE(errors[0].find("Recording incomplete: 101 blocks of samples (0.83 s) were lost"), std::string::npos)
       << errors[0];
   plugin().StopHW();
-  EXPECT_TRUE(module_.trace.Contains("Blocks dropped: 101"));
+  EXPECT_EQ(plugin().stream().dropped_blocks(), 101u);
 }
 
 TEST_F(TruthfulResultsTest, BlocksLostBeforeARecordingStartedAreNotItsLoss) {
@@ -376,6 +428,46 @@ TEST_F(TruthfulResultsTest, BlocksLostBeforeARecordingStartedAreNotItsLoss) {
   EXPECT_EQ(testing::ReadBytes(scratch_ / names[0]).size(), 90u + 3 * kBlockBytes);
 }
 
+// The receiver unplugged while streaming and recording: silent, it also
+// refuses its control record. The user is told once, the recording ends
+// whole (103, the panel idle), a start finds it gone; plugged back, a start
+// opens it afresh and sends it every setting, those changed meanwhile too.
+TEST_F(TruthfulResultsTest, AReceiverThatWentIsToldOnceAndAStartBringsItBackWithItsSettings) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  module_.panel().OnClick(panel::kRecButton);
+  Deliver(5);
+  ASSERT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 5; }));
+  for (const char* entry : {"Open", "Sio", "SetAttenuator", "SetPreselector", "StartAsyncInput"}) {
+    device().SetResult(entry, 0);
+  }
+  device().SetResult("Sio", -1);
+  device().SetResult("FpgaConfig", -1);
+
+  ASSERT_TRUE(WaitFor([&] { return !module_.ui.notices().empty(); }));
+  EXPECT_EQ(module_.ui.notices(), (Strings{kReceiverLostMessage}));
+  EXPECT_FALSE(module_.recorder().IsRecording());
+  EXPECT_EQ(CountingHost::Instance().statuses(), (std::vector<int>{kStatusRecordingStarted, kStatusRecordingStopped}));
+  EXPECT_TRUE(module_.ui.control(panel::kRecButton).enabled);
+  EXPECT_EQ(testing::ReadBytes(scratch_ / scratch_.Names()[0]).size(), 90u + 5 * kBlockBytes);
+  module_.panel().OnClick(panel::kAttenuator30dB);  // kept while it is gone
+  plugin().StopHW();
+  EXPECT_EQ(plugin().StartHW(7050000), -1);
+  EXPECT_EQ(module_.ui.notices().size(), 1u);
+
+  device().Reset();
+  EXPECT_EQ(plugin().StartHW(7100000), 1024);
+  EXPECT_EQ(device().entries(),
+            (Strings{"Close", "Open", "FirmwareDownload", "FpgaConfig", "Sio", "SetAttenuator", "SetPreselector", "Sio",
+                     "SetPreselector", "StartAsyncInput", "Sio"}));
+  EXPECT_EQ(device().calls("SetAttenuator")[0].value, 3);
+  EXPECT_EQ(device().records().back().nco_word, testing::ExpectedNcoWord(7100000, 80000000));
+  Deliver(2);
+  EXPECT_TRUE(WaitFor([] { return CountingHost::Instance().blocks() == 7; }));
+  plugin().StopHW();
+}
+
 TEST_F(TruthfulResultsTest, ASilentReceiverIsToldOncePerSilence) {
   ASSERT_TRUE(Init());
   plugin().OpenHW();
@@ -383,7 +475,6 @@ TEST_F(TruthfulResultsTest, ASilentReceiverIsToldOncePerSilence) {
   // Nothing comes: one notice after a little more than 2 s, and no other.
   ASSERT_TRUE(WaitFor([&] { return !module_.ui.notices().empty(); }));
   EXPECT_EQ(module_.ui.notices(), (Strings{streaming::kReceiverSilentMessage}));
-  EXPECT_TRUE(module_.trace.Contains("No samples from the receiver for 2 s"));
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_EQ(module_.ui.notices().size(), 1u);
   // Samples flow again, then stop again: told a second time.

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iterator>
+#include <string>
+
 #include "receiver/control_record.h"
 #include "receiver/sample_rate_table.h"
 #include "receiver/tuning.h"
+#include "tests/support/receiver_arithmetic.h"
 
 namespace halvorn::receiver {
 namespace {
@@ -23,13 +28,26 @@ TEST(NcoWordTest, TruncatesTowardZeroAndKeepsTheLow32Bits) {
   // At and above the clock the quotient passes 2^32 and wraps.
   EXPECT_EQ(NcoWord(80000000, 80000000), 0u);
   EXPECT_EQ(NcoWord(90000000, 80000000), NcoWord(10000000, 80000000));
-  EXPECT_EQ(NcoWord(2147483647, 80000000),
-            static_cast<std::uint32_t>(static_cast<std::int64_t>(2147483647.0 * 4294967296.0 / 80000000.0)));
+  EXPECT_EQ(NcoWord(2147483647, 80000000), testing::ExpectedNcoWord(2147483647, 80000000));
 }
 
 TEST(NcoWordTest, FollowsTheCalibratedClock) {
-  EXPECT_EQ(NcoWord(10000000, 79999200), static_cast<std::uint32_t>(10000000.0 * 4294967296.0 / 79999200.0));
+  EXPECT_EQ(NcoWord(10000000, 79999200), testing::ExpectedNcoWord(10000000, 79999200));
   EXPECT_NE(NcoWord(10000000, 79999200), NcoWord(10000000, 80000000));
+}
+
+// The host's range ends where the words do: its top, for the nominal clock and
+// calibrated ones alike, is the last hertz whose word is positive, the next
+// one tuning below zero; its bottom, 0 Hz, is the word 0.
+TEST(NcoWordTest, TheTopOfTheLoRangeIsTheLastHertzWhoseWordIsPositive) {
+  for (const std::int32_t clock_hz : {80000000, 80000170, 80000171, 79999830, 79920000}) {
+    const std::int32_t top = HighestLoHz(clock_hz);
+    EXPECT_EQ(top, testing::ExpectedHighestLo(clock_hz)) << clock_hz;
+    EXPECT_LT(NcoWord(top, clock_hz), 0x80000000u) << clock_hz;
+    EXPECT_GE(NcoWord(top + 1, clock_hz), 0x80000000u) << clock_hz;
+  }
+  EXPECT_EQ(HighestLoHz(80000000), 39999999);
+  EXPECT_EQ(NcoWord(kLowestLoHz, 80000000), 0u);
 }
 
 TEST(BandPlanTest, EveryLimitIsExclusiveAbove) {
@@ -82,33 +100,33 @@ TEST(ControlRecordTest, FlagsByteThenLittleEndianWordWithNoGap) {
   EXPECT_EQ(DecodeControlRecord(bytes.data()), (ControlRecord{0x07, 0xFFFF2E49}));
 }
 
-TEST(SampleRateTableTest, NineRowsAsTheReceiverOffersThem) {
-  struct Row {
-    const char* name;
-    std::int32_t rate;
-    std::int32_t packets;
-    int divider;
-  };
-  const Row rows[] = {
-      {"halvorn125k24v21", 125000, 1, 640}, {"halvorn250k24v21", 250000, 2, 320},
-      {"halvorn500k24v21", 500000, 4, 160}, {"halvorn1m24v21", 1000000, 8, 80},
-      {"halvorn2m24v21", 2000000, 16, 40},  {"halvorn95k24v31", 95238, 1, 840},
-      {"halvorn48k24v31", 48077, 1, 1664},  {"halvorn96k24v31", 96154, 1, 832},
-      {"halvorn192k24v31", 192308, 2, 416},
-  };
-  ASSERT_EQ(kSampleRateTable.size(), 9u);
-  for (int i = 0; i < 9; ++i) {
+// The rows follow from their descriptors: the rate is the nominal clock over
+// the divider (bytes 0-1), to the nearest hertz; the packets (byte 3) are the
+// fewest blocks that span as long as one block at 125 kS/s; byte 4 is the row;
+// and the name tells the rate, the sample bits (byte 5) and the bitstream
+// generation (byte 2).
+TEST(SampleRateTableTest, EachRowFollowsFromItsDescriptor) {
+  const char* const names[] = {"halvorn125k24v21", "halvorn250k24v21", "halvorn500k24v21",
+                               "halvorn1m24v21",   "halvorn2m24v21",   "halvorn95k24v31",
+                               "halvorn48k24v31",  "halvorn96k24v31",  "halvorn192k24v31"};
+  ASSERT_EQ(kSampleRateTable.size(), std::size(names));
+  for (int i = 0; i < kSampleRateCount; ++i) {
+    SCOPED_TRACE(i);
     const SampleRateRow& row = kSampleRateTable[i];
-    EXPECT_STREQ(row.bitstream_name, rows[i].name);
-    EXPECT_EQ(row.rate_hz, rows[i].rate);
-    EXPECT_EQ(row.packets_per_transfer, rows[i].packets);
-    EXPECT_EQ(row.bytes_per_transfer(), rows[i].packets * 6144);
-    EXPECT_EQ(row.rate_hz, static_cast<std::int32_t>(80000000.0 / rows[i].divider + 0.5)) << i;
+    const std::uint8_t* descriptor = kDescriptorRecords[i];
     // Descriptors lie one after another in row order, each ending in two zeros.
-    EXPECT_EQ(row.descriptor, &kDescriptorRecords[0][0] + 8 * i);
-    EXPECT_EQ(row.descriptor[6], 0);
-    EXPECT_EQ(row.descriptor[7], 0);
-    EXPECT_EQ(row.descriptor[0] | row.descriptor[1] << 8, rows[i].divider);
+    EXPECT_EQ(row.descriptor, descriptor);
+    EXPECT_EQ(descriptor[6] | descriptor[7], 0);
+    EXPECT_EQ(descriptor[4], i);
+    EXPECT_EQ(row.rate_hz, std::lround(80000000.0 / (descriptor[0] | descriptor[1] << 8)));
+    EXPECT_EQ(row.packets_per_transfer, descriptor[3]);
+    EXPECT_EQ(row.packets_per_transfer, (row.rate_hz + 124999) / 125000);
+    EXPECT_EQ(row.bytes_per_transfer(), row.packets_per_transfer * 6144);
+    const std::string rate = row.rate_hz % 1000000 == 0 ? std::to_string(row.rate_hz / 1000000) + "m"
+                                                        : std::to_string(row.rate_hz / 1000) + "k";
+    const std::string bits = std::to_string(descriptor[5]), generation = std::to_string(descriptor[2]);
+    EXPECT_EQ(row.bitstream_name, "halvorn" + rate + bits + "v" + generation);
+    EXPECT_STREQ(row.bitstream_name, names[i]);
   }
 }
 

@@ -26,7 +26,7 @@ namespace {
 class RecorderAllocationTest : public ::testing::TestWithParam<int>, protected testing::RecordingReceiverFixture {};
 
 TEST_P(RecorderAllocationTest, WritingBlocksAllocatesNothing) {
-  receiver_.SelectSampleRate(GetParam());
+  ChooseRate(GetParam());
   RecorderOptions options;
   options.directory = MakePlatformRecordingDirectory(scratch_.path().string());
   Recorder recorder(receiver_, host_, ui_, view_, trace_, std::move(options));

@@ -12,8 +12,8 @@
 #include "receiver/sample_rate_table.h"
 #include "recorder/recorder.h"
 #include "recorder/sample_reduction.h"
-#include "streaming/worker_start_gate.h"
-#include "tests/support/forwarding_resources.h"
+#include "ports/worker_start_gate.h"
+#include "tests/support/forwarding_kit.h"
 #include "tests/unit/recorder_test_support.h"
 
 namespace halvorn::recorder {
@@ -63,26 +63,26 @@ std::string Output(const std::string& command) {
 
 // Threads that do not begin until told: as the loader holds back a thread
 // started just before the module is unloaded.
-class HeldBackThreads final : public testing::ForwardingResources {
+class HeldBackThreads final : public testing::ForwardingKit {
  public:
-  std::unique_ptr<streaming::WorkerThread> StartWorker(Procedure procedure, void* argument) override {
-    started.push_back(std::make_shared<streaming::WorkerStartGate>(procedure, argument));
+  std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
+    started.push_back(std::make_shared<WorkerStartGate>(procedure, argument));
     return std::make_unique<Thread>(started.back());
   }
 
   // Each thread's start: the loader lets a thread go with WorkerStartGate::Enter.
-  std::vector<std::shared_ptr<streaming::WorkerStartGate>> started;
+  std::vector<std::shared_ptr<WorkerStartGate>> started;
 
  private:
-  class Thread final : public streaming::WorkerThread {
+  class Thread final : public WorkerThread {
    public:
-    explicit Thread(std::shared_ptr<streaming::WorkerStartGate> start) : start_(std::move(start)) {}
+    explicit Thread(std::shared_ptr<WorkerStartGate> start) : start_(std::move(start)) {}
     bool IsCurrentThread() const override { return false; }
     bool CancelIfNotStarted() override { return start_->CancelIfNotStarted(); }
     void Retire() override {}
 
    private:
-    std::shared_ptr<streaming::WorkerStartGate> start_;
+    std::shared_ptr<WorkerStartGate> start_;
   };
 };
 
@@ -91,9 +91,9 @@ class RecordingSurvivalTest : public ::testing::Test, protected testing::Recordi
   RecordingSurvivalTest() { testing::CountingHost::Instance().Reset(); }
 
   void Make(WriterTiming timing = {}, std::uint32_t max_data_bytes = kMaxDataBytes,
-            streaming::StreamResources* resources = nullptr) {
+            PlatformKit* kit = nullptr) {
     RecorderOptions options;
-    options.resources = resources;
+    options.kit = kit;
     options.directory = std::make_unique<testing::FaultyDirectory>(scratch_.path(), faults_);
     options.clock = clock_.AsClock();
     options.timing = timing;
@@ -140,7 +140,7 @@ TEST_F(RecordingSurvivalTest, TheSizesAreBroughtUpToDateWhileTheRecordingRuns) {
 // The process dies with blocks stored that never reached the file: every
 // reader opens what the last update describes, whole blocks in order.
 TEST_F(RecordingSurvivalTest, ACrashLeavesAFileEveryReaderOpensUpToItsLastUpdate) {
-  receiver_.SelectSampleRate(kTwoMega);
+  ChooseRate(kTwoMega);
   Make(Quick());
   const auto crash = [&] {
     recorder_->StartRecording();
@@ -178,13 +178,13 @@ TEST_F(RecordingSurvivalTest, AWritingThreadThatNeverBeganLeavesTheFinishingToTh
   ExpectFinished(scratch_ / kName);
   EXPECT_EQ(SampleBytes(scratch_ / kName), Stored(0, 7, 0));
   recorder_.reset();
-  EXPECT_FALSE(streaming::WorkerStartGate::Enter(threads.started[0]));
+  EXPECT_FALSE(WorkerStartGate::Enter(threads.started[0]));
 }
 
 TEST_F(RecordingSurvivalTest, AFinishedFileIsByteForByteWhatItAlwaysWas) {
   for (const int row : {1, kTwoMega}) {
     SCOPED_TRACE(row);
-    receiver_.SelectSampleRate(row);
+    ChooseRate(row);
     Make(Quick());
     ASSERT_EQ(recorder_->StartRecording(), std::nullopt);
     Deliver(0, 3);
@@ -205,7 +205,7 @@ TEST_F(RecordingSurvivalTest, AFinishedFileIsByteForByteWhatItAlwaysWas) {
 // The disk takes no write for as long as a second's blocks at 2 MS/s take to
 // arrive: the delivery thread never waits for it.
 TEST_F(RecordingSurvivalTest, WhileTheDiskHoldsAWriteASecondOfBlocksIsStillTaken) {
-  receiver_.SelectSampleRate(kTwoMega);
+  ChooseRate(kTwoMega);
   Make();
   ASSERT_EQ(recorder_->StartRecording(), std::nullopt);
   faults_->hold_writes = true;

@@ -222,7 +222,7 @@ TEST_F(RecorderTest, OneBlockAtIndexZeroIsStoredAsDeliveredAndReadsBackAsTwentyF
 }
 
 TEST_F(RecorderTest, OneBlockAtIndexFourIsReducedToSixteenBitPairs) {
-  receiver_.SelectSampleRate(4);
+  ChooseRate(4);
   Make();
   recorder_->StartRecording();
   const std::int32_t components[8] = {-8388608, -129, -128, -1, 127, 128, 8388479, 8388607};
@@ -602,7 +602,7 @@ TEST_F(RecorderTest, ANewFileIsNamedAndStampedFromItsOwnStartAndShownAtTheNextTi
 }
 
 TEST_F(RecorderTest, SixteenBitRecordingsRollOverAtTheirOwnBlockSize) {
-  receiver_.SelectSampleRate(4);
+  ChooseRate(4);
   Make(2 * 4096);
   recorder_->StartRecording();
   DeliverCounting(0, 5);
@@ -656,7 +656,7 @@ TEST_F(RecorderTest, ARateChangeDuringARecordingGoesOnInAFileOfTheNewFormat) {
   Make();
   recorder_->StartRecording();
   DeliverCounting(0, 1);
-  receiver_.SelectSampleRate(4);
+  ChooseRate(4);
   DeliverCounting(1, 1);
   recorder_->StopRecording();
   const Names names = Copies(2);

@@ -27,6 +27,7 @@
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_user_interface.h"
 #include "tests/support/faulty_directory.h"
+#include "tests/support/no_stream.h"
 #include "tests/support/scratch_directory.h"
 
 namespace halvorn::testing {
@@ -121,6 +122,9 @@ class RecordingReceiverFixture {
   // The receiver takes its settings only from a library that is there.
   RecordingReceiverFixture() { device_.Load(); }
 
+  // The user picks a rate on the panel while no stream runs.
+  void ChooseRate(int row) { receiver_.SelectSampleRate(row, receiver::ChangedBy::kUser, no_stream_); }
+
   FakeUserInterface ui_;
   panel::DialogView view_{ui_};
   Trace trace_;
@@ -129,6 +133,7 @@ class RecordingReceiverFixture {
   device::DeviceLibrary device_{loader_};
   receiver::ControlRecordLink record_{device_};
   receiver::Receiver receiver_{device_, record_, host_, ui_, view_, trace_};
+  NoStream no_stream_;
   ScratchDirectory scratch_;
 };
 

@@ -17,12 +17,12 @@
 #include "panel/control_ids.h"
 #include "panel/control_panel.h"
 #include "receiver/sample_rate_table.h"
-#include "streaming/stream_resources.h"
+#include "ports/platform_kit.h"
 #include "tests/support/counting_host.h"
 #include "tests/support/fault_walk.h"
 #include "tests/support/hiding_loader.h"
 #include "tests/support/native_plugin.h"
-#include "tests/support/forwarding_resources.h"
+#include "tests/support/forwarding_kit.h"
 #include "tests/support/panel_controls.h"
 #include "tests/support/recording_checks.h"
 #include "tests/support/sanitizers.h"
@@ -41,22 +41,22 @@ constexpr std::chrono::seconds kStepBound{kSanitized ? 120 : 30};
 
 // ---- Stream resources that can be refused -------------------------------------------
 
-class RefusingResources final : public testing::ForwardingResources {
+class RefusingKit final : public testing::ForwardingKit {
  public:
-  std::unique_ptr<streaming::WakeEvent> CreateWakeEvent() override {
-    return refuse_event ? nullptr : ForwardingResources::CreateWakeEvent();
+  std::unique_ptr<WakeEvent> CreateWakeEvent() override {
+    return refuse_event ? nullptr : ForwardingKit::CreateWakeEvent();
   }
-  std::unique_ptr<streaming::WorkerThread> StartWorker(Procedure procedure, void* argument) override {
-    return refuse_thread ? nullptr : ForwardingResources::StartWorker(procedure, argument);
+  std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
+    return refuse_thread ? nullptr : ForwardingKit::StartWorker(procedure, argument);
   }
-  void* AllocateRing(std::size_t bytes) override {
+  void* Allocate(std::size_t bytes) override {
     if (refuse_ring) return nullptr;
     ++live_rings;
-    return ForwardingResources::AllocateRing(bytes);
+    return ForwardingKit::Allocate(bytes);
   }
-  void FreeRing(void* memory) override {
+  void Free(void* memory) override {
     --live_rings;
-    ForwardingResources::FreeRing(memory);
+    ForwardingKit::Free(memory);
   }
 
   std::atomic<bool> refuse_event{false};
@@ -80,7 +80,7 @@ class FaultSession {
   recorder::Recorder& recorder() { return plugin().recorder(); }
   testing::FakeUserInterface& ui() { return plugin_.ui(); }
   HidingLoader& loader() { return *loader_; }
-  RefusingResources& resources() { return *resources_; }
+  RefusingKit& resources() { return *resources_; }
   testing::Faults& file_faults() { return *file_faults_; }
   OrderedDirectory& directory() { return plugin_.directory(); }
   const fs::path& scratch() const { return plugin_.scratch(); }
@@ -116,9 +116,9 @@ class FaultSession {
     auto loader = std::make_unique<HidingLoader>();
     loader_ = loader.get();
     parts.loader = std::move(loader);
-    auto resources = std::make_unique<RefusingResources>();
+    auto resources = std::make_unique<RefusingKit>();
     resources_ = resources.get();
-    parts.resources = std::move(resources);
+    parts.kit = std::move(resources);
     parts.file_faults = file_faults_;
     parts.max_data_bytes = max_data_bytes;
     return parts;
@@ -126,7 +126,7 @@ class FaultSession {
 
   std::shared_ptr<testing::Faults> file_faults_ = std::make_shared<testing::Faults>();
   HidingLoader* loader_ = nullptr;
-  RefusingResources* resources_ = nullptr;
+  RefusingKit* resources_ = nullptr;
   NativePlugin plugin_;
   FaultWalk walk_;
 };
@@ -360,15 +360,15 @@ INSTANTIATE_TEST_SUITE_P(Faults, RecordingFaultTest, ::testing::Range<std::size_
 
 struct StreamFault {
   const char* name;
-  std::atomic<bool> RefusingResources::*refusal;
+  std::atomic<bool> RefusingKit::*refusal;
 };
 
 class StreamResourceFaultTest : public ::testing::TestWithParam<int> {};
 
 const StreamFault kStreamFaults[] = {
-    {"ring_memory", &RefusingResources::refuse_ring},
-    {"wake_event", &RefusingResources::refuse_event},
-    {"delivery_thread", &RefusingResources::refuse_thread},
+    {"ring_memory", &RefusingKit::refuse_ring},
+    {"wake_event", &RefusingKit::refuse_event},
+    {"delivery_thread", &RefusingKit::refuse_thread},
 };
 
 TEST_P(StreamResourceFaultTest, StartHwFailsSilentlyIdleAndTheNextStartStreams) {

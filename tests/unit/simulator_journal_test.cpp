@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "receiver/sample_rate_table.h"
-#include "simulator/testing/library_test.h"
+#include "tests/support/simulator_library_fixture.h"
 
 namespace halvorn::simulator {
 namespace {

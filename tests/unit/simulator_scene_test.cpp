@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "receiver/sample_rate_table.h"
-#include "simulator/testing/library_test.h"
+#include "tests/support/receiver_arithmetic.h"
+#include "tests/support/simulator_library_fixture.h"
 
 namespace halvorn::simulator {
 namespace {
@@ -50,7 +51,7 @@ bool HALVORN_STDCALL SceneCallback(std::uint8_t* transfer, void*) {
 
 // The NCO word the plug-in sends for `lo_hz` with the nominal clock.
 std::uint32_t NcoWord(double lo_hz) {
-  return static_cast<std::uint32_t>(static_cast<std::int64_t>(lo_hz * 4294967296.0 / 80000000.0));
+  return halvorn::testing::ExpectedNcoWord(static_cast<std::int32_t>(lo_hz), 80000000);
 }
 
 // Amplitude of the complex exponential at `hz` in the samples: |DFT| / N.
@@ -120,7 +121,7 @@ class SimulatorSceneTest : public testing::LibraryTest {
     return clock_hz / (descriptor[0] | descriptor[1] << 8);
   }
 
-  static double TunedHz(double lo_hz, double clock_hz) { return NcoWord(lo_hz) * clock_hz / 4294967296.0; }
+  static double TunedHz(double lo_hz, double clock_hz) { return halvorn::testing::TunedHz(NcoWord(lo_hz), clock_hz); }
 };
 
 constexpr std::size_t kPairs = 65536;
@@ -250,7 +251,7 @@ TEST_F(SimulatorSceneTest, TuningToANegativeFrequencyShowsTheMirroredSpectrum) {
   FrontEnd front_end;
   front_end.lo_hz = -7050000.0;
   const auto samples = Capture(front_end, kPairs);
-  const double tuned_hz = static_cast<std::int32_t>(NcoWord(-7050000.0)) * 80000000.0 / 4294967296.0;
+  const double tuned_hz = TunedHz(-7050000.0, 80000000.0);
   const double mirrored_offset_hz = -7100000.0 - tuned_hz;
   EXPECT_NEAR(Db(AmplitudeAt(samples, mirrored_offset_hz, RateHz(0)) / LevelToAmplitude(-85.0)), 0.0, 0.5);
   EXPECT_LT(AmplitudeAt(samples, -mirrored_offset_hz, RateHz(0)), LevelToAmplitude(-85.0) / 1000.0);

@@ -1,12 +1,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "receiver/sample_rate_table.h"
 #include "simulator/counting_pattern.h"
-#include "simulator/testing/library_test.h"
+#include "tests/support/simulator_library_fixture.h"
 
 namespace halvorn::simulator {
 namespace {
@@ -137,6 +139,39 @@ class SimulatorStreamTest : public testing::LibraryTest {
 
   static bool WaitForCalls(std::uint64_t calls) {
     return WaitUntil([calls] { return g_capture.calls >= calls; });
+  }
+
+  bool JournalHas(const std::string& line) const {
+    for (const auto& written : JournalText()) {
+      if (written == line) return true;
+    }
+    return false;
+  }
+
+  // The entries that need the receiver running its firmware, each refused
+  // with its failure value and `reason`.
+  void ExpectDeviceCallsRefused(const std::string& reason) {
+    const auto& row = receiver::kSampleRateTable[0];
+    EXPECT_EQ(device_->FpgaConfig(row.bitstream_name, row.descriptor), -1);
+    EXPECT_EQ(LastJournalLine(),
+              "FpgaConfig name=halvorn125k24v21 descriptor=8002150100180000 result=-1 rate_hz=0 refused=" + reason);
+    std::uint8_t record[5] = {0x02, 0, 0, 0, 0};
+    EXPECT_EQ(device_->Sio(record, 5), -1);
+    EXPECT_EQ(LastJournalLine(), "Sio length=5 record=0200000000 result=-1 refused=" + reason);
+    EXPECT_FALSE(device_->SetAttenuator(1));
+    EXPECT_EQ(LastJournalLine(), "SetAttenuator step=1 result=0 refused=" + reason);
+    EXPECT_FALSE(device_->SetPreselector(3));
+    EXPECT_EQ(LastJournalLine(), "SetPreselector setting=3 result=0 refused=" + reason);
+    EXPECT_FALSE(device_->StartAsyncInput(6144, &CountingCallback));
+    EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=" + reason);
+  }
+
+  // Open and the firmware, the 125 kS/s bitstream and a counting stream.
+  void OpenAndStream() {
+    ASSERT_TRUE(device_->Open());
+    ASSERT_EQ(device_->FirmwareDownload(nullptr), 0);
+    Load(0);
+    ASSERT_TRUE(Start(6144));
   }
 };
 
@@ -382,6 +417,123 @@ TEST_F(SimulatorStreamTest, AnInjectedStopFailureLeavesTheStreamRunning) {
   ASSERT_TRUE(WaitForCalls(calls + 5));
   unsetenv("HALVORNSIM_FAIL");
   EXPECT_TRUE(device_->StopAsyncInput());
+}
+
+TEST_F(SimulatorStreamTest, UnpluggedTheInputFallsSilentAndTheDeviceFailsForTheRestOfTheLoad) {
+  Set("HALVORNSIM_UNPLUG", "0.03");
+  // The clock starts at the first StartAsyncInput, not at the load.
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  OpenAndStream();
+  // Noticed by the input thread: no entry has been called since the start.
+  ASSERT_TRUE(WaitUntil([this] { return JournalHas("Unplugged after_ms=30"); }));
+  const std::uint64_t calls = g_capture.calls;
+  EXPECT_GT(calls, 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(g_capture.calls, calls) << "the input called back after the unplug";
+  EXPECT_FALSE(g_capture.inside);
+
+  ExpectDeviceCallsRefused("unplugged");
+  EXPECT_FALSE(device_->Open());
+  EXPECT_EQ(LastJournalLine(), "Open result=0 refused=unplugged");
+  EXPECT_EQ(device_->FirmwareDownload(nullptr), -1);
+  EXPECT_EQ(LastJournalLine(), "FirmwareDownload image=null result=-1 refused=unplugged");
+  // The input thread waits for a receiver that is gone; a stop still ends it.
+  g_capture.thread_end_ms = 0;
+  const auto stopping = Clock::now();
+  EXPECT_TRUE(device_->StopAsyncInput());
+  EXPECT_EQ(g_capture.threads_ended, 1);
+  EXPECT_TRUE(device_->Close());
+  EXPECT_LT(Clock::now() - stopping, std::chrono::seconds(2));
+  EXPECT_EQ(static_cast<std::uint64_t>(journal_.Calls("StopAsyncInput").at(0).Number("transfers")), calls);
+  EXPECT_EQ(LastJournalLine(), "Close result=1");
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(device_->Open());
+  EXPECT_EQ(LastJournalLine(), "Open result=0 refused=unplugged");
+  EXPECT_EQ(journal_.Calls("Unplugged").size(), 1u);
+  EXPECT_TRUE(journal_.Calls("PluggedBack").empty());
+}
+
+TEST_F(SimulatorStreamTest, PluggedBackItNeedsACloseAnOpenAndItsFirmwareBeforeItStreamsAgain) {
+  Set("HALVORNSIM_UNPLUG", "0.03:0.03");
+  OpenAndStream();
+  ASSERT_TRUE(WaitUntil([this] { return JournalHas("Unplugged after_ms=30"); }));
+  const std::uint64_t calls = g_capture.calls;
+  // Back, but the handle opened before the unplug is stale.
+  std::set<std::string> open_refusals;
+  ASSERT_TRUE(WaitUntil([&] {
+    EXPECT_FALSE(device_->Open());
+    open_refusals.insert(journal_.Calls("Open").back()["refused"]);
+    return open_refusals.count("stale_handle") == 1;
+  }));
+  // A busy machine may first ask once it is back already.
+  open_refusals.erase("unplugged");
+  EXPECT_EQ(open_refusals, std::set<std::string>{"stale_handle"});
+  EXPECT_EQ(g_capture.calls, calls) << "the stream of the stale handle called back";
+  EXPECT_EQ(device_->FirmwareDownload(nullptr), -1);
+  EXPECT_EQ(LastJournalLine(), "FirmwareDownload image=null result=-1 refused=stale_handle");
+  ExpectDeviceCallsRefused("no_firmware");
+
+  ASSERT_TRUE(device_->Close());
+  EXPECT_EQ(static_cast<std::uint64_t>(journal_.Calls("Close").at(0).Number("transfers")), calls);
+  EXPECT_EQ(device_->FirmwareDownload(nullptr), -1);
+  EXPECT_EQ(LastJournalLine(), "FirmwareDownload image=null result=-1 refused=not_open");
+  ASSERT_TRUE(device_->Open());
+  ExpectDeviceCallsRefused("no_firmware");
+  ASSERT_EQ(device_->FirmwareDownload(nullptr), 0);
+  // A freshly opened receiver: no bitstream until one is loaded.
+  EXPECT_FALSE(Start(6144));
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=no_bitstream");
+  Load(0);
+  ASSERT_TRUE(Start(6144));
+  ASSERT_TRUE(WaitForCalls(20));
+  ASSERT_TRUE(device_->StopAsyncInput());
+  EXPECT_EQ(g_capture.wrong_pairs, 0u);
+
+  std::vector<std::string> changes;
+  for (const auto& line : journal_.Lines()) {
+    if (line.entry == "Unplugged" || line.entry == "PluggedBack") changes.push_back(line.entry);
+  }
+  EXPECT_EQ(changes, (std::vector<std::string>{"Unplugged", "PluggedBack"}));
+  EXPECT_TRUE(JournalHas("PluggedBack gone_ms=30"));
+}
+
+TEST_F(SimulatorStreamTest, AReceiverClosedWhileUnpluggedOpensAtOnceWhenBack) {
+  Set("HALVORNSIM_UNPLUG", "0:0.03");
+  ASSERT_TRUE(device_->Open());
+  ASSERT_EQ(device_->FirmwareDownload(nullptr), 0);
+  Load(0);
+  // Gone from the first start on: that start is refused.
+  EXPECT_FALSE(Start(6144));
+  EXPECT_EQ(JournalText().at(3), "Unplugged after_ms=0");
+  EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=unplugged");
+  ASSERT_TRUE(device_->Close());
+  ASSERT_TRUE(WaitUntil([this] { return device_->Open(); }));
+  // Closed while away, it had no stale handle to refuse an Open for.
+  for (const auto& open : journal_.Calls("Open")) {
+    EXPECT_TRUE(open["result"] == "1" || open["refused"] == "unplugged") << open["refused"];
+  }
+  ASSERT_EQ(device_->FirmwareDownload(nullptr), 0);
+  Load(0);
+  ASSERT_TRUE(Start(6144));
+  ASSERT_TRUE(WaitForCalls(5));
+  ASSERT_TRUE(device_->StopAsyncInput());
+}
+
+TEST_F(SimulatorStreamTest, AMalformedUnplugSettingNeverUnplugs) {
+  Load(6);
+  for (const char* setting : {"", "x", "0.01s", ".01", "0.", "-0.01", "0.01:", ":0.01", "0.01:0.01:0.01", "0,01",
+                              "1e-2", " 0.01"}) {
+    Set("HALVORNSIM_UNPLUG", setting);
+    const auto started = Clock::now();
+    ASSERT_TRUE(Start(6144)) << '"' << setting << '"';
+    ASSERT_TRUE(WaitUntil([started] {
+      return Clock::now() - started > std::chrono::milliseconds(30) && g_capture.calls >= 10;
+    })) << '"' << setting << '"';
+    ASSERT_TRUE(device_->StopAsyncInput());
+  }
+  EXPECT_TRUE(journal_.Calls("Unplugged").empty());
+  EXPECT_TRUE(device_->Open());
 }
 
 TEST_F(SimulatorStreamTest, EntriesCalledFromManyThreadsWhileStreaming) {

@@ -13,7 +13,7 @@
 #include "streaming/sample_stream.h"
 #include "tests/support/counting_host.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/forwarding_resources.h"
+#include "tests/support/forwarding_kit.h"
 #include "tests/support/native_module.h"
 #include "tests/support/sanitizers.h"
 
@@ -25,11 +25,11 @@ using testing::FakeDevice;
 using Strings = std::vector<std::string>;
 
 // The platform's resources, counted, with failures on request.
-class CountingResources : public testing::ForwardingResources {
+class CountingKit : public testing::ForwardingKit {
  public:
   class CountedEvent : public WakeEvent {
    public:
-    CountedEvent(std::unique_ptr<WakeEvent> real, CountingResources& owner) : real_(std::move(real)), owner_(owner) {}
+    CountedEvent(std::unique_ptr<WakeEvent> real, CountingKit& owner) : real_(std::move(real)), owner_(owner) {}
     ~CountedEvent() override { --owner_.live_events; }
     void Signal() override {
       ++owner_.signals;
@@ -48,27 +48,27 @@ class CountingResources : public testing::ForwardingResources {
 
    private:
     std::unique_ptr<WakeEvent> real_;
-    CountingResources& owner_;
+    CountingKit& owner_;
   };
 
   std::unique_ptr<WakeEvent> CreateWakeEvent() override {
     if (fail_event) return nullptr;
     ++live_events;
-    return std::make_unique<CountedEvent>(ForwardingResources::CreateWakeEvent(), *this);
+    return std::make_unique<CountedEvent>(ForwardingKit::CreateWakeEvent(), *this);
   }
   std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) override {
     if (fail_thread) return nullptr;
     ++threads_started;
-    return ForwardingResources::StartWorker(procedure, argument);
+    return ForwardingKit::StartWorker(procedure, argument);
   }
-  void* AllocateRing(std::size_t bytes) override {
+  void* Allocate(std::size_t bytes) override {
     if (fail_allocation) return nullptr;
     ++live_rings;
-    return ForwardingResources::AllocateRing(bytes);
+    return ForwardingKit::Allocate(bytes);
   }
-  void FreeRing(void* memory) override {
+  void Free(void* memory) override {
     --live_rings;
-    ForwardingResources::FreeRing(memory);
+    ForwardingKit::Free(memory);
   }
 
   std::atomic<int> threads_started{0}, live_events{0}, live_rings{0}, signals{0}, timeouts{0};
@@ -198,9 +198,9 @@ class StreamTest : public ::testing::Test {
     WaitUntil([blocks] { return CountingHost::Instance().blocks() >= blocks; });
   }
 
-  CountingResources* resources_ = new CountingResources;
+  CountingKit* resources_ = new CountingKit;
   testing::NativeModule module_{"", std::make_unique<testing::FakeDeviceLoader>(),
-                                std::unique_ptr<StreamResources>(resources_)};
+                                std::unique_ptr<PlatformKit>(resources_)};
 };
 
 TEST_F(StreamTest, EachRowAsksForItsTransferSizeAndSetsTheStreamingBit) {
@@ -270,6 +270,44 @@ TEST_F(StreamTest, TransfersThatAreNotWholeBlocksAreReassembledInArrivalOrder) {
     EXPECT_EQ(recorded.missing_pairs(), 0u) << transfer_bytes;
     EXPECT_EQ(recorded.torn_blocks(), 0u) << transfer_bytes;
   }
+}
+
+// A rate changed under a running stream: the input stops, the whole block
+// already received reaches the host, the half one is dropped, and the input
+// starts again with the new row's transfers, on the same delivery thread. A
+// device that will not stop its input keeps streaming as it was.
+TEST_F(StreamTest, ARestartForANewRateDeliversEachStreamInWholeBlocksOnTheSameThread) {
+  InputThread input(3);
+  ASSERT_EQ(stream().StartAsyncProcessing(3072, kBlockBytes, kSlotCount, nullptr), StreamStart::kStarted);
+  input.WaitUntilSent(3);
+  WaitForBlocks(1);
+  const std::thread::id delivery_thread = CountingHost::Instance().block_thread();
+  FakeDevice::Instance().SetResult("StopAsyncInput", 0);
+  int reconfigured = 0;
+  const auto to_row_one = [&] {
+    ++reconfigured;
+    return 1;
+  };
+  EXPECT_EQ(stream().RestartAround(to_row_one), receiver::InputRestart::kStopRefused);
+  EXPECT_EQ(reconfigured, 0);
+  FakeDevice::Instance().SetResult("StopAsyncInput", 1);
+
+  EXPECT_EQ(stream().RestartAround(to_row_one), receiver::InputRestart::kRestarted);
+  EXPECT_EQ(reconfigured, 1);
+  const auto starts = FakeDevice::Instance().calls("StartAsyncInput");
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(starts.back().value, 12288);
+  input.WaitUntilSent(3);  // six blocks of the new stream
+  WaitForBlocks(7);
+  auto& host = CountingHost::Instance();
+  EXPECT_EQ(host.streams(), 2u);
+  EXPECT_EQ(host.torn_blocks(), 0u);
+  EXPECT_EQ(host.missing_pairs(), 0u);
+  EXPECT_EQ(host.block_thread(), delivery_thread);
+  EXPECT_EQ(stream().RestartAround(to_row_one), receiver::InputRestart::kRestarted);
+  stream().StopAsyncProcessing();
+  EXPECT_EQ(stream().RestartAround(to_row_one), receiver::InputRestart::kNotRunning);
+  EXPECT_EQ(reconfigured, 2);
 }
 
 TEST_F(StreamTest, ASecondStartChangesNothing) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "streaming/worker_start_gate.h"
+#include "ports/worker_start_gate.h"
 
 namespace halvorn::streaming {
 namespace {

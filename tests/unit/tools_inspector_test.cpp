@@ -115,7 +115,7 @@ TEST_F(InspectorTest, AFinishedRecordingIsDescribedInPlainWords) {
 }
 
 TEST_F(InspectorTest, TwoMegaSampleRecordingsAreSixteenBits) {
-  receiver_.SelectSampleRate(4);
+  ChooseRate(4);
   Record(2);
   const ToolRun run = Inspect({scratch_ / kName});
   EXPECT_EQ(run.status, 0) << run.output();
@@ -342,7 +342,7 @@ TEST_F(InspectorTest, ASigmfExportHoldsTheSettingsTheLoTheStartAndEveryPairAsFlo
 }
 
 TEST_F(InspectorTest, ASixteenBitRecordingIsExportedAsItsExactSamples) {
-  receiver_.SelectSampleRate(4);
+  ChooseRate(4);
   Record(3);
   const auto recording = scratch_ / kName;
   const ToolRun run = Inspect({"--sigmf", recording});
@@ -431,7 +431,7 @@ TEST_F(InspectorTest, TheReadmesNumpyReaderReadsWhatTheRecorderWrote) {
   Record(3);
   const auto wide = scratch_ / "wide.wav";
   testing::fs::rename(scratch_ / kName, wide);
-  receiver_.SelectSampleRate(4);
+  ChooseRate(4);
   receiver_.SetLO(14100000);
   Record(2);
   const auto narrow = scratch_ / "narrow.wav";

@@ -23,6 +23,7 @@
 #include "recorder/wav_header.h"
 #include "tests/support/counting_host.h"
 #include "tests/support/native_module.h"
+#include "tests/support/receiver_arithmetic.h"
 #include "tests/unit/recorder_test_support.h"
 #include "tests/unit/tools_test_support.h"
 #include "tools/spectrum/analysis_plan.h"
@@ -636,8 +637,8 @@ constexpr Station kStations[] = {
 // and the file carries the nominal rate: the mixer uses the true clock's NCO
 // frequency, and each offset is read with a rate 2.1 ppm slower than true.
 double ShownAt(double rf_hz, std::int32_t lo_hz) {
-  const double word = receiver::NcoWord(lo_hz, receiver::kNominalReferenceClockHz);
-  const double tuned_hz = word * kTrueClockHz / 4294967296.0;
+  const double tuned_hz =
+      testing::TunedHz(receiver::NcoWord(lo_hz, receiver::kNominalReferenceClockHz), kTrueClockHz);
   return lo_hz + (rf_hz - tuned_hz) * receiver::kNominalReferenceClockHz / kTrueClockHz;
 }
 

@@ -48,48 +48,49 @@ class UnmanagedTopLevelWindows : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kUnmanagedWindows =
     ::testing::AddGlobalTestEnvironment(new UnmanagedTopLevelWindows);
 
+constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kGroupStart = kShown | WS_GROUP | BS_GROUPBOX;  // a group box that starts a control group
+constexpr DWORD kGroupBox = kShown | BS_GROUPBOX;
+constexpr DWORD kRadio = kShown | BS_AUTORADIOBUTTON;
+constexpr DWORD kCheckBox = kShown | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD kPushButton = kShown | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kLabel = kShown | WS_GROUP | SS_LEFT;
+constexpr DWORD kField = kShown | WS_GROUP | SS_LEFT | SS_SUNKEN;
+
 }  // namespace
 
 const std::vector<ExpectedControl> kExpectedControls = {
-    {-1, "Button", "Attenuator", 0x50020007, 7, 3, 51, 68, ""},
-    {panel::kAttenuator0dB, "Button", "0 dB", 0x50000009, 12, 15, 32, 11, "Attenuator"},
-    {panel::kAttenuator0dB + 1, "Button", "10 dB", 0x50000009, 12, 28, 34, 11, "Attenuator"},
-    {panel::kAttenuator0dB + 2, "Button", "20 dB", 0x50000009, 12, 42, 33, 11, "Attenuator"},
-    {panel::kAttenuator30dB, "Button", "30 dB", 0x50000009, 12, 56, 34, 11, "Attenuator"},
-    {-1, "Button", "Front-End", 0x50000007, 66, 3, 66, 68, ""},
-    {panel::kAdcPreamp, "Button", "ADC Preamp", 0x50010003, 71, 28, 55, 11, "Front-End"},
-    {panel::kAdcDither, "Button", "ADC Dither", 0x50010003, 71, 42, 55, 11, "Front-End"},
-    {panel::kClockCalibrate, "Button", "Clk Calib", 0x50010000, 14, 320, 39, 16, ""},
-    {-1, "Button", "DDC Output Sample Rate", 0x50020007, 7, 75, 125, 146, ""},
-    {panel::kStopButton, "Button", "Stop", 0x50010000, 15, 238, 34, 15, "Recording (Halvorn Wav Format)"},
-    {panel::kRecButton, "Button", "Rec", 0x50010000, 57, 238, 34, 15, "Recording (Halvorn Wav Format)"},
-    {panel::kFileSizeField, "Static", "", 0x50021000, 47, 278, 36, 11, "Recording (Halvorn Wav Format)"},
-    {-1, "Static", "File Size", 0x50020000, 12, 280, 32, 11, "Recording (Halvorn Wav Format)"},
-    {panel::kFileNameField, "Static", "", 0x50021000, 27, 260, 99, 11, "Recording (Halvorn Wav Format)"},
-    {-1, "Static", "File", 0x50020000, 12, 262, 13, 11, "Recording (Halvorn Wav Format)"},
-    {-1, "Static", "MBytes", 0x50020000, 86, 280, 26, 11, "Recording (Halvorn Wav Format)"},
-    {-1, "Static", "Rec Time", 0x50020000, 12, 298, 34, 11, "Recording (Halvorn Wav Format)"},
-    {panel::kRecordingTimeField, "Static", "", 0x50021000, 47, 296, 36, 11, "Recording (Halvorn Wav Format)"},
-    {-1, "Static", "s", 0x50020000, 86, 298, 9, 11, "Recording (Halvorn Wav Format)"},
-    {panel::kPreselector, "Button", "Preselector", 0x50010003, 71, 15, 55, 11, "Front-End"},
-    {-1, "Button", "Recording (Halvorn Wav Format)", 0x50000007, 7, 223, 125, 92, ""},
-    {panel::kFirstRateButton, "Button", "125 kS/s (BW= 120 kHz)", 0x50000009, 12, 88, 97, 11, "DDC Output Sample Rate"},
-    {panel::RateButtonFor(1), "Button", "250 kS/s (BW= 240 kHz)", 0x50000009, 12, 102, 97, 11,
-     "DDC Output Sample Rate"},
-    {panel::RateButtonFor(2), "Button", "500 kS/s (BW= 450 kHz)", 0x50000009, 12, 117, 97, 11,
-     "DDC Output Sample Rate"},
-    {panel::RateButtonFor(3), "Button", "1 MS/s    (BW= 800 kHz)", 0x50000009, 12, 131, 97, 11,
-     "DDC Output Sample Rate"},
-    {panel::RateButtonFor(4), "Button", "2 MS/s    (BW= 1600 kHz)", 0x50000009, 12, 146, 97, 11,
-     "DDC Output Sample Rate"},
-    {panel::RateButtonFor(5), "Button", "2/21 MS/s    (BW= 88 kHz)", 0x50000009, 12, 160, 112, 11,
-     "DDC Output Sample Rate"},
-    {panel::RateButtonFor(6), "Button", "48 kS/s   (BW= 44 kHz)", 0x50000009, 12, 174, 112, 11,
-     "DDC Output Sample Rate"},
-    {panel::RateButtonFor(7), "Button", "96 kS/s   (BW= 88 kHz)", 0x50000009, 12, 188, 112, 11,
-     "DDC Output Sample Rate"},
-    {panel::kLastRateButton, "Button", "192 kS/s (BW= 176 kHz)", 0x50000009, 12, 203, 112, 11,
-     "DDC Output Sample Rate"},
+    {-1, "Button", "Attenuator", kGroupStart, ""},
+    {panel::kAttenuator0dB, "Button", "0 dB", kRadio, "Attenuator"},
+    {panel::kAttenuator0dB + 1, "Button", "10 dB", kRadio, "Attenuator"},
+    {panel::kAttenuator0dB + 2, "Button", "20 dB", kRadio, "Attenuator"},
+    {panel::kAttenuator30dB, "Button", "30 dB", kRadio, "Attenuator"},
+    {-1, "Button", "Front-End", kGroupBox, ""},
+    {panel::kAdcPreamp, "Button", "ADC Preamp", kCheckBox, "Front-End"},
+    {panel::kAdcDither, "Button", "ADC Dither", kCheckBox, "Front-End"},
+    {panel::kClockCalibrate, "Button", "Clk Calib", kPushButton, ""},
+    {-1, "Button", "DDC Output Sample Rate", kGroupStart, ""},
+    {panel::kStopButton, "Button", "Stop", kPushButton, "Recording (Halvorn Wav Format)"},
+    {panel::kRecButton, "Button", "Rec", kPushButton, "Recording (Halvorn Wav Format)"},
+    {panel::kFileSizeField, "Static", "", kField, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "File Size", kLabel, "Recording (Halvorn Wav Format)"},
+    {panel::kFileNameField, "Static", "", kField, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "File", kLabel, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "MBytes", kLabel, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "Rec Time", kLabel, "Recording (Halvorn Wav Format)"},
+    {panel::kRecordingTimeField, "Static", "", kField, "Recording (Halvorn Wav Format)"},
+    {-1, "Static", "s", kLabel, "Recording (Halvorn Wav Format)"},
+    {panel::kPreselector, "Button", "Preselector", kCheckBox, "Front-End"},
+    {-1, "Button", "Recording (Halvorn Wav Format)", kGroupBox, ""},
+    {panel::RateButtonFor(0), "Button", "125 kS/s (BW= 120 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(1), "Button", "250 kS/s (BW= 240 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(2), "Button", "500 kS/s (BW= 450 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(3), "Button", "1 MS/s    (BW= 800 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(4), "Button", "2 MS/s    (BW= 1600 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(5), "Button", "2/21 MS/s    (BW= 88 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(6), "Button", "48 kS/s   (BW= 44 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(7), "Button", "96 kS/s   (BW= 88 kHz)", kRadio, "DDC Output Sample Rate"},
+    {panel::RateButtonFor(8), "Button", "192 kS/s (BW= 176 kHz)", kRadio, "DDC Output Sample Rate"},
 };
 
 std::vector<int> SettingControls() {

@@ -22,9 +22,8 @@ struct ExpectedControl {
   int id;  // -1: a label or group box
   const char* window_class;
   const char* caption;
-  DWORD style;
-  int x, y, width, height;  // dialog units
-  const char* inside;       // the enclosing group box's caption; "" for none
+  DWORD style;         // with the group marks, the tab stops and the button kind
+  const char* inside;  // the enclosing group box's caption; "" for none
 };
 extern const std::vector<ExpectedControl> kExpectedControls;
 

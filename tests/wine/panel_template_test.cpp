@@ -2,6 +2,7 @@
 // dialog that the plug-in builds from them.
 #include <windows.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -125,8 +126,17 @@ class TemplateReader {
   size_t offset_ = 0;
 };
 
-bool IsGroupBox(const std::string& window_class, DWORD style) {
-  return _stricmp(window_class.c_str(), "Button") == 0 && (style & BS_TYPEMASK) == BS_GROUPBOX;
+bool IsGroupBox(const TemplateItem& item) {
+  return _stricmp(item.window_class.c_str(), "Button") == 0 && (item.style & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+bool Holds(const TemplateItem& outer, const TemplateItem& inner) {
+  return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+         inner.y + inner.height <= outer.y + outer.height;
+}
+
+bool Overlap(const TemplateItem& a, const TemplateItem& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
 // The caption of the smallest group box whose rectangle holds `rect`; "" for none.
@@ -134,10 +144,8 @@ std::string EnclosingGroupBox(const std::vector<TemplateItem>& items, const Temp
   std::string best;
   int best_area = 0;
   for (const TemplateItem& box : items) {
-    if (&box == &control || !IsGroupBox(box.window_class, box.style)) continue;
-    const bool holds = control.x >= box.x && control.y >= box.y && control.x + control.width <= box.x + box.width &&
-                       control.y + control.height <= box.y + box.height;
-    if (holds && (best.empty() || box.width * box.height < best_area)) {
+    if (&box == &control || !IsGroupBox(box)) continue;
+    if (Holds(box, control) && (best.empty() || box.width * box.height < best_area)) {
       best = box.caption;
       best_area = box.width * box.height;
     }
@@ -208,19 +216,14 @@ TEST_F(PanelTemplateTest, TemplateIsAChildDialogOfItsSizeAndFontWithThirtyOneCon
   const DialogTemplate dialog = ReadTemplate();
   EXPECT_EQ(dialog.style, 0x40000040u);
   EXPECT_EQ(dialog.extended_style, 0u);
-  EXPECT_EQ(dialog.x, 0);
-  EXPECT_EQ(dialog.y, 0);
-  EXPECT_EQ(dialog.width, 139);
-  EXPECT_EQ(dialog.height, 343);
-  EXPECT_EQ(dialog.menu, "");
-  EXPECT_EQ(dialog.window_class, "");
-  EXPECT_EQ(dialog.title, "");
+  EXPECT_EQ(std::vector<int>({dialog.x, dialog.y, dialog.width, dialog.height}), std::vector<int>({0, 0, 139, 343}));
+  EXPECT_EQ(dialog.menu + dialog.window_class + dialog.title, "") << "no menu, class or title";
   EXPECT_EQ(dialog.point_size, 8);
   EXPECT_EQ(dialog.font, "MS Sans Serif");
   EXPECT_EQ(dialog.items.size(), 31u);
 }
 
-TEST_F(PanelTemplateTest, TemplateHoldsEveryControlInOrderWithItsExactStyleCaptionAndRectangle) {
+TEST_F(PanelTemplateTest, TemplateHoldsEveryControlInOrderWithItsKindCaptionAndGroupBox) {
   const DialogTemplate dialog = ReadTemplate();
   ASSERT_EQ(dialog.items.size(), kExpectedControls.size());
   for (size_t i = 0; i < kExpectedControls.size(); ++i) {
@@ -232,48 +235,50 @@ TEST_F(PanelTemplateTest, TemplateHoldsEveryControlInOrderWithItsExactStyleCapti
     EXPECT_EQ(item.caption, expected.caption);
     EXPECT_EQ(item.style, expected.style) << std::hex << item.style;
     EXPECT_EQ(item.extended_style, 0u);
-    EXPECT_EQ(item.x, expected.x);
-    EXPECT_EQ(item.y, expected.y);
-    EXPECT_EQ(item.width, expected.width);
-    EXPECT_EQ(item.height, expected.height);
     EXPECT_EQ(EnclosingGroupBox(dialog.items, item), expected.inside);
   }
 }
 
+// Every control lies on the dialog, two controls meet only where a group box
+// holds the other whole, and the radio buttons and check boxes read top to
+// bottom in identifier order.
+TEST_F(PanelTemplateTest, ControlsLieOnTheDialogWithoutOverlapsInReadingOrder) {
+  const DialogTemplate dialog = ReadTemplate();
+  const TemplateItem face{0, 0, 0, 0, dialog.width, dialog.height, 0, "", "the dialog"};
+  std::map<int, TemplateItem> by_id;
+  for (size_t i = 0; i < dialog.items.size(); ++i) {
+    const TemplateItem& a = dialog.items[i];
+    EXPECT_TRUE(Holds(face, a)) << a.caption;
+    by_id[a.id] = a;
+    for (size_t j = i + 1; j < dialog.items.size(); ++j) {
+      const TemplateItem& b = dialog.items[j];
+      const bool nested = (IsGroupBox(a) && Holds(a, b)) || (IsGroupBox(b) && Holds(b, a));
+      EXPECT_TRUE(nested || !Overlap(a, b)) << "\"" << a.caption << "\" and \"" << b.caption << "\"";
+    }
+  }
+  const auto above = [&](int upper, int lower) { return by_id[upper].y + by_id[upper].height <= by_id[lower].y; };
+  for (int id = panel::kAttenuator0dB; id < panel::kAttenuator30dB; ++id) EXPECT_TRUE(above(id, id + 1)) << id;
+  for (int id = panel::kFirstRateButton; id < panel::kLastRateButton; ++id) EXPECT_TRUE(above(id, id + 1)) << id;
+  EXPECT_TRUE(above(panel::kPreselector, panel::kAdcPreamp) && above(panel::kAdcPreamp, panel::kAdcDither));
+}
+
 TEST_F(PanelTemplateTest, GroupMarksMakeOneRadioGroupForTheAttenuatorAndOneForTheRates) {
   const DialogTemplate dialog = ReadTemplate();
-  ASSERT_EQ(dialog.items.size(), 31u);
-  // The members of each group, from the marks.
-  std::vector<int> group_of(dialog.items.size());
-  int group = -1;
-  for (size_t i = 0; i < dialog.items.size(); ++i) {
-    if (i == 0 || (dialog.items[i].style & WS_GROUP)) ++group;
-    group_of[i] = group;
+  // The radio buttons of each group, under the caption of the item that starts it.
+  std::map<std::string, std::set<int>> radios;
+  std::string group;
+  for (const TemplateItem& item : dialog.items) {
+    if (item.style & WS_GROUP) group = item.caption;
+    if (_stricmp(item.window_class.c_str(), "Button") == 0 && (item.style & BS_TYPEMASK) == BS_AUTORADIOBUTTON) {
+      radios[group].insert(item.id);
+    }
   }
-  auto radios_in_group_of = [&](int id) {
-    std::set<int> radios;
-    int wanted = -1;
-    for (size_t i = 0; i < dialog.items.size(); ++i) {
-      if (dialog.items[i].id == id) wanted = group_of[i];
-    }
-    for (size_t i = 0; i < dialog.items.size(); ++i) {
-      if (group_of[i] == wanted && (dialog.items[i].style & BS_TYPEMASK) == BS_AUTORADIOBUTTON &&
-          _stricmp(dialog.items[i].window_class.c_str(), "Button") == 0) {
-        radios.insert(dialog.items[i].id);
-      }
-    }
-    return radios;
-  };
-  EXPECT_EQ(radios_in_group_of(panel::kAttenuator0dB),
-            (std::set<int>{panel::kAttenuator0dB, panel::kAttenuator0dB + 1, panel::kAttenuator0dB + 2,
-                           panel::kAttenuator30dB}));
   std::set<int> rates;
   for (int id = panel::kFirstRateButton; id <= panel::kLastRateButton; ++id) rates.insert(id);
-  EXPECT_EQ(radios_in_group_of(panel::kFirstRateButton), rates);
   // The rate group starts at the "s" label.
-  EXPECT_EQ(dialog.items[19].caption, "s");
-  EXPECT_EQ(group_of[19], group_of[22]);
-  EXPECT_NE(group_of[18], group_of[19]);
+  EXPECT_EQ(radios, (std::map<std::string, std::set<int>>{
+                        {"Attenuator", {panel::kAttenuator0dB, panel::kAttenuator0dB + 1, panel::kAttenuator0dB + 2,
+                                        panel::kAttenuator30dB}}, {"s", rates}}));
 }
 
 TEST_F(PanelTemplateTest, IconHasA16ColourAndA256ColourImage) {
@@ -306,26 +311,22 @@ TEST_F(PanelTemplateTest, IconHasA16ColourAndA256ColourImage) {
 }
 
 TEST_F(PanelTemplateTest, LiveDialogHasEveryTemplateControlAsTheTemplateDefinesIt) {
+  const std::vector<TemplateItem> items = ReadTemplate().items;
   const std::vector<HWND> controls = LiveControls();
-  ASSERT_EQ(controls.size(), kExpectedControls.size());
-  std::vector<TemplateItem> live;
-  for (HWND control : controls) live.push_back(LiveItem(control));
-  for (size_t i = 0; i < kExpectedControls.size(); ++i) {
-    const ExpectedControl& expected = kExpectedControls[i];
-    SCOPED_TRACE("live control " + std::to_string(i + 1) + " \"" + expected.caption + "\"");
-    EXPECT_EQ(live[i].id, expected.id);
-    EXPECT_EQ(_stricmp(live[i].window_class.c_str(), expected.window_class), 0) << live[i].window_class;
-    EXPECT_EQ(live[i].caption, expected.caption);
+  ASSERT_EQ(controls.size(), items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const TemplateItem live = LiveItem(controls[i]);
+    SCOPED_TRACE("live control " + std::to_string(i + 1) + " \"" + items[i].caption + "\"");
+    EXPECT_EQ(live.id, items[i].id);
+    EXPECT_EQ(_stricmp(live.window_class.c_str(), items[i].window_class.c_str()), 0) << live.window_class;
+    EXPECT_EQ(live.caption, items[i].caption);
     // Nothing is marked yet, so no radio button has taken a tab stop.
-    EXPECT_EQ(live[i].style, expected.style) << std::hex << live[i].style;
-    const RECT pixels = DialogUnitsToPixels(expected.x, expected.y, expected.width, expected.height);
-    EXPECT_EQ(live[i].x, pixels.left);
-    EXPECT_EQ(live[i].y, pixels.top);
-    EXPECT_EQ(live[i].width, pixels.right);
-    EXPECT_EQ(live[i].height, pixels.bottom);
-    EXPECT_EQ(EnclosingGroupBox(live, live[i]), expected.inside);
-    if (expected.id != -1) {
-      EXPECT_EQ(GetDlgItem(Dialog(), expected.id), controls[i]);
+    EXPECT_EQ(live.style, items[i].style) << std::hex << live.style;
+    const RECT pixels = DialogUnitsToPixels(items[i].x, items[i].y, items[i].width, items[i].height);
+    EXPECT_EQ(std::vector<LONG>({live.x, live.y, live.width, live.height}),
+              std::vector<LONG>({pixels.left, pixels.top, pixels.right, pixels.bottom}));
+    if (live.id != -1) {
+      EXPECT_EQ(GetDlgItem(Dialog(), live.id), controls[i]);
     }
   }
 }
@@ -380,26 +381,19 @@ TEST_F(PanelTemplateTest, AfterInitAndOpenTheControlsShowTheInitialSettings) {
   for (const ExpectedControl& expected : kExpectedControls) {
     if (expected.id == -1) continue;
     SCOPED_TRACE(expected.id);
-    const bool is_check_or_radio = (expected.style & BS_TYPEMASK) == BS_AUTOCHECKBOX ||
-                                   (expected.style & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
-    if (std::string(expected.window_class) == "Button" && is_check_or_radio) {
+    const DWORD kind = std::string(expected.window_class) == "Button" ? expected.style & BS_TYPEMASK : ~0u;
+    const bool radio = kind == BS_AUTORADIOBUTTON;
+    if (radio || kind == BS_AUTOCHECKBOX) {
       EXPECT_EQ(Checked(expected.id), marked.count(expected.id) == 1);
     }
     EXPECT_EQ(Enabled(expected.id), expected.id != panel::kStopButton);
+    // Marking a radio button gives it the tab stop; nothing else changes.
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(Control(expected.id), GWL_STYLE)) & ~WS_DISABLED;
+    EXPECT_EQ(style, expected.style | (radio && marked.count(expected.id) ? WS_TABSTOP : 0));
   }
   EXPECT_EQ(Text(panel::kFileSizeField), " ");
   EXPECT_EQ(Text(panel::kFileNameField), " ");
   EXPECT_EQ(Text(panel::kRecordingTimeField), " ");
-  // Marking a radio button gives it the tab stop; nothing else changes.
-  for (HWND control : LiveControls()) {
-    const int id = static_cast<SHORT>(GetDlgCtrlID(control));
-    for (const ExpectedControl& expected : kExpectedControls) {
-      if (expected.id != id || id == -1) continue;
-      const DWORD style = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)) & ~WS_DISABLED;
-      const DWORD tab_stop = (marked.count(id) && (expected.style & BS_TYPEMASK) == BS_AUTORADIOBUTTON) ? WS_TABSTOP : 0;
-      EXPECT_EQ(style, expected.style | tab_stop) << id;
-    }
-  }
 }
 
 }  // namespace

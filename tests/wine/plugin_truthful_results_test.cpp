@@ -3,10 +3,13 @@
 // injected where a real receiver would fail.
 #include <thread>
 
+#include "host/rate_meter.h"
 #include "ports/host_link.h"
 #include "ports/sample_block.h"
 #include "receiver/tuning.h"
 #include "streaming/sample_stream.h"
+#include "receiver/bitstream_loader.h"
+#include "tests/support/receiver_arithmetic.h"
 #include "tests/wine/recording_support.h"
 
 namespace halvorn::wine_tests {
@@ -24,6 +27,28 @@ class TruthfulResultsTest : public RecordingTest {
       if (box.text.find(text) != std::string::npos) return true;
     }
     return false;
+  }
+  // Pairs a second reaching the host over two seconds, from 300 ms on, as
+  // the host program measures them.
+  double MeasuredRateHz() {
+    host::PumpMessagesFor(300);
+    host::RateMeter meter;
+    const DWORD started = GetTickCount();
+    for (DWORD now = started; now - started < 2000; now = GetTickCount()) {
+      meter.Add((now - started) / 1000.0, callback_.blocks() * kBlockPairs);
+      host::PumpMessagesFor(5);
+    }
+    return meter.RateHz().value_or(0);
+  }
+  // The frequency the receiver is tuned to by the last control record, with
+  // the clock the plug-in assumes, and whether its word is a positive one.
+  void ExpectTunedWhereGetHwLoSays(std::int32_t clock_hz) {
+    const auto sio = journal_.Calls("Sio");
+    ASSERT_FALSE(sio.empty());
+    const std::uint32_t word = static_cast<std::uint32_t>(std::stoul(sio.back()["nco"], nullptr, 16));
+    EXPECT_LT(word, 0x80000000u) << "the receiver is tuned below zero";
+    EXPECT_EQ(word, testing::ExpectedNcoWord(plugin_->GetHWLO(), clock_hz));
+    EXPECT_NEAR(testing::TunedHz(word, clock_hz), plugin_->GetHWLO(), 1.0);
   }
 };
 
@@ -62,17 +87,24 @@ TEST_F(TruthfulResultsTest, StartHwSaysMinusOneWheneverNoStreamRuns) {
   EXPECT_TRUE(boxes_.seen().empty());
 }
 
+// The ends of the LO range are frequencies the receiver really tunes: the top
+// is the last hertz below half the clock, the clock as calibrated too, and an
+// LO beyond an end is tuned at it and told to the host.
 TEST_F(TruthfulResultsTest, AnLoOutsideTheRangeIsTunedAtItsNearerEndAndTheRecordingSaysSo) {
   ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
-  EXPECT_EQ(plugin_->SetHWLO(40000001), 40000000);
+  EXPECT_EQ(plugin_->SetHWLO(40000000), 39999999);
   EXPECT_LT(plugin_->SetHWLO(-1), 0);
-  // One host starts at 144 MHz by default.
-  ASSERT_EQ(plugin_->StartHW(144000000), kBlockPairs);
-  EXPECT_EQ(plugin_->GetHWLO(), 40000000);
-  EXPECT_EQ(Count(kStatusLoChanged), 1u);
-  const auto sio = journal_.Calls("Sio");
-  ASSERT_FALSE(sio.empty());
-  EXPECT_EQ(sio.back()["nco"], "0x80000000");
+  for (const std::int32_t lo_hz : {0, 39999999}) {
+    ASSERT_EQ(plugin_->SetHWLO(lo_hz), 0);
+    ExpectTunedWhereGetHwLoSays(80000000);
+  }
+  // Hosts start at 144 MHz and at 100 MHz by default, or anywhere.
+  for (const std::int32_t lo_hz : {144000000, 100000000, 2147483647}) {
+    ASSERT_EQ(plugin_->StartHW(lo_hz), kBlockPairs);
+    EXPECT_EQ(plugin_->GetHWLO(), 39999999);
+    ExpectTunedWhereGetHwLoSays(80000000);
+  }
+  EXPECT_EQ(Count(kStatusLoChanged), 3u);
 
   const std::string name = ClickRec();
   host::PumpMessagesFor(300);
@@ -80,7 +112,55 @@ TEST_F(TruthfulResultsTest, AnLoOutsideTheRangeIsTunedAtItsNearerEndAndTheRecord
   plugin_->StopHW();
   const auto recording = ReadRecording(name);
   ASSERT_TRUE(recording) << name;
-  EXPECT_EQ(recording->lo_hz(), 40000000);
+  EXPECT_EQ(recording->lo_hz(), 39999999);
+
+  // A slower clock after a calibration brings the top down with it, and the
+  // LO that was there.
+  ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
+  plugin_->TuneChanged(7050300);
+  ClickAsUser(panel::kClockCalibrate);
+  const auto clock = testing::ExpectedCalibratedClock(7050300, 80000000);
+  ASSERT_TRUE(clock);
+  const std::int32_t top = testing::ExpectedHighestLo(*clock);
+  ASSERT_LT(top, 39999999);
+  EXPECT_EQ(plugin_->SetHWLO(39999999), top);
+  ASSERT_EQ(plugin_->StartHW(144000000), kBlockPairs);
+  EXPECT_EQ(plugin_->GetHWLO(), top);
+  ExpectTunedWhereGetHwLoSays(*clock);
+  plugin_->StopHW();
+}
+
+// After every kind of rate change the blocks come at the rate GetHWSR says,
+// whole and each of one stream: a click, the host's ExtIoSetSrate, two
+// clicks in a row, and a bitstream the receiver refused.
+TEST_F(TruthfulResultsTest, AfterEveryKindOfRateChangeTheBlocksComeAtTheRateGetHwSrSays) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(0));
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  const auto expect_told_rate = [&](const char* after, std::int32_t rate_hz) {
+    EXPECT_EQ(plugin_->GetHWSR(), rate_hz) << after;
+    EXPECT_NEAR(MeasuredRateHz(), rate_hz, rate_hz * 0.01) << after;
+  };
+  expect_told_rate("the start", 125000);
+  ClickAsUser(kFirstRateButton + 1);
+  expect_told_rate("a click", 250000);
+  EXPECT_EQ(Count(kStatusSampleRateChanged), 1u);
+  EXPECT_EQ(plugin_->ExtIoSetSrate(3), 0);
+  expect_told_rate("ExtIoSetSrate", 1000000);
+  ClickAsUser(kFirstRateButton + 8);
+  ClickAsUser(kFirstRateButton + 6);
+  expect_told_rate("two clicks in a row", 48077);
+  EXPECT_EQ(Count(kStatusSampleRateChanged), 3u);
+  SetSimulator("HALVORNSIM_FAIL", "FpgaConfig");
+  ClickAsUser(kFirstRateButton + 2);
+  SetSimulator("HALVORNSIM_FAIL", "");
+  ASSERT_TRUE(boxes_.WaitFor(1, 5000));
+  EXPECT_EQ(boxes_.seen()[0].text, receiver::kBitstreamMissingMessage);
+  EXPECT_TRUE(Checked(kFirstRateButton + 6));
+  expect_told_rate("a refused bitstream", 48077);
+  EXPECT_EQ(Count(kStatusSampleRateChanged), 3u);
+  plugin_->StopHW();
+  EXPECT_EQ(callback_.torn_blocks(), 0u);
+  EXPECT_EQ(callback_.faults(), std::vector<std::string>{});
 }
 
 TEST_F(TruthfulResultsTest, ATuneTheReceiverRefusedLeavesGetHwLoWhereTheReceiverIs) {

@@ -69,8 +69,13 @@ DWORD WINAPI CallTheHoldingHost(LPVOID) {
   g_came_back = true;
   return 5;
 }
-DWORD WINAPI BusyInTheModule(LPVOID release) {
-  WaitForSingleObject(static_cast<HANDLE>(release), INFINITE);
+// Says it is inside, then stays until released.
+struct Busy {
+  HANDLE inside, release;
+};
+DWORD WINAPI BusyInTheModule(LPVOID events) {
+  SetEvent(static_cast<Busy*>(events)->inside);
+  WaitForSingleObject(static_cast<Busy*>(events)->release, INFINITE);
   return 1;
 }
 
@@ -197,16 +202,18 @@ TEST_F(ModuleDoorTest, AThreadInTheHostDoesNotHoldTheDoorAndEndsIfItShutMeanwhil
 std::atomic<int> g_meanwhile_calls{0};
 
 TEST_F(ModuleDoorTest, CloseWaitsForACountedThreadInsideAndSaysWhenItGaveUp) {
-  const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const HANDLE thread = CreateThread(nullptr, 0, door_->Into(&BusyInTheModule), release, 0, nullptr);
+  Busy busy{CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  const HANDLE thread = CreateThread(nullptr, 0, door_->Into(&BusyInTheModule), &busy, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  Sleep(100);
+  ASSERT_EQ(WaitForSingleObject(busy.inside, 10000), WAIT_OBJECT_0);
   g_meanwhile_calls = 0;
   EXPECT_FALSE(door_->Close(200, [] { ++g_meanwhile_calls; }));
   EXPECT_GT(g_meanwhile_calls, 0);
-  SetEvent(release);
+  SetEvent(busy.release);
   ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
   CloseHandle(thread);
+  CloseHandle(busy.inside);
+  CloseHandle(busy.release);
 }
 
 TEST_F(ModuleDoorTest, ManyThreadsComingAndGoingAtOnceLeaveItEmpty) {

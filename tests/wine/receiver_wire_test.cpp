@@ -3,14 +3,11 @@
 // the calibrated clock's tuning word and the deferred bitstream load.
 #include <cmath>
 
+#include "tests/support/receiver_arithmetic.h"
 #include "tests/wine/panel_fixture.h"
 
 namespace halvorn::wine_tests {
 namespace {
-
-std::uint32_t NcoWord(std::int32_t lo_hz, double clock_hz) {
-  return static_cast<std::uint32_t>(static_cast<std::int64_t>(lo_hz * 4294967296.0 / clock_hz));
-}
 
 std::string Hex(std::uint32_t word) {
   char text[16];
@@ -46,7 +43,7 @@ TEST_F(ReceiverWireTest, OpenSendsTheOpenTimeRecordAndLoadsTheCurrentRate) {
 
 TEST_F(ReceiverWireTest, TuningWordsOnTheWire) {
   const std::pair<int, std::string> examples[] = {
-      {7050000, "02285C8F16"}, {10000000, "0200000020"}, {40000000, "0200000080"}, {0, "0200000000"}};
+      {7050000, "02285C8F16"}, {10000000, "0200000020"}, {39999999, "02CAFFFF7F"}, {0, "0200000000"}};
   for (const auto& [lo_hz, record] : examples) {
     EXPECT_EQ(plugin_->SetHWLO(lo_hz), 0);
     EXPECT_EQ(LastSio()["record"], record) << lo_hz;
@@ -62,10 +59,11 @@ TEST_F(ReceiverWireTest, TuningWordsOnTheWire) {
 TEST_F(ReceiverWireTest, OutOfRangeLosAreRefusedWithNothingSent) {
   ASSERT_EQ(plugin_->SetHWLO(7050000), 0);
   const size_t lines = JournalLength();
-  // Above: the highest LO; below: a negative number.
-  EXPECT_EQ(plugin_->SetHWLO(40000001), 40000000);
+  // Above: the highest LO, the last hertz below half the clock; below: a
+  // negative number.
+  EXPECT_EQ(plugin_->SetHWLO(40000000), 39999999);
   EXPECT_EQ(plugin_->SetHWLO(-1), -1);
-  EXPECT_EQ(plugin_->SetHWLO(2147483647), 40000000);
+  EXPECT_EQ(plugin_->SetHWLO(2147483647), 39999999);
   EXPECT_EQ(plugin_->SetHWLO(-2147483647 - 1), -1);
   EXPECT_EQ(JournalLength(), lines);
   EXPECT_EQ(plugin_->GetHWLO(), 7050000);
@@ -76,7 +74,7 @@ TEST_F(ReceiverWireTest, ThePreselectorFollowsTheBandPlanOncePerTune) {
       {0, 0},         {1699999, 0},   {1700000, 1},   {2099999, 1},   {2100000, 2},   {2999999, 2},
       {3000000, 3},   {4199999, 3},   {4200000, 4},   {5999999, 4},   {6000000, 5},   {8399999, 5},
       {8400000, 6},   {11999999, 6},  {12000000, 7},  {16999999, 7},  {17000000, 8},  {23999999, 8},
-      {24000000, 9},  {31999999, 9},  {32000000, 10}, {40000000, 10}};
+      {24000000, 9},  {31999999, 9},  {32000000, 10}, {39999999, 10}};
   for (const auto& [lo_hz, setting] : limits) {
     const size_t before = JournalLength();
     ASSERT_EQ(plugin_->SetHWLO(lo_hz), 0);
@@ -121,7 +119,7 @@ TEST_F(ReceiverWireTest, ClockCalibrationsRetuneWithTheCorrectedClock) {
     Click(panel::kClockCalibrate);
     const auto sent = CallsSince(before, "Sio");
     ASSERT_EQ(sent.size(), 1u) << tuned_hz;
-    EXPECT_EQ(sent[0]["nco"], Hex(NcoWord(10000000, clock_hz))) << tuned_hz;
+    EXPECT_EQ(sent[0]["nco"], Hex(testing::ExpectedNcoWord(10000000, clock_hz))) << tuned_hz;
   }
 }
 
@@ -180,7 +178,8 @@ TEST_F(ReceiverWireTest, AFailingBitstreamLoadIsReportedOncePerAttemptAndNotRetr
   }
   // OpenHW's attempt, then one at the StartHW after the rate change: none since.
   EXPECT_EQ(journal_.Calls("FpgaConfig").size(), 3u);
-  EXPECT_EQ(plugin_->GetHWSR(), 2000000);
+  // The receiver still runs the first row's bitstream, so that row is in force again.
+  EXPECT_EQ(plugin_->GetHWSR(), 125000);
 }
 
 }  // namespace

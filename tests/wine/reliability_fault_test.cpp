@@ -100,9 +100,8 @@ TEST_F(WineDeviceFaults, AnUnloadWhileAFaultsMessageIsOpenGoesAfterTheCallUnderI
         [&](testing::Point at) {
           if (at != point) return;
           walk.Fail("FpgaConfig");
-          dll_->ArmUnloadUnderNextMessage(point == testing::kCalibrateClick || point == testing::kRecClick
-                                              ? testing::DllPlugin::MessageFrom::kPanel
-                                              : testing::DllPlugin::MessageFrom::kEntryPoint);
+          dll_->ArmUnloadUnderNextMessage(testing::OnPanelThread(point) ? testing::DllPlugin::MessageFrom::kPanel
+                                                                        : testing::DllPlugin::MessageFrom::kEntryPoint);
         },
         [&](testing::Point at) {
           if (at != point) return;

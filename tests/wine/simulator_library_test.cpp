@@ -8,6 +8,7 @@
 
 #include "device/device_abi.h"
 #include "simulator/counting_pattern.h"
+#include "tests/support/receiver_arithmetic.h"
 #include "tests/support/win32/loader_lock.h"
 #include "tests/wine/plugin_fixture.h"
 
@@ -23,6 +24,8 @@ class SimulatorLibraryTest : public PluginTest {
       Entry<device::StopAsyncInputFn>("StopAsyncInput")();
       FreeLibrary(library_);
     }
+    // Unknown to the plug-in fixture, which clears the others for each test.
+    SetSimulator("HALVORNSIM_UNPLUG", "");
     PluginTest::TearDown();
   }
 
@@ -186,6 +189,50 @@ TEST_F(SimulatorLibraryTest, AStopWaitsUntilItsInputThreadHasEndedThroughTheLoad
 device::StopAsyncInputFn g_inner_stop = nullptr;
 std::atomic<bool> g_inner_stop_returned{false};
 
+TEST_F(SimulatorLibraryTest, UnpluggedTheInputFallsSilentAndAReopenAfterTheReplugStreamsAgain) {
+  SetSimulator("HALVORNSIM_SOURCE", "counting");
+  SetSimulator("HALVORNSIM_PACING", "unpaced");
+  SetSimulator("HALVORNSIM_UNPLUG", "0.1:0.1");
+  ASSERT_NE(LoadSimulator(), nullptr);
+  const auto open = Entry<device::OpenFn>("Open");
+  const auto close = Entry<device::CloseFn>("Close");
+  const auto firmware = Entry<device::FirmwareDownloadFn>("FirmwareDownload");
+  const auto stop = Entry<device::StopAsyncInputFn>("StopAsyncInput");
+  ASSERT_TRUE(open());
+  ASSERT_EQ(firmware(nullptr), 0);
+  ResetCapture();
+  LoadBitstreamAndStart(&CountingCallback);
+  for (int waited_ms = 0; journal_.Calls("Unplugged").empty(); waited_ms += 5) {
+    ASSERT_LT(waited_ms, 60000) << "never unplugged";
+    Sleep(5);
+  }
+  const std::uint64_t calls = g_calls;
+  EXPECT_GT(calls, 0u);
+  Sleep(50);
+  EXPECT_EQ(g_calls, calls) << "the input called back after the unplug";
+  EXPECT_FALSE(g_inside);
+  // Back once Open finds its old handle stale rather than the receiver gone.
+  for (int waited_ms = 0;; waited_ms += 5) {
+    ASSERT_FALSE(open());
+    if (journal_.Calls("Open").back()["refused"] == "stale_handle") break;
+    ASSERT_LT(waited_ms, 60000) << "never plugged back";
+    Sleep(5);
+  }
+  EXPECT_EQ(g_calls, calls);
+  ASSERT_TRUE(stop());
+  EXPECT_TRUE(InputThreadEnded());
+  ASSERT_TRUE(close());
+  ASSERT_TRUE(open());
+  ASSERT_EQ(firmware(nullptr), 0);
+  ResetCapture();
+  LoadBitstreamAndStart(&CountingCallback);
+  ASSERT_TRUE(WaitForCalls(10));
+  ASSERT_TRUE(stop());
+  EXPECT_EQ(g_wrong_pairs, 0u);
+  EXPECT_EQ(journal_.Calls("Unplugged").size(), 1u);
+  EXPECT_EQ(journal_.Calls("PluggedBack").size(), 1u);
+}
+
 bool HALVORN_STDCALL StoppingCallback(std::uint8_t*, void*) {
   NoteInputThread();
   if (++g_calls == 3) {
@@ -265,7 +312,7 @@ TEST_F(SimulatorLibraryTest, TheSceneShowsItsCarrierAtTheRightOffset) {
   ASSERT_TRUE(Entry<device::StopAsyncInputFn>("StopAsyncInput")());
   ASSERT_TRUE(g_scene_complete);
   // The 6.995 MHz carrier, 55 kHz below, at -80 dBFS.
-  const double offset_hz = 6995000.0 - 0x168F5C28 * 80000000.0 / 4294967296.0;
+  const double offset_hz = 6995000.0 - testing::TunedHz(0x168F5C28, 80000000);
   std::complex<double> sum = 0.0;
   for (std::size_t n = 0; n < g_scene.size(); ++n) {
     sum += g_scene[n] * std::polar(1.0, -2.0 * 3.14159265358979 * offset_hz * static_cast<double>(n) / 2000000.0);

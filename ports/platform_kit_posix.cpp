@@ -2,12 +2,13 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
-#include "streaming/stream_resources.h"
-#include "streaming/worker_start_gate.h"
+#include "ports/platform_kit.h"
+#include "ports/worker_start_gate.h"
 
-namespace halvorn::streaming {
+namespace halvorn {
 namespace {
 
 class PosixWakeEvent final : public WakeEvent {
@@ -22,10 +23,15 @@ class PosixWakeEvent final : public WakeEvent {
 
   bool Wait(std::uint32_t timeout_ms) override {
     std::unique_lock lock(mutex_);
-    const bool signalled = condition_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                               [this] { return signalled_; });
+    const auto signalled = [this] { return signalled_; };
+    if (timeout_ms == kForever) {
+      condition_.wait(lock, signalled);
+    } else {
+      condition_.wait_for(lock, std::chrono::milliseconds(timeout_ms), signalled);
+    }
+    const bool was_signalled = signalled_;
     signalled_ = false;
-    return signalled;
+    return was_signalled;
   }
 
   bool WaitServingSentMessages(std::uint32_t timeout_ms) override { return Wait(timeout_ms); }
@@ -38,7 +44,7 @@ class PosixWakeEvent final : public WakeEvent {
 
 class PosixWorkerThread final : public WorkerThread {
  public:
-  PosixWorkerThread(StreamResources::Procedure procedure, void* argument)
+  PosixWorkerThread(PlatformKit::Procedure procedure, void* argument)
       : gate_(std::make_shared<WorkerStartGate>(procedure, argument)),
         thread_([gate = gate_]() mutable { WorkerStartGate::Enter(std::move(gate)); }) {}
   ~PosixWorkerThread() override {
@@ -62,7 +68,7 @@ class PosixWorkerThread final : public WorkerThread {
   std::thread thread_;
 };
 
-class PosixStreamResources final : public StreamResources {
+class PosixPlatformKit final : public PlatformKit {
  public:
   std::unique_ptr<WakeEvent> CreateWakeEvent() override { return std::make_unique<PosixWakeEvent>(); }
 
@@ -74,16 +80,13 @@ class PosixStreamResources final : public StreamResources {
     }
   }
 
-  void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
-  void FreeRing(void* memory) override { std::free(memory); }
+  void* Allocate(std::size_t bytes) override { return std::malloc(bytes); }
+  void Free(void* memory) override { std::free(memory); }
   void ServeSentMessages() override {}
-  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override { return target; }
 };
 
 }  // namespace
 
-std::unique_ptr<StreamResources> MakePlatformStreamResources() {
-  return std::make_unique<PosixStreamResources>();
-}
+std::unique_ptr<PlatformKit> MakePlatformKit() { return std::make_unique<PosixPlatformKit>(); }
 
-}  // namespace halvorn::streaming
+}  // namespace halvorn

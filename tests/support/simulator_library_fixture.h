@@ -16,10 +16,9 @@
 
 namespace halvorn::simulator::testing {
 
-inline constexpr const char* kSettingVariables[] = {"HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING",
-                                                    "HALVORNSIM_FAIL",    "HALVORNSIM_SOURCE",
-                                                    "HALVORNSIM_PACING",  "HALVORNSIM_CLOCK_HZ",
-                                                    "HALVORNSIM_STAMP"};
+inline constexpr const char* kSettingVariables[] = {
+    "HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING", "HALVORNSIM_FAIL",  "HALVORNSIM_SOURCE", "HALVORNSIM_PACING",
+    "HALVORNSIM_CLOCK_HZ", "HALVORNSIM_STAMP",  "HALVORNSIM_STALL", "HALVORNSIM_UNPLUG"};
 
 class LibraryTest : public ::testing::Test {
  protected:

@@ -1,16 +1,14 @@
-#include "streaming/stream_resources_win32.h"
-
-#include "streaming/sample_stream.h"
-#include "streaming/worker_start_gate.h"
-
-#include "ports/win32/message_wait.h"
+#include "ports/win32/platform_kit_win32.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 #include <memory>
 
-namespace halvorn::streaming {
+#include "ports/win32/message_wait.h"
+#include "ports/worker_start_gate.h"
+
+namespace halvorn::win {
 namespace {
 
 class Win32WakeEvent final : public WakeEvent {
@@ -19,10 +17,7 @@ class Win32WakeEvent final : public WakeEvent {
   ~Win32WakeEvent() override { CloseHandle(event_); }
 
   void Signal() override { SetEvent(event_); }
-  bool Wait(std::uint32_t timeout_ms) override {
-    return WaitForSingleObject(event_, timeout_ms) == WAIT_OBJECT_0;
-  }
-
+  bool Wait(std::uint32_t timeout_ms) override { return WaitForSingleObject(event_, timeout_ms) == WAIT_OBJECT_0; }
   bool WaitServingSentMessages(std::uint32_t timeout_ms) override {
     return win::WaitServingSentMessages(event_, timeout_ms);
   }
@@ -58,9 +53,9 @@ class Win32WorkerThread final : public WorkerThread {
   std::shared_ptr<WorkerStartGate> gate_;
 };
 
-class Win32StreamResources final : public StreamResources {
+class Win32PlatformKit final : public PlatformKit {
  public:
-  explicit Win32StreamResources(win::ModuleDoor* door) : door_(door) {}
+  explicit Win32PlatformKit(ModuleDoor* door) : door_(door) {}
 
   std::unique_ptr<WakeEvent> CreateWakeEvent() override {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -72,8 +67,7 @@ class Win32StreamResources final : public StreamResources {
     auto gate = std::make_shared<WorkerStartGate>(procedure, argument);
     auto* held = new HeldGate(gate);
     DWORD id = 0;
-    const LPTHREAD_START_ROUTINE entry = door_ != nullptr ? door_->Into(&RunWorker) : &RunWorker;
-    HANDLE thread = CreateThread(nullptr, 0, entry, held, CREATE_SUSPENDED, &id);
+    HANDLE thread = CreateThread(nullptr, 0, ThroughDoor(door_, &RunWorker), held, CREATE_SUSPENDED, &id);
     if (thread == nullptr) {
       delete held;
       return nullptr;
@@ -84,34 +78,26 @@ class Win32StreamResources final : public StreamResources {
     return worker;
   }
 
-  void* AllocateRing(std::size_t bytes) override { return std::malloc(bytes); }
-  void FreeRing(void* memory) override { std::free(memory); }
-
+  void* Allocate(std::size_t bytes) override { return std::malloc(bytes); }
+  void Free(void* memory) override { std::free(memory); }
   void ServeSentMessages() override { win::ServeSentMessages(); }
 
-  device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) override {
-    return door_ != nullptr ? door_->Into(target) : target;
-  }
-
  private:
-  win::ModuleDoor* door_;
+  ModuleDoor* door_;
 };
 
 }  // namespace
 
-std::unique_ptr<StreamResources> MakeWin32StreamResources(win::ModuleDoor* door) {
-  return std::make_unique<Win32StreamResources>(door);
+std::unique_ptr<PlatformKit> MakeWin32PlatformKit(ModuleDoor* door) { return std::make_unique<Win32PlatformKit>(door); }
+
+ModuleDoor::Entry PlatformKitDoorEntry() {
+  return {reinterpret_cast<const void*>(&RunWorker), 4, ModuleDoor::Way::kThreadStart, 0};
 }
 
-std::unique_ptr<StreamResources> MakePlatformStreamResources() { return MakeWin32StreamResources(nullptr); }
+}  // namespace halvorn::win
 
-std::vector<win::ModuleDoor::Entry> StreamDoorEntries() {
-  using Door = win::ModuleDoor;
-  return {
-      {reinterpret_cast<const void*>(&RunWorker), 4, Door::Way::kThreadStart, 0},
-      // A transfer that comes after the module has gone is taken unread.
-      {reinterpret_cast<const void*>(&SampleStream::TransferCallback), 8, Door::Way::kCounted, 1},
-  };
-}
+namespace halvorn {
 
-}  // namespace halvorn::streaming
+std::unique_ptr<PlatformKit> MakePlatformKit() { return win::MakeWin32PlatformKit(nullptr); }
+
+}  // namespace halvorn

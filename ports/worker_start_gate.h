@@ -8,20 +8,19 @@
 #include <atomic>
 #include <memory>
 
-#include "streaming/stream_resources.h"
+#include "ports/platform_kit.h"
 
-namespace halvorn::streaming {
+namespace halvorn {
 
 class WorkerStartGate {
  public:
-  WorkerStartGate(StreamResources::Procedure procedure, void* argument)
-      : procedure_(procedure), argument_(argument) {}
+  WorkerStartGate(PlatformKit::Procedure procedure, void* argument) : procedure_(procedure), argument_(argument) {}
 
   // The thread, with its hold on the gate, which it lets go of before the
   // procedure runs. False when the owner had cancelled.
   static bool Enter(std::shared_ptr<WorkerStartGate> gate) {
     const bool run = !gate->decided_.exchange(true, std::memory_order_acq_rel);
-    const StreamResources::Procedure procedure = gate->procedure_;
+    const PlatformKit::Procedure procedure = gate->procedure_;
     void* const argument = gate->argument_;
     gate.reset();
     if (run) procedure(argument);
@@ -32,9 +31,9 @@ class WorkerStartGate {
   bool CancelIfNotStarted() { return !decided_.exchange(true, std::memory_order_acq_rel); }
 
  private:
-  const StreamResources::Procedure procedure_;
+  const PlatformKit::Procedure procedure_;
   void* const argument_;
   std::atomic<bool> decided_{false};
 };
 
-}  // namespace halvorn::streaming
+}  // namespace halvorn

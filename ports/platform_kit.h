@@ -1,22 +1,22 @@
-// What a running stream needs from the platform: an auto-reset event to wake
-// the delivery thread, the thread itself and the ring's memory. One
-// implementation per platform; tests substitute failing ones.
+// What the module's threads need from the platform: auto-reset events, worker
+// threads, memory, and serving the messages sent to a waiting window thread.
+// One implementation per platform; tests substitute failing ones.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-#include "device/device_abi.h"
-#include "ports/host_link.h"
+#include "ports/deadline.h"
 
-namespace halvorn::streaming {
+namespace halvorn {
 
 class WakeEvent {
  public:
   virtual ~WakeEvent() = default;
   virtual void Signal() = 0;
-  // True when signalled, false on time-out. A signal wakes one wait.
+  // True when signalled, false on time-out (kForever: none). A signal wakes
+  // one wait.
   virtual bool Wait(std::uint32_t timeout_ms) = 0;
   // As Wait, but messages other threads send to the waiting thread's windows
   // are handled meanwhile: a host callback that sends to the stopping thread
@@ -42,27 +42,25 @@ class WorkerThread {
   virtual void Retire() = 0;
 };
 
-class StreamResources {
+class PlatformKit {
  public:
   using Procedure = void (*)(void* argument);
 
-  virtual ~StreamResources() = default;
+  virtual ~PlatformKit() = default;
   // Null when the platform cannot create one.
   virtual std::unique_ptr<WakeEvent> CreateWakeEvent() = 0;
   // Starts `procedure(argument)` at the highest normal priority; null on failure.
   virtual std::unique_ptr<WorkerThread> StartWorker(Procedure procedure, void* argument) = 0;
   // Null when the memory is not available.
-  virtual void* AllocateRing(std::size_t bytes) = 0;
-  virtual void FreeRing(void* memory) = 0;
+  virtual void* Allocate(std::size_t bytes) = 0;
+  virtual void Free(void* memory) = 0;
 
   // Handles the messages other threads have sent to the calling thread's
   // windows, for a thread that waits for one of those threads.
   virtual void ServeSentMessages() = 0;
-
-  // The entry the device library calls with each transfer, for `target`.
-  virtual device::TransferCallbackFn TransferEntry(device::TransferCallbackFn target) = 0;
 };
 
-std::unique_ptr<StreamResources> MakePlatformStreamResources();
+// Natively the only kit; on Windows the kit without the module's door.
+std::unique_ptr<PlatformKit> MakePlatformKit();
 
-}  // namespace halvorn::streaming
+}  // namespace halvorn
