@@ -21,7 +21,9 @@ void CountingPatternChecker::Check(const std::uint8_t* block, int pairs) {
     first_pair_ = first;
   } else if (first > next_pair_) {
     pairs_missing_ += first - next_pair_;
-  } else if (first < next_pair_) {
+  } else if (first < next_pair_ && first != 0) {
+    // Pair 0 again is the receiver's input started afresh, as a rate change
+    // while streaming does: a new stream, not a step back.
     pairs_out_of_order_ += pairs;
   }
   next_pair_ = first + pairs;

@@ -17,7 +17,8 @@ class CountingPatternChecker {
   std::uint64_t pairs_checked() const { return pairs_checked_.load(); }
   // Pairs skipped forward (lost in the plug-in or dropped by design).
   std::uint64_t pairs_missing() const { return pairs_missing_.load(); }
-  // Pairs that went backward or repeated, and blocks whose pairs do not count up.
+  // Pairs that went backward or repeated (a block from pair 0 starts a new
+  // stream instead), and blocks whose pairs do not count up.
   std::uint64_t pairs_out_of_order() const { return pairs_out_of_order_.load(); }
   std::uint64_t torn_blocks() const { return torn_blocks_.load(); }
   std::uint64_t first_pair() const { return first_pair_.load(); }

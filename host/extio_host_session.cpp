@@ -394,8 +394,8 @@ void HostSession::HandleStatuses() {
       case 100:
         facts_.reported_rate_hz = plugin_->GetHWSR();
         report_.RateChanged();
-        // The plug-in leaves a running stream as it is; the new rate takes
-        // effect when the host starts the stream again.
+        // The plug-in has the new rate in force already; hosts of the older
+        // kind start the stream again all the same, and so does this one.
         if (streaming_) restart_wanted_ = true;
         break;
       case 102:

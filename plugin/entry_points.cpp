@@ -29,8 +29,10 @@ const char* StartFailure(StreamStart start, bool device_loaded) {
 }  // namespace
 
 bool Module::BringUpDevice() {
-  // A device handle that went stale with its receiver is closed first.
-  if (receiver_lost_.exchange(false) && device_open_) device_.Close();
+  // A device handle that went stale with its receiver is closed first. The
+  // loss is forgotten only once the receiver answers again, so that a bring-up
+  // that finds it still gone leaves the next StartHW trying.
+  if (receiver_lost_) device_.Close();
   device_open_ = false;
   // A receiver opened afresh runs no bitstream until one is loaded.
   receiver_.ForgetLoadedBitstream();
@@ -44,6 +46,7 @@ bool Module::BringUpDevice() {
   trace_("Halvorn Open ok");
   if (device_.FirmwareDownload(nullptr) != 0) return false;
   trace_("Halvorn Firmware download ok");
+  receiver_lost_ = false;
   device_open_ = true;
   return true;
 }

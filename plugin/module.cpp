@@ -52,6 +52,7 @@ Module::Reopened Module::ReopenIfLost() {
   if (!device_.Open() || device_.FirmwareDownload(nullptr) != 0) return Reopened::kStillGone;
   trace_("The receiver is back");
   receiver_lost_ = false;
+  device_open_ = true;
   receiver_.ForgetLoadedBitstream();
   return Reopened::kReopened;
 }

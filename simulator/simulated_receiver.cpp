@@ -124,7 +124,10 @@ std::int32_t SimulatedReceiver::FpgaConfig(const char* bitstream_name, const std
 bool SimulatedReceiver::CopyName(const char* entry, const char* name, char* buffer, std::int32_t length) {
   JournalLine line(entry);
   line.Decimal("length", length);
-  presence_.Notice();
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected(entry)) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
@@ -219,7 +222,10 @@ std::int32_t SimulatedReceiver::Sio(std::uint8_t* record, std::int32_t length) {
 std::int32_t SimulatedReceiver::GetInputData(std::uint8_t*, std::int32_t length) {
   JournalLine line("GetInputData");
   line.Decimal("length", length);
-  presence_.Notice();
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", -1).Word("refused", refusal));
+    return -1;
+  }
   if (FailureInjected("GetInputData")) {
     AppendToJournal(line.Decimal("result", -1).InjectedFailure());
     return -1;
@@ -277,7 +283,10 @@ bool SimulatedReceiver::StopAsyncInput() {
 bool SimulatedReceiver::EepromRead(std::uint8_t* buffer, std::int32_t address, std::int32_t length) {
   JournalLine line("EepromRead");
   line.Decimal("address", address).Decimal("length", length);
-  presence_.Notice();
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected("EepromRead")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;
@@ -294,7 +303,10 @@ bool SimulatedReceiver::EepromRead(std::uint8_t* buffer, std::int32_t address, s
 bool SimulatedReceiver::EepromWrite(const std::uint8_t* buffer, std::int32_t address, std::int32_t length) {
   JournalLine line("EepromWrite");
   line.Decimal("address", address).Decimal("length", length);
-  presence_.Notice();
+  if (const char* refusal = presence_.Refusal(Presence::Call::kDevice)) {
+    AppendToJournal(line.Decimal("result", 0).Word("refused", refusal));
+    return false;
+  }
   if (FailureInjected("EepromWrite")) {
     AppendToJournal(line.Decimal("result", 0).InjectedFailure());
     return false;

@@ -242,8 +242,8 @@ PY
 
 ARateChosenOnThePanelMidStreamRestartsTheStream)
   # A user clicks "500 kS/s" with the real X pointer while the stream runs at
-  # 125 kS/s: the plug-in sends status 100, and the host starts the stream
-  # again so that the new rate takes effect, losing nothing.
+  # 125 kS/s: the plug-in puts the rate in force and sends status 100, and the
+  # host starts the stream again as older hosts do, losing nothing.
   command -v xdotool >/dev/null || { echo "xdotool is not installed" >&2; exit 77; }
   "$wine_run" "$host" --seconds 6 --source counting >host.log 2>&1 &
   host_pid=$!

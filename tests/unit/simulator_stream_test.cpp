@@ -164,6 +164,16 @@ class SimulatorStreamTest : public testing::LibraryTest {
     EXPECT_EQ(LastJournalLine(), "SetPreselector setting=3 result=0 refused=" + reason);
     EXPECT_FALSE(device_->StartAsyncInput(6144, &CountingCallback));
     EXPECT_EQ(LastJournalLine(), "StartAsyncInput bytes=6144 result=0 refused=" + reason);
+    char name[64];
+    EXPECT_FALSE(Entry<device::GetDeviceNameFn>("GetDeviceName")(name, sizeof name));
+    EXPECT_EQ(LastJournalLine(), "GetDeviceName length=64 result=0 refused=" + reason);
+    EXPECT_FALSE(Entry<device::GetFriendlyDeviceNameFn>("GetFriendlyDeviceName")(name, sizeof name));
+    std::uint8_t eeprom[4] = {};
+    EXPECT_FALSE(Entry<device::EepromReadFn>("EepromRead")(eeprom, 0, 4));
+    EXPECT_FALSE(Entry<device::EepromWriteFn>("EepromWrite")(eeprom, 0, 4));
+    EXPECT_EQ(Entry<device::GetInputDataFn>("GetInputData")(eeprom, 4), -1);
+    // The library's own version needs no receiver.
+    EXPECT_EQ(Entry<device::GetDLLVersionFn>("GetDLLVersion")(), 0x0100);
   }
 
   // Open and the firmware, the 125 kS/s bitstream and a counting stream.

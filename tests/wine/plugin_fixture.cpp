@@ -7,7 +7,7 @@ namespace {
 
 const char* const kSimulatorSettings[] = {"HALVORNSIM_JOURNAL", "HALVORNSIM_MISSING", "HALVORNSIM_FAIL",
                                           "HALVORNSIM_SOURCE", "HALVORNSIM_PACING", "HALVORNSIM_CLOCK_HZ",
-                                          "HALVORNSIM_STAMP", "HALVORNSIM_STALL"};
+                                          "HALVORNSIM_STAMP", "HALVORNSIM_STALL", "HALVORNSIM_UNPLUG"};
 
 std::string JournalPathForCurrentTest() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -52,6 +52,8 @@ void PluginTest::SetUp() {
 void PluginTest::TearDown() {
   plugin_.reset();
   SetDllDirectoryA(nullptr);
+  // Programs a test starts itself see none of its settings.
+  for (const char* setting : kSimulatorSettings) SetEnvironmentVariableA(setting, nullptr);
 }
 
 void PluginTest::UseSimulator(bool available) {

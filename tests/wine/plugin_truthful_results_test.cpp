@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "host/rate_meter.h"
+#include "plugin/module.h"
 #include "ports/host_link.h"
 #include "ports/sample_block.h"
 #include "receiver/tuning.h"
@@ -293,6 +294,129 @@ TEST_F(TruthfulResultsTest, AReceiverThatDeliversNothingIsReportedOnce) {
   EXPECT_EQ(boxes_.seen().size(), 1u);
   plugin_->StopHW();
 }
+
+// Unplugged while streaming and recording: the user is told once, the file is
+// whole up to the last block the host received, StartHW says -1 while the
+// receiver is gone, and every entry point and the unload stay prompt.
+class UnpluggedWhileRecordingTest : public TruthfulResultsTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnpluggedWhileRecordingTest, TheUserIsToldOnceAndTheRecordingIsWhole) {
+  const int row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(row));
+  SetSimulator("HALVORNSIM_UNPLUG", "1");
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  const std::string name = ClickRec();
+  ASSERT_TRUE(PumpUntil([&] { return !boxes_.seen().empty(); }, 15000)) << "the user was never told";
+  EXPECT_EQ(boxes_.seen()[0].text, kReceiverLostMessage);
+  ASSERT_TRUE(PumpUntil([&] { return Count(kStatusRecordingStopped) == 1; }, 5000));
+  EXPECT_TRUE(IsWindowEnabled(Control(kRecButton))) << "the panel is not idle";
+
+  // No call may hang on a receiver that is gone; a limit far above any wait
+  // of the plug-in's own tells a hang from a slow machine.
+  const DWORD limit_ms = 5000;
+  const DWORD calls_began = GetTickCount();
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1);
+  plugin_->StopHW();
+  EXPECT_EQ(plugin_->GetHWSR(), receiver::kSampleRateTable[row].rate_hz);
+  EXPECT_LT(GetTickCount() - calls_began, limit_ms);
+  host::PumpMessagesFor(500);
+  EXPECT_EQ(boxes_.seen().size(), 1u) << "told more than once";
+
+  const auto recording = ReadRecording(name);
+  ASSERT_TRUE(recording) << name;
+  EXPECT_TRUE(HasFormat(*recording, row, static_cast<std::uint32_t>(receiver::kSampleRateTable[row].rate_hz)));
+  std::uint64_t first_pair = 0;
+  EXPECT_TRUE(HoldsCountingRun(*recording, row, &first_pair));
+  const std::uint64_t recorded_pairs = recording->data_bytes() / StoredBlockBytes(row) * kBlockPairs;
+  EXPECT_EQ(first_pair + recorded_pairs, callback_.next_pair()) << "the file ends before the host's last block";
+
+  const DWORD unload_began = GetTickCount();
+  EXPECT_TRUE(plugin_->CloseHW());
+  plugin_.reset();
+  EXPECT_LT(GetTickCount() - unload_began, limit_ms);
+  EXPECT_TRUE(PluginGone());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, UnpluggedWhileRecordingTest, ::testing::Values(1, kTwoMegaRow),
+                         [](const auto& info) { return info.param == 1 ? "At250k" : "At2M"; });
+
+// Plugged back in, the receiver streams again without a reload, whichever
+// way the host comes back to it: a new start, an OpenHW while it was still
+// gone, or CloseHW and OpenHW. It comes back with the rate GetHWSR says, the
+// LO GetHWLO says and the attenuator chosen while it was gone; the recording
+// after it is a new file.
+enum class WayBack { kStopThenStart, kOpenWhileGoneThenStart, kCloseThenOpen };
+
+class UnpluggedThenPluggedBackTest : public TruthfulResultsTest, public ::testing::WithParamInterface<WayBack> {
+ protected:
+  // The host tries again, as a user pressing Start does, until the receiver
+  // answers or `limit_ms` has gone.
+  bool StartsWithin(DWORD limit_ms) {
+    return PumpUntil(
+        [&] {
+          if (plugin_->StartHW(kTestLoHz) == kBlockPairs) return true;
+          plugin_->StopHW();
+          return false;
+        },
+        limit_ms);
+  }
+};
+
+TEST_P(UnpluggedThenPluggedBackTest, ANewStartStreamsAtTheToldRateAndLo) {
+  ASSERT_NO_FATAL_FAILURE(OpenAtRow(1));
+  SetSimulator("HALVORNSIM_UNPLUG", "1:4");
+  ASSERT_NO_FATAL_FAILURE(StartStream("counting", "realtime"));
+  const std::string first = ClickRec();
+  ASSERT_TRUE(PumpUntil([&] { return !boxes_.seen().empty(); }, 15000)) << "the user was never told";
+  ClickAsUser(panel::kAttenuator0dB + 2);  // 20 dB, kept while it is gone
+  plugin_->StopHW();
+  EXPECT_EQ(plugin_->StartHW(kTestLoHz), -1) << "started while the receiver was gone";
+  plugin_->StopHW();
+
+  switch (GetParam()) {
+    case WayBack::kStopThenStart:
+      break;
+    case WayBack::kOpenWhileGoneThenStart:
+      EXPECT_FALSE(plugin_->OpenHW());
+      break;
+    case WayBack::kCloseThenOpen:
+      EXPECT_TRUE(plugin_->CloseHW());
+      ASSERT_TRUE(PumpUntil([&] { return plugin_->OpenHW(); }, 15000)) << "OpenHW never found it back";
+      break;
+  }
+  callback_.Reset();
+  ASSERT_TRUE(StartsWithin(15000)) << "the stream never came back";
+  EXPECT_EQ(plugin_->GetHWSR(), 250000);
+  EXPECT_NEAR(MeasuredRateHz(), 250000, 2500);
+  ExpectTunedWhereGetHwLoSays(80000000);
+  EXPECT_EQ(plugin_->GetHWLO(), kTestLoHz);
+  EXPECT_EQ(journal_.Calls("SetAttenuator").back()["step"], "2");
+  EXPECT_EQ(journal_.Calls("FpgaConfig").back()["name"], "halvorn250k24v21");
+
+  const std::string second = ClickRec();
+  EXPECT_NE(second, first);
+  ASSERT_TRUE(PumpUntil([&] { return callback_.blocks() > 100; }, 10000));
+  ClickStop();
+  plugin_->StopHW();
+  const auto recording = ReadRecording(second);
+  ASSERT_TRUE(recording) << second;
+  EXPECT_TRUE(HasFormat(*recording, 1, 250000));
+  EXPECT_TRUE(HoldsCountingRun(*recording, 1));
+  EXPECT_EQ(callback_.torn_blocks(), 0u);
+  EXPECT_EQ(boxes_.seen().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, UnpluggedThenPluggedBackTest,
+                         ::testing::Values(WayBack::kStopThenStart, WayBack::kOpenWhileGoneThenStart,
+                                           WayBack::kCloseThenOpen),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case WayBack::kStopThenStart: return "StopThenStart";
+                             case WayBack::kOpenWhileGoneThenStart: return "OpenWhileGoneThenStart";
+                             case WayBack::kCloseThenOpen: return "CloseThenOpen";
+                           }
+                           return "";
+                         });
 
 }  // namespace
 }  // namespace halvorn::wine_tests
