@@ -49,9 +49,11 @@ void Receiver::ResetFrontEnd() {
     state_.adc_dither_on = 1;
     state_.adc_preamp_on = 0;
     // The streaming bit is the stream's: an OpenHW while the input runs must
-    // not tell the receiver it stopped.
-    record_.Update([](ControlRecord& record) {
-      record = ControlRecord{static_cast<std::uint8_t>(kFlagAdcDither | (record.flags & kFlagStreaming)), 0};
+    // not tell the receiver it stopped. Nor may it leave the receiver at 0 Hz
+    // while GetHWLO says the LO tuned before.
+    const std::uint32_t word = NcoWord(state_.tuned_lo_hz(), state_.reference_clock_hz);
+    record_.Update([word](ControlRecord& record) {
+      record = ControlRecord{static_cast<std::uint8_t>(kFlagAdcDither | (record.flags & kFlagStreaming)), word};
     });
   }
   view_.ShowAdcDither(true);
@@ -209,10 +211,13 @@ void Receiver::CalibrateClock() {
     // clock applies to the next tune that reaches it.
     std::lock_guard lock(mutex_);
     state_.reference_clock_hz = *clock_hz;
-    // A slower clock brings half of it below an LO at the top of the range.
+    // A slower clock brings half of it below an LO at the top of the range:
+    // the LO comes down with it even when the receiver is not there to take
+    // it, so that no later record wraps below zero.
     const std::int32_t highest = HighestLoHz(*clock_hz);
     lowered = state_.lo_tuned && state_.lo_hz > highest;
-    TuneLocked(lowered ? highest : state_.tuned_lo_hz(), state_.lo_tuned);
+    if (lowered) state_.lo_hz = highest;
+    TuneLocked(state_.tuned_lo_hz(), state_.lo_tuned);
   }
   if (lowered) host_.NotifyLoChangeFromPanel();
 }

@@ -102,7 +102,9 @@ struct SessionModel {
     preamp = false;
     // The streaming bit stays the stream's.
     flags = static_cast<std::uint8_t>(receiver::kFlagAdcDither | (streaming ? receiver::kFlagStreaming : 0));
-    nco = 0;
+    // The tuning stays where it was, with the clock now in force.
+    nco = ExpectedNcoWord(lo, clock);
+    allowed_nco.insert(nco);
     if (!recording) {
       stop_enabled = false;
       rec_enabled = true;
@@ -223,11 +225,11 @@ struct SessionModel {
           BitstreamLoaded();
           reload_pending = false;
         }
+        if (lo > ExpectedHighestLo(clock)) {
+          lo = host_lo = ExpectedHighestLo(clock);
+          if (callback_registered) statuses.push_back(kStatusLoChanged);
+        }
         if (library_loaded) {
-          if (lo > ExpectedHighestLo(clock)) {
-            lo = host_lo = ExpectedHighestLo(clock);
-            if (callback_registered) statuses.push_back(kStatusLoChanged);
-          }
           nco = ExpectedNcoWord(lo, clock);
           allowed_nco.insert(nco);
         }

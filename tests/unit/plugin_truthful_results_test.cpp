@@ -351,6 +351,25 @@ TEST_F(TruthfulResultsTest, ACalibrationNoCrystalNeedsIsRefusedWithAMessage) {
   EXPECT_EQ(module_.ui.errors().size(), 1u);
 }
 
+// A calibration while the receiver is closed brings an LO at the top down
+// with the clock all the same: OpenHW then tunes where GetHWLO says, with a
+// word that does not wrap below zero.
+TEST_F(TruthfulResultsTest, ACalibrationWhileClosedBringsTheTopLoDownForTheNextOpen) {
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  ASSERT_EQ(plugin().StartHW(39999999), 1024);
+  plugin().StopHW();
+  plugin().TuneChanged(10000100);
+  ASSERT_TRUE(plugin().CloseHW());
+  module_.panel().OnClick(panel::kClockCalibrate);
+  const std::int32_t top = receiver::HighestLoHz(79999200);
+  EXPECT_EQ(plugin().GetHWLO(), top);
+  EXPECT_EQ(LoChanges().size(), 1u);
+  plugin().OpenHW();
+  EXPECT_EQ(device().records().back().nco_word, testing::ExpectedNcoWord(top, 79999200));
+  EXPECT_LT(device().records().back().nco_word, 0x80000000u);
+}
+
 // Holds the host's callback until released, as a host busy elsewhere would.
 struct HeldHost {
   std::mutex mutex;

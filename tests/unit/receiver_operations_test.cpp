@@ -79,8 +79,11 @@ TEST_F(ReceiverTest, OpenAfterATuneSelectsTheBandOfThatLo) {
   device().Reset();
   plugin().OpenHW();
   EXPECT_EQ(device().calls("SetPreselector")[0].value, 7);
-  // The record goes back to word 0 until the next tune.
-  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
+  // The switches go back to their starting settings; the tuning stays where
+  // GetHWLO says.
+  EXPECT_EQ(device().records().back().flags, 0x02);
+  EXPECT_EQ(device().records().back().nco_word, testing::ExpectedNcoWord(14100000, 80000000));
+  EXPECT_EQ(plugin().GetHWLO(), 14100000);
 }
 
 TEST_F(ReceiverTest, TuningSendsTheNcoWordAndFollowsTheBandPlan) {
@@ -331,14 +334,16 @@ TEST_F(ReceiverTest, ASecondOpenResetsTheFrontEndButKeepsRateAndClock) {
   EXPECT_TRUE(device().calls("FpgaConfig").empty());
 }
 
-TEST_F(ReceiverTest, OpenWhileStreamingKeepsTheStreamingBit) {
+TEST_F(ReceiverTest, OpenWhileStreamingKeepsTheStreamingBitAndTheTuning) {
   plugin().OpenHW();
+  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
   plugin().StartHW(7050000);
   device().Reset();
   plugin().OpenHW();
-  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x03, 0, 0, 0, 0}));
+  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x03, 0x28, 0x5C, 0x8F, 0x16}));
+  EXPECT_EQ(plugin().GetHWLO(), 7050000);
   plugin().StopHW();
-  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0}));
+  EXPECT_EQ(LastRecord(), (std::vector<std::uint8_t>{0x02, 0x28, 0x5C, 0x8F, 0x16}));
 }
 
 TEST(ReceiverOpenTest, OpenWhileRecordingLeavesTheRecorderControlsAlone) {

@@ -677,7 +677,9 @@ class SceneRecordingTest : public ::testing::Test {
     }
     module.plugin().StopHW();
     panel.OnClick(panel::kStopButton);
-    EXPECT_TRUE(module.ui.errors().empty());
+    // Unpaced, the stream may outrun the recording now and then: the blocks
+    // dropped are said at Stop, and the stations are found all the same.
+    for (const std::string& error : module.ui.errors()) EXPECT_EQ(error.rfind("Recording incomplete: ", 0), 0u) << error;
     dropped_blocks_ = module.plugin().stream().dropped_blocks();
     return scratch_ / "Thu Dec 31 23-59-59 2026.wav";
   }
