@@ -76,6 +76,16 @@ void Receiver::RefusedLoad(int row_in_force_before) {
     ui_.RunOnPanelThread([this] { host_.NotifySampleRateChange(); });
   }
   view_.ShowSampleRate(state_.sample_rate_index);
+  ReportRefusedLoad();
+}
+
+void Receiver::ReportRefusedLoad() {
+  // A receiver that takes neither its bitstream nor its record has gone: the
+  // loss is told once, by whoever sees it, and a missing file would mislead.
+  if (device_.IsLoaded() && !record_.Resend()) {
+    trace_("Bitstream refused by a receiver that no longer answers");
+    return;
+  }
   // Outside the lock: the message is modal.
   bitstream_.ReportRefused();
 }
@@ -253,7 +263,7 @@ bool Receiver::SelectSampleRate(int index, ChangedBy by, RunningInput& input) {
   }
   if (!in_force) {
     view_.ShowSampleRate(state_.sample_rate_index);
-    if (restart == InputRestart::kRestarted) bitstream_.ReportRefused();
+    if (restart == InputRestart::kRestarted) ReportRefusedLoad();
     trace_(restart == InputRestart::kRestarted ? "Rate refused: its bitstream did not load"
                                                : "Rate not changed: the receiver would not stop its input");
   }

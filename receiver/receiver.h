@@ -89,6 +89,8 @@ class Receiver {
   // After a refused load: the row in force before it, if any, comes back,
   // and the host, which had been told of the refused one, hears of it.
   void RefusedLoad(int row_in_force_before);
+  // The bitstream message, unless the receiver has gone altogether.
+  void ReportRefusedLoad();
 
   device::DeviceLibrary& device_;
   ControlRecordLink& record_;

@@ -487,6 +487,32 @@ TEST_F(TruthfulResultsTest, AReceiverThatWentIsToldOnceAndAStartBringsItBackWith
   plugin().StopHW();
 }
 
+// Gone, but not yet seen to be: a rate chosen in those seconds finds the
+// receiver refusing its bitstream and its record alike. The user hears of
+// the loss alone, not of a missing bitstream file, streaming or not.
+TEST_F(TruthfulResultsTest, ABitstreamRefusedByAReceiverThatWentSaysTheLossNotAMissingFile) {
+  const auto unplug = [this] {
+    device().SetResult("Sio", -1);
+    device().SetResult("FpgaConfig", -1);
+    device().SetResult("StartAsyncInput", 0);
+  };
+  ASSERT_TRUE(Init());
+  plugin().OpenHW();
+  unplug();
+  module_.panel().OnClick(panel::RateButtonFor(2));
+  EXPECT_EQ(plugin().StartHW(7050000), -1);
+  ASSERT_TRUE(WaitFor([&] { return !module_.ui.notices().empty(); }));
+
+  device().Reset();
+  ASSERT_EQ(plugin().StartHW(7050000), 1024);
+  unplug();
+  module_.panel().OnClick(panel::RateButtonFor(3));
+  ASSERT_TRUE(WaitFor([&] { return module_.ui.notices().size() == 2; }));
+  EXPECT_EQ(module_.ui.notices(), (Strings{kReceiverLostMessage, kReceiverLostMessage}));
+  EXPECT_EQ(module_.ui.errors(), Strings{});
+  plugin().StopHW();
+}
+
 TEST_F(TruthfulResultsTest, ASilentReceiverIsToldOncePerSilence) {
   ASSERT_TRUE(Init());
   plugin().OpenHW();
