@@ -127,10 +127,15 @@ TEST_F(PanelKeyboardTest, TheHostsOwnWindowsGetTheirKeysAsBefore) {
   ASSERT_NE(host_window, nullptr);
   const HWND edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 300, 24, host_window,
                                     nullptr, GetModuleHandleA(nullptr), nullptr);
-  SetForegroundWindow(host_window);
-  SetFocus(edit);
-  host::PumpMessagesFor(100);
-  ASSERT_EQ(GetFocus(), edit);
+  // The panel's first showing, on its own thread, may still be under way.
+  ASSERT_TRUE(PumpUntil([&] { return Frame() != nullptr && IsWindowVisible(Frame()); }, 3000));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        SetForegroundWindow(host_window);
+        SetFocus(edit);
+        return GetFocus() == edit;
+      },
+      3000));
 
   PressKeys("a b Tab c");
   char text[32] = {};
