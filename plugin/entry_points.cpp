@@ -29,12 +29,8 @@ const char* StartFailure(StreamStart start, bool device_loaded) {
 }  // namespace
 
 bool Module::BringUpDevice() {
-  // A device handle that went stale with its receiver is closed first. The
-  // loss is forgotten only once the receiver answers again, so that a bring-up
-  // that finds it still gone leaves the next StartHW trying.
-  if (receiver_lost_) device_.Close();
   device_open_ = false;
-  // A receiver opened afresh runs no bitstream until one is loaded.
+  // Until the receiver is open again it runs no bitstream of ours.
   receiver_.ForgetLoadedBitstream();
   if (!device_.Load()) {
     ui_.ShowError(kLibraryMissingMessage);
@@ -42,10 +38,20 @@ bool Module::BringUpDevice() {
     return false;
   }
   trace_("Halvorn DLL Loaded");
+  return OpenWithFirmware();
+}
+
+bool Module::OpenWithFirmware() {
+  // A device handle that went stale with its receiver is closed first. The
+  // loss is forgotten only once the receiver answers again, so that an
+  // opening that finds it still gone leaves the next StartHW trying.
+  if (receiver_lost_) device_.Close();
   if (!device_.Open()) return false;
   trace_("Halvorn Open ok");
   if (device_.FirmwareDownload(nullptr) != 0) return false;
   trace_("Halvorn Firmware download ok");
+  // A receiver opened afresh runs no bitstream until one is loaded.
+  receiver_.ForgetLoadedBitstream();
   receiver_lost_ = false;
   device_open_ = true;
   return true;

@@ -46,14 +46,8 @@ void Module::ReceiverLost() {
 
 Module::Reopened Module::ReopenIfLost() {
   if (!receiver_lost_) return Reopened::kNotLost;
-  // A device handle that went stale is closed before it opens again; the
-  // receiver comes back without its firmware and bitstream.
-  device_.Close();
-  if (!device_.Open() || device_.FirmwareDownload(nullptr) != 0) return Reopened::kStillGone;
+  if (!OpenWithFirmware()) return Reopened::kStillGone;
   trace_("The receiver is back");
-  receiver_lost_ = false;
-  device_open_ = true;
-  receiver_.ForgetLoadedBitstream();
   return Reopened::kReopened;
 }
 

@@ -109,6 +109,9 @@ class Module final : private streaming::ReceiverLoss {
   // Loads the device library, opens the receiver and downloads its firmware,
   // with the message for a missing library.
   bool BringUpDevice();
+  // Opens the receiver and downloads its firmware, a handle that went stale
+  // with a lost receiver closed first; false when it does not answer.
+  bool OpenWithFirmware();
   // The receiver's open-time state, with the panel to match.
   void InitReceiver();
   // The receiver went while streaming: on the panel's thread the stream

@@ -13,10 +13,4 @@ bool BitstreamLoader::TryLoad(int sample_rate_index) {
 
 void BitstreamLoader::ReportRefused() { ui_.ShowError(kBitstreamMissingMessage); }
 
-bool BitstreamLoader::Load(int sample_rate_index) {
-  if (TryLoad(sample_rate_index)) return true;
-  ReportRefused();
-  return false;
-}
-
 }  // namespace halvorn::receiver

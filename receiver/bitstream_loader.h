@@ -20,8 +20,6 @@ class BitstreamLoader {
   bool TryLoad(int sample_rate_index);
   // Tells the user of a refusal; returns once the message has been closed.
   void ReportRefused();
-  // Both: true when the bitstream was loaded.
-  bool Load(int sample_rate_index);
 
  private:
   device::DeviceLibrary& device_;

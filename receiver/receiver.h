@@ -27,8 +27,9 @@ class Receiver {
            PanelView& view, const Trace& trace);
 
   // The open-time front end: attenuator 0 dB, preselector on, dither on,
-  // preamp off, record 02 00 00 00 00 (the stream's bit kept), the panel's
-  // marks to match. A host that shows the attenuator hears when it moved.
+  // preamp off, record 02 with the tuned LO's word (the stream's bit kept),
+  // the panel's marks to match. A host that shows the attenuator hears when
+  // it moved.
   void ResetFrontEnd();
   // Loads the selected rate's bitstream and marks the rate on the panel; no
   // reload is pending afterwards. A bitstream the receiver refuses leaves the
